@@ -1,0 +1,23 @@
+#ifndef CONNECTIONTYPES_H
+#define CONNECTIONTYPES_H
+
+#include <QMetaType>
+
+// Link state as the connection object reports it; crosses threads by value.
+struct connStatus_t {
+    bool tcpConnected = false;
+    bool usbConnected = false;
+};
+
+// Tags a query so its reply can be routed back to the part that asked.
+enum calling_mode_t : qint32 {
+    MODE_STATUS = 0,
+    MODE_IDENTIFY = 1,
+    MODE_STATE_LIST = 2,
+    MODE_NETWORK = 3,
+};
+
+Q_DECLARE_METATYPE(connStatus_t)
+Q_DECLARE_METATYPE(calling_mode_t)
+
+#endif

@@ -1,0 +1,79 @@
+#ifndef INSTRUMENTMODEL_H
+#define INSTRUMENTMODEL_H
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <optional>
+
+// The instrument's state and its command language, without any transport.
+// One call per command line (terminator already stripped); queries return
+// their reply (without terminator), commands return nothing.
+class InstrumentModel
+{
+public:
+    struct StoredState {
+        double tuneGHz = 10.0;
+        int atten = 0;
+        int lna = 1;     // status encoding: 0 = LNA on, 1 = off
+        int if300 = 1;   // 1 = 300 MHz, 0 = 187 MHz
+        int pllMode = 0; // 0 = fractional, 1 = integer
+    };
+
+    struct Module {
+        QString idn = "Ostrelin,KX4417-PM,PM0001,1.0.0";
+        QString firmwareId = "0100";
+    };
+
+    // Fixed identity and fitted options; tests change them to shape the
+    // inventory and identification replies.
+    struct Config {
+        QString idn = "Ostrelin,KX4417-UDC,SN000123,2.4.1";
+        QString firmwareId = "0042";
+        int moduleMask = 15;          // populated ports 0..3
+        QList<Module> modules = {Module{}, Module{}, Module{}, Module{}};
+        int lcdFitted = 1;
+        QString lcdSerial = "LCD0007";
+        QString lcdVersion = "1.3";
+        QString alteraId = "5";       // "0" when no FPGA is fitted
+    };
+
+    InstrumentModel();
+    explicit InstrumentModel(const Config &config);
+
+    std::optional<QByteArray> execute(const QByteArray &line);
+
+    Config &config();
+    const Config &config() const;
+
+    // Current operating state, as the status reply reports it.
+    double tuneGHz() const;
+    int pllMode() const;
+    int atten() const;
+    int lna() const;
+    int if300() const;
+    int refExternal() const;
+    int refOverride() const;
+    int refFreqMHz() const;
+    int filterState() const;
+    QString temperature() const;
+    QString current() const;
+    QByteArray statusReply() const; // the 16-field "syst:readstate?" reply
+    QList<StoredState> storedStates() const;
+
+    QString ipAddress() const;
+    QString subnet() const;
+    QString gateway() const;
+    int port() const;
+
+    // Private implementation keeps the command table out of every includer.
+    ~InstrumentModel();
+    InstrumentModel(const InstrumentModel &);
+    InstrumentModel &operator=(const InstrumentModel &);
+
+private:
+    struct State;
+    State *d;
+};
+
+#endif
