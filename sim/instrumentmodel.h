@@ -30,12 +30,12 @@ public:
     struct Config {
         QString idn = "Ostrelin,KX4417-UDC,SN000123,2.4.1";
         QString firmwareId = "0042";
-        int moduleMask = 15;          // populated ports 0..3
+        int moduleMask = 15; // populated ports 0..3
         QList<Module> modules = {Module{}, Module{}, Module{}, Module{}};
         int lcdFitted = 1;
         QString lcdSerial = "LCD0007";
         QString lcdVersion = "1.3";
-        QString alteraId = "5";       // "0" when no FPGA is fitted
+        QString alteraId = "5"; // "0" when no FPGA is fitted
     };
 
     InstrumentModel();
@@ -65,6 +65,7 @@ public:
     QString subnet() const;
     QString gateway() const;
     int port() const;
+    void setPort(int port); // the TCP port the instrument reports as its own
 
     // Private implementation keeps the command table out of every includer.
     ~InstrumentModel();

@@ -53,6 +53,9 @@ public:
     // Runs `f` on the model under the server's lock.
     void withModel(const std::function<void(InstrumentModel &)> &f);
 
+    // Logs every received line and its reply to stderr.
+    void setVerbose(bool on);
+
 private:
     struct Private;
     std::unique_ptr<Private> d;

@@ -1,0 +1,62 @@
+#include "simconnection.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+SimConnection::SimConnection(QTcpSocket *socket, LineHandler handler, QObject *parent)
+    : QObject(parent), socket(socket), handler(std::move(handler))
+{
+    socket->setParent(this);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(socket, &QTcpSocket::readyRead, this, &SimConnection::readLines);
+    connect(socket, &QTcpSocket::disconnected, this, [this] { emit finished(this); });
+    readLines();
+}
+
+void SimConnection::readLines()
+{
+    if (closing) {
+        socket->readAll();
+        return;
+    }
+    input += socket->readAll();
+    int end;
+    while (!closing && (end = input.indexOf('\n')) >= 0) {
+        QByteArray line = input.left(end);
+        input.remove(0, end + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        pending += handler(line);
+        pump();
+    }
+}
+
+void SimConnection::pump()
+{
+    while (!waiting && !pending.isEmpty()) {
+        const Step step = pending.takeFirst();
+        if (step.delayMs <= 0) {
+            perform(step);
+            continue;
+        }
+        waiting = true;
+        QTimer::singleShot(step.delayMs, this, [this, step] {
+            waiting = false;
+            perform(step);
+            pump();
+        });
+    }
+}
+
+void SimConnection::perform(const Step &step)
+{
+    if (closing)
+        return;
+    if (step.close) {
+        closing = true;
+        pending.clear();
+        socket->disconnectFromHost();
+        return;
+    }
+    socket->write(step.data);
+}
