@@ -16,6 +16,7 @@ constexpr int gateCount = 22; // channels 1-4 with devices 0-4, channel 5 with d
 constexpr int channelCount = 5;
 constexpr qint64 minTuneMHz = 2000;
 constexpr qint64 maxTuneMHz = 18000;
+constexpr double defaultGateVolts = -0.5;
 constexpr double biasGateVolts = -0.75;
 const QByteArray temperatureText = "35.2";
 const QByteArray currentText = "1.25";
@@ -119,7 +120,7 @@ struct InstrumentModel::State {
                                                           << QByteArray() << QByteArray();
     double time = 0.0;
     bool factoryMode = false;
-    QVector<double> gates = QVector<double>(gateCount, 0.0);
+    QVector<double> gates = QVector<double>(gateCount, defaultGateVolts);
     QVector<double> storedGates = gates;
     QVector<int> attens = QVector<int>(channelCount, 0);
     bool powered = true;

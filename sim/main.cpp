@@ -1,0 +1,69 @@
+#include "simserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+
+namespace
+{
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void requestStop(int)
+{
+    stopRequested = 1;
+}
+
+} // namespace
+
+// Stand-alone simulated instrument on 127.0.0.1. The first stdout line is the
+// bound port number alone, so scripts can start it with --port 0 and read it.
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kxsim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Simulated RF converter instrument"));
+    parser.addHelpOption();
+    const QCommandLineOption portOption(
+        QStringLiteral("port"), QStringLiteral("TCP port on 127.0.0.1 (0 = any free port)."),
+        QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"),
+                                           QStringLiteral("Log every line and reply to stderr."));
+    parser.addOption(portOption);
+    parser.addOption(verboseOption);
+    parser.process(app);
+
+    bool ok = false;
+    const uint port = parser.value(portOption).toUInt(&ok);
+    if (!ok || port > 65535) {
+        std::fprintf(stderr, "kxsim: invalid port \"%s\"\n", qPrintable(parser.value(portOption)));
+        return 2;
+    }
+
+    SimServer server;
+    server.setVerbose(parser.isSet(verboseOption));
+    if (!server.start(static_cast<quint16>(port))) {
+        std::fprintf(stderr, "kxsim: cannot listen on 127.0.0.1:%u\n", port);
+        return 1;
+    }
+    std::printf("%u\n", static_cast<unsigned>(server.port()));
+    std::fflush(stdout);
+
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+    // A signal handler may only set a flag; the event loop notices it here.
+    QTimer stopCheck;
+    QObject::connect(&stopCheck, &QTimer::timeout, &app, [] {
+        if (stopRequested)
+            QCoreApplication::quit();
+    });
+    stopCheck.start(100);
+
+    const int result = app.exec();
+    server.stop();
+    return result;
+}
