@@ -1,0 +1,34 @@
+#ifndef ARTWORK_H
+#define ARTWORK_H
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+// The panel's own images, drawn from code so that every picture in the
+// resource collection can be regenerated and reviewed like any source file.
+class Artwork
+{
+public:
+    // Every file the panel's resource collection lists, in a stable order.
+    static QStringList fileNames();
+
+    // Pixel size of the named picture; the icon file reports its largest image.
+    // An empty size for a name that is not part of the collection.
+    static QSize sizeOf(const QString &fileName);
+
+    // Draws the named picture on a transparent background; a null image for
+    // a name that is not part of the collection.
+    static QImage draw(const QString &fileName);
+
+    // Writes every picture into `dir` (created when missing). Returns false
+    // and appends one line per failed file to `errors` when anything failed.
+    static bool writeAll(const QString &dir, QStringList *errors);
+
+    // Image sizes stored in the window icon file, largest first, so that
+    // readers taking only the first image get the sharpest one.
+    static QList<int> iconSizes();
+};
+
+#endif
