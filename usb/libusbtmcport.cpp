@@ -1,0 +1,311 @@
+#include "libusbtmcport.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <libusb.h>
+
+namespace
+{
+
+constexpr std::uint8_t classApplicationSpecific = 0xFE;
+constexpr std::uint8_t subclassUsbTmc = 0x03;
+constexpr long errorBufferTooSmall = 0x7A;
+
+struct Address {
+    unsigned vendor = 0;
+    unsigned product = 0;
+    unsigned bus = 0;
+    unsigned device = 0;
+    unsigned interface = 0;
+};
+
+std::string formatPath(const Address &a)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "usb:%04X:%04X:%u:%u:%u", a.vendor, a.product, a.bus, a.device,
+                  a.interface);
+    return text;
+}
+
+bool parsePath(const std::string &path, Address *a)
+{
+    int consumed = 0;
+    const int fields = std::sscanf(path.c_str(), "usb:%4x:%4x:%u:%u:%u%n", &a->vendor, &a->product,
+                                   &a->bus, &a->device, &a->interface, &consumed);
+    return fields == 5 && std::size_t(consumed) == path.size();
+}
+
+bool isUsbTmc(const libusb_interface_descriptor &alt)
+{
+    return alt.bInterfaceClass == classApplicationSpecific &&
+           alt.bInterfaceSubClass == subclassUsbTmc;
+}
+
+// USBTMC interfaces of one device, by interface number.
+std::vector<unsigned> usbTmcInterfaces(libusb_device *device)
+{
+    std::vector<unsigned> numbers;
+    libusb_config_descriptor *config = nullptr;
+    if (libusb_get_active_config_descriptor(device, &config) != 0)
+        return numbers;
+    for (int i = 0; i < config->bNumInterfaces; ++i) {
+        const libusb_interface &interface = config->interface[i];
+        for (int s = 0; s < interface.num_altsetting; ++s) {
+            if (isUsbTmc(interface.altsetting[s])) {
+                numbers.push_back(interface.altsetting[s].bInterfaceNumber);
+                break;
+            }
+        }
+    }
+    libusb_free_config_descriptor(config);
+    return numbers;
+}
+
+long codeOf(int libusbResult)
+{
+    return libusbResult == LIBUSB_ERROR_TIMEOUT ? UsbTmcPort::errorTimeout : -long(libusbResult);
+}
+
+} // namespace
+
+std::unique_ptr<UsbTmcPort> createPlatformUsbTmcPort()
+{
+    return std::make_unique<LibUsbTmcPort>();
+}
+
+LibUsbTmcPort::LibUsbTmcPort() = default;
+
+LibUsbTmcPort::~LibUsbTmcPort()
+{
+    if (handle)
+        close();
+    if (context)
+        libusb_exit(context);
+}
+
+bool LibUsbTmcPort::fail(long code)
+{
+    error = code;
+    return false;
+}
+
+bool LibUsbTmcPort::ensureContext()
+{
+    if (context)
+        return true;
+    const int result = libusb_init(&context);
+    if (result != 0) {
+        context = nullptr;
+        return fail(codeOf(result));
+    }
+    return true;
+}
+
+bool LibUsbTmcPort::beginEnumeration()
+{
+    snapshot.clear();
+    selected = -1;
+    if (!ensureContext())
+        return false;
+    libusb_device **devices = nullptr;
+    const ssize_t count = libusb_get_device_list(context, &devices);
+    if (count < 0)
+        return fail(codeOf(int(count)));
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device_descriptor descriptor;
+        if (libusb_get_device_descriptor(devices[i], &descriptor) != 0)
+            continue;
+        for (unsigned number : usbTmcInterfaces(devices[i])) {
+            Address a;
+            a.vendor = descriptor.idVendor;
+            a.product = descriptor.idProduct;
+            a.bus = libusb_get_bus_number(devices[i]);
+            a.device = libusb_get_device_address(devices[i]);
+            a.interface = number;
+            snapshot.push_back(formatPath(a));
+        }
+    }
+    libusb_free_device_list(devices, 1);
+    return true;
+}
+
+bool LibUsbTmcPort::selectInterface(unsigned index)
+{
+    if (index >= snapshot.size()) {
+        selected = -1;
+        return fail(errorNoMoreItems);
+    }
+    selected = int(index);
+    return true;
+}
+
+UsbTmcPort::DetailSize LibUsbTmcPort::queryDetailSize(unsigned long *required)
+{
+    if (selected < 0) {
+        fail(errorInvalidHandle);
+        return DetailSize::Failed;
+    }
+    *required = snapshot[std::size_t(selected)].size() + 1;
+    error = errorBufferTooSmall;
+    return DetailSize::Known;
+}
+
+bool LibUsbTmcPort::queryDevicePath(unsigned long required, std::string *path)
+{
+    if (selected < 0)
+        return fail(errorInvalidHandle);
+    const std::string &found = snapshot[std::size_t(selected)];
+    if (required < found.size() + 1)
+        return fail(errorBufferTooSmall);
+    *path = found;
+    return true;
+}
+
+bool LibUsbTmcPort::endEnumeration()
+{
+    snapshot.clear();
+    selected = -1;
+    return true;
+}
+
+bool LibUsbTmcPort::open(const std::string &path)
+{
+    if (handle)
+        close();
+    Address wanted;
+    if (!parsePath(path, &wanted))
+        return fail(errorFileNotFound);
+    if (!ensureContext())
+        return false;
+
+    libusb_device **devices = nullptr;
+    const ssize_t count = libusb_get_device_list(context, &devices);
+    if (count < 0)
+        return fail(codeOf(int(count)));
+    libusb_device *match = nullptr;
+    for (ssize_t i = 0; i < count && !match; ++i) {
+        libusb_device_descriptor descriptor;
+        if (libusb_get_device_descriptor(devices[i], &descriptor) == 0 &&
+            descriptor.idVendor == wanted.vendor && descriptor.idProduct == wanted.product &&
+            libusb_get_bus_number(devices[i]) == wanted.bus &&
+            libusb_get_device_address(devices[i]) == wanted.device)
+            match = devices[i];
+    }
+
+    unsigned char out = 0;
+    unsigned char in = 0;
+    std::size_t packetIn = 0;
+    libusb_config_descriptor *config = nullptr;
+    if (match && libusb_get_active_config_descriptor(match, &config) == 0) {
+        for (int i = 0; i < config->bNumInterfaces; ++i) {
+            const libusb_interface &interface = config->interface[i];
+            if (interface.num_altsetting < 1 ||
+                interface.altsetting[0].bInterfaceNumber != wanted.interface ||
+                !isUsbTmc(interface.altsetting[0]))
+                continue;
+            const libusb_interface_descriptor &alt = interface.altsetting[0];
+            for (int e = 0; e < alt.bNumEndpoints; ++e) {
+                const libusb_endpoint_descriptor &ep = alt.endpoint[e];
+                if ((ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK)
+                    continue;
+                if (ep.bEndpointAddress & LIBUSB_ENDPOINT_IN) {
+                    in = ep.bEndpointAddress;
+                    packetIn = ep.wMaxPacketSize;
+                } else {
+                    out = ep.bEndpointAddress;
+                }
+            }
+        }
+        libusb_free_config_descriptor(config);
+    }
+    if (!match || !in || !out) {
+        libusb_free_device_list(devices, 1);
+        return fail(errorFileNotFound);
+    }
+
+    libusb_device_handle *opened = nullptr;
+    const int result = libusb_open(match, &opened);
+    libusb_free_device_list(devices, 1);
+    if (result != 0)
+        return fail(codeOf(result));
+
+    // The kernel's usbtmc driver holds the interface on Linux; it gets it
+    // back when the interface is released.
+    libusb_set_auto_detach_kernel_driver(opened, 1);
+    const int claimed = libusb_claim_interface(opened, int(wanted.interface));
+    if (claimed != 0) {
+        libusb_close(opened);
+        return fail(codeOf(claimed));
+    }
+    handle = opened;
+    claimedInterface = int(wanted.interface);
+    endpointOut = out;
+    endpointIn = in;
+    packetSizeIn = packetIn > 0 ? packetIn : 64;
+    return true;
+}
+
+bool LibUsbTmcPort::isOpen() const
+{
+    return handle != nullptr;
+}
+
+bool LibUsbTmcPort::close()
+{
+    if (!handle)
+        return fail(errorInvalidHandle);
+    const int released = libusb_release_interface(handle, claimedInterface);
+    libusb_close(handle);
+    handle = nullptr;
+    claimedInterface = -1;
+    // A device unplugged while open cannot release; it is closed all the same.
+    if (released != 0 && released != LIBUSB_ERROR_NO_DEVICE)
+        return fail(codeOf(released));
+    return true;
+}
+
+bool LibUsbTmcPort::write(const std::uint8_t *data, std::size_t length, std::size_t *written)
+{
+    *written = 0;
+    if (!handle)
+        return fail(errorInvalidHandle);
+    if (length > std::size_t(INT_MAX))
+        return fail(-long(LIBUSB_ERROR_INVALID_PARAM));
+    int transferred = 0;
+    const int result = libusb_bulk_transfer(handle, endpointOut, const_cast<std::uint8_t *>(data),
+                                            int(length), &transferred, transferTimeoutMs);
+    *written = std::size_t(transferred);
+    if (result != 0)
+        return fail(codeOf(result));
+    return true;
+}
+
+bool LibUsbTmcPort::read(std::uint8_t *buffer, std::size_t maximum, std::size_t *received)
+{
+    *received = 0;
+    if (!handle)
+        return fail(errorInvalidHandle);
+    // Whole packets: a device whose last packet fills wMaxPacketSize would
+    // otherwise overflow a request that ends mid-packet.
+    const std::size_t packets =
+        std::max<std::size_t>(1, (maximum + packetSizeIn - 1) / packetSizeIn);
+    const std::size_t request = packets * packetSizeIn;
+    if (request > std::size_t(INT_MAX))
+        return fail(-long(LIBUSB_ERROR_INVALID_PARAM));
+    std::vector<std::uint8_t> incoming(request);
+    int transferred = 0;
+    const int result = libusb_bulk_transfer(handle, endpointIn, incoming.data(), int(request),
+                                            &transferred, transferTimeoutMs);
+    if (result != 0)
+        return fail(codeOf(result));
+    *received = std::min(std::size_t(transferred), maximum);
+    std::memcpy(buffer, incoming.data(), *received);
+    return true;
+}
+
+long LibUsbTmcPort::lastError() const
+{
+    return error;
+}

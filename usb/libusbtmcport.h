@@ -1,0 +1,59 @@
+#ifndef LIBUSBTMCPORT_H
+#define LIBUSBTMCPORT_H
+
+#include "usbtmcport.h"
+
+#include <vector>
+
+struct libusb_context;
+struct libusb_device_handle;
+
+// USBTMC interfaces through libusb-1.0, for systems without a USBTMC driver
+// that exposes the interface as a file. Device paths have the form
+// "usb:VVVV:PPPP:BUS:ADDRESS:INTERFACE" (vendor and product id in hex, the
+// rest in decimal). The kernel's usbtmc driver is detached while a device is
+// open. Errors are libusb's codes with the sign dropped, or the shared codes
+// of UsbTmcPort where the situation is the same.
+class LibUsbTmcPort : public UsbTmcPort
+{
+public:
+    LibUsbTmcPort();
+    ~LibUsbTmcPort() override;
+    LibUsbTmcPort(const LibUsbTmcPort &) = delete;
+    LibUsbTmcPort &operator=(const LibUsbTmcPort &) = delete;
+
+    bool beginEnumeration() override;
+    bool selectInterface(unsigned index) override;
+    DetailSize queryDetailSize(unsigned long *required) override;
+    bool queryDevicePath(unsigned long required, std::string *path) override;
+    bool endEnumeration() override;
+
+    bool open(const std::string &path) override;
+    bool isOpen() const override;
+    bool close() override;
+    bool write(const std::uint8_t *data, std::size_t length, std::size_t *written) override;
+    bool read(std::uint8_t *buffer, std::size_t maximum, std::size_t *received) override;
+
+    long lastError() const override;
+
+    // Bounded wait of every bulk transfer.
+    static constexpr unsigned transferTimeoutMs = 5000;
+
+private:
+    bool ensureContext();
+    bool fail(long code);
+
+    libusb_context *context = nullptr;
+    long error = 0;
+
+    std::vector<std::string> snapshot;
+    int selected = -1;
+
+    libusb_device_handle *handle = nullptr;
+    int claimedInterface = -1;
+    unsigned char endpointOut = 0;
+    unsigned char endpointIn = 0;
+    std::size_t packetSizeIn = 64;
+};
+
+#endif

@@ -1,0 +1,285 @@
+#include "winusbtmc.h"
+
+#include <QThread>
+#include <QtEndian>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+namespace
+{
+
+constexpr std::size_t headerSize = 12;
+constexpr quint8 devDepMsgOut = 1;
+constexpr quint8 requestDevDepMsgIn = 2;
+constexpr quint8 endOfMessage = 1;
+// Room behind the caller's maximum for the reply header and alignment bytes.
+constexpr std::size_t readSlack = 16;
+
+// The driver needs a moment between transfers; every bulk transfer and
+// every enumeration step is bracketed by this pause.
+void pause()
+{
+    QThread::msleep(10);
+}
+
+void putHeader(quint8 *out, quint8 msgId, quint8 tag, quint32 transferSize, quint8 attributes)
+{
+    out[0] = msgId;
+    out[1] = tag;
+    out[2] = quint8(~tag);
+    out[3] = 0;
+    qToLittleEndian<quint32>(transferSize, out + 4);
+    out[8] = attributes;
+    out[9] = 0;
+    out[10] = 0;
+    out[11] = 0;
+}
+
+} // namespace
+
+WinUSBTMC::WinUSBTMC() : WinUSBTMC(createPlatformUsbTmcPort()) {}
+
+WinUSBTMC::WinUSBTMC(std::unique_ptr<UsbTmcPort> port) : port(std::move(port)) {}
+
+WinUSBTMC::~WinUSBTMC() = default;
+
+int WinUSBTMC::setupBackend()
+{
+    return 0;
+}
+
+void WinUSBTMC::teardownBackend() {}
+
+int WinUSBTMC::openDevice(const QString &resource)
+{
+    tag = 1;
+    // A second open would otherwise leave the first device claimed with no
+    // way left to release it.
+    if (port->isOpen()) {
+        qDebug("Closing the device that is still open");
+        port->close();
+    }
+    const bool opened = port->open(resource.toStdString());
+    pause();
+    if (!opened) {
+        qDebug("Error on handle open");
+        qDebug("%ld", port->lastError());
+        return -1;
+    }
+    return 0;
+}
+
+int WinUSBTMC::closeDevice()
+{
+    const bool closed = port->close();
+    pause();
+    if (!closed) {
+        qDebug("Error closing file handle");
+        qDebug("%ld", port->lastError());
+        return -1;
+    }
+    return 0;
+}
+
+quint8 WinUSBTMC::takeTag()
+{
+    const quint8 current = tag;
+    tag = tag == 255 ? 1 : tag + 1;
+    return current;
+}
+
+int WinUSBTMC::write(const char *data, int length)
+{
+    if (length < 0 || length > INT_MAX - 15 || (!data && length > 0)) {
+        qDebug("Invalid command buffer of length %d", length);
+        return -1;
+    }
+    const std::size_t payload = std::size_t(length);
+    const std::size_t alignment = (4 - payload % 4) % 4;
+    const std::size_t total = headerSize + payload + alignment;
+
+    std::vector<quint8> message(total, 0);
+    putHeader(message.data(), devDepMsgOut, tag, quint32(payload), endOfMessage);
+    if (payload > 0)
+        std::memcpy(message.data() + headerSize, data, payload);
+
+    pause();
+    std::size_t written = 0;
+    const bool sent = port->write(message.data(), total, &written);
+    takeTag();
+    pause();
+    if (!sent) {
+        qDebug("Error Writing to USB device during send");
+        qDebug("%ld", port->lastError());
+        return -1;
+    }
+    if (written != total) {
+        qDebug("Wrong number of bytes written");
+        qDebug("%ld", long(written));
+        return -2;
+    }
+    return int(total);
+}
+
+int WinUSBTMC::read(char *buffer, int maximum)
+{
+    if (maximum < 0 || maximum > INT_MAX - int(readSlack) || (!buffer && maximum > 0)) {
+        qDebug("Invalid read buffer of size %d", maximum);
+        return -1;
+    }
+    const quint8 requestTag = tag;
+    quint8 request[headerSize];
+    putHeader(request, requestDevDepMsgIn, requestTag, quint32(maximum), 0);
+
+    pause();
+    std::size_t written = 0;
+    const bool sent = port->write(request, headerSize, &written);
+    takeTag();
+    pause();
+    if (!sent) {
+        qDebug("Error Writing to USB device");
+        qDebug("%ld", port->lastError());
+        return -1;
+    }
+    if (written < headerSize) {
+        qDebug("Couldn't send the right number of bytes");
+        return -1;
+    }
+
+    std::vector<quint8> reply(std::size_t(maximum) + readSlack, 0);
+    std::size_t received = 0;
+    pause();
+    const bool got = port->read(reply.data(), reply.size(), &received);
+    pause();
+    if (!got) {
+        qDebug("Error Reading from USB device");
+        qDebug("%ld", port->lastError());
+        return -1;
+    }
+    if (received < headerSize) {
+        qDebug("Read data not long enough");
+        return -1;
+    }
+    if (reply[0] != requestDevDepMsgIn || reply[1] != quint8(~reply[2]) || reply[1] != requestTag) {
+        qDebug("Read packet looks invalid");
+        return -1;
+    }
+    quint32 size = qFromLittleEndian<quint32>(reply.data() + 4);
+    // 64-bit sum: a TransferSize near 4 GiB must not wrap round and pass.
+    if (quint64(received) < quint64(size) + headerSize) {
+        qDebug("Read data not long enough after processing size");
+        return -1;
+    }
+    // The reply buffer has slack for alignment bytes, so a device can claim
+    // a few bytes more than were asked for; the caller's buffer cannot take them.
+    if (size > quint32(maximum)) {
+        qDebug("Reply of %u bytes cut to the %d bytes asked for", size, maximum);
+        size = quint32(maximum);
+    }
+    if (size > 0)
+        std::memcpy(buffer, reply.data() + headerSize, size);
+    return int(size);
+}
+
+void WinUSBTMC::getAttribute(const unsigned *, int *) {}
+
+void WinUSBTMC::setAttribute(const unsigned *, int) {}
+
+void WinUSBTMC::setReadBufferSize(int) {}
+
+QPair<int, QStringList> WinUSBTMC::findDevices()
+{
+    QPair<int, QStringList> found(0, QStringList());
+
+    pause();
+    const bool listed = port->beginEnumeration();
+    pause();
+    if (!listed) {
+        qDebug("0x%lX", port->lastError());
+        return QPair<int, QStringList>(-1, QStringList());
+    }
+
+    unsigned index = 0;
+    pause();
+    bool more = port->selectInterface(index);
+    pause();
+    while (more) {
+        interrogate(found);
+        pause();
+        more = port->selectInterface(++index);
+        pause();
+    }
+    qDebug("Enumeration done");
+    qDebug("0x%lX", port->lastError());
+    qDebug("For comparison, the expected value is 0x%lX", UsbTmcPort::errorNoMoreItems);
+
+    if (!port->endEnumeration())
+        qDebug("Error deleting device list handle");
+    qDebug("Finished");
+    return found;
+}
+
+void WinUSBTMC::interrogate(QPair<int, QStringList> &found)
+{
+    unsigned long required = 0;
+    pause();
+    const UsbTmcPort::DetailSize sized = port->queryDetailSize(&required);
+    pause();
+    if (sized == UsbTmcPort::DetailSize::UnexpectedSuccess) {
+        qDebug("Call shouldn't have succeeded yet");
+        return;
+    }
+    if (sized == UsbTmcPort::DetailSize::Failed) {
+        qDebug("Error on initial call to enumerate device");
+        qDebug("%ld", port->lastError());
+        return;
+    }
+    qDebug("Got required size...");
+    qDebug("%ld", long(required));
+
+    std::string path;
+    pause();
+    const bool detailed = port->queryDevicePath(required, &path);
+    pause();
+    if (!detailed) {
+        qDebug("Error on final call to enumerate device");
+        qDebug("0x%lX", port->lastError());
+        return;
+    }
+    const QString devicePath = QString::fromStdString(path);
+    qDebug("Got a handle!");
+    qDebug("Now interrogating");
+    pause();
+
+    if (openDevice(devicePath) != 0) {
+        qDebug("Error opening that handle");
+        return;
+    }
+    pause();
+    if (isOurInstrument()) {
+        qDebug("It's an KVX device");
+        found.second.append(devicePath);
+        ++found.first;
+    }
+    closeDevice();
+}
+
+bool WinUSBTMC::isOurInstrument()
+{
+    static const char query[] = "*IDN?\n";
+    if (write(query, 6) < 0)
+        return false;
+    char reply[256];
+    const int got = read(reply, 255);
+    if (got <= 0)
+        return false;
+    const QStringList parts =
+        QString::fromLatin1(reply, got).trimmed().split(',', Qt::KeepEmptyParts);
+    return parts.size() == 4 && parts.at(0) == QLatin1String("Ostrelin");
+}
+
+bool WinUSBTMC::isAvailable()
+{
+    return true;
+}

@@ -1,0 +1,45 @@
+#ifndef WINUSBTMC_H
+#define WINUSBTMC_H
+
+#include "usbcommbackend.h"
+#include "usbtmcport.h"
+
+#include <QtGlobal>
+#include <memory>
+
+// The raw USBTMC backend, used when no VISA library can be loaded: frames
+// every command as a DEV_DEP_MSG_OUT message and every read as a
+// REQUEST_DEV_DEP_MSG_IN followed by one bulk-IN transfer, on a USBTMC
+// interface reached through a UsbTmcPort.
+class WinUSBTMC : public UsbCommBackend
+{
+public:
+    WinUSBTMC();
+    explicit WinUSBTMC(std::unique_ptr<UsbTmcPort> port);
+    ~WinUSBTMC() override;
+
+    int setupBackend() override;
+    void teardownBackend() override;
+    int openDevice(const QString &resource) override;
+    int closeDevice() override;
+    int write(const char *data, int length) override;
+    int read(char *buffer, int maximum) override;
+    void getAttribute(const unsigned *attribute, int *value) override;
+    void setAttribute(const unsigned *attribute, int value) override;
+    void setReadBufferSize(int size) override;
+    QPair<int, QStringList> findDevices() override;
+    bool isAvailable() override;
+
+    // Tag the next bulk-OUT message will carry.
+    quint8 nextTag() const { return tag; }
+
+private:
+    quint8 takeTag();
+    void interrogate(QPair<int, QStringList> &found);
+    bool isOurInstrument();
+
+    std::unique_ptr<UsbTmcPort> port;
+    quint8 tag = 1;
+};
+
+#endif
