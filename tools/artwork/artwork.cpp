@@ -84,7 +84,7 @@ void drawLamp(QPainter &p, const QColor &glow, const QColor &body, const QColor 
     p.drawEllipse(QRectF(72, 42, 112, 70));
 }
 
-// The shackle of an open lock is lifted out of the body on its right leg.
+// The shackle of an open lock is lifted, its right leg clear of the body.
 void drawPadlock(QPainter &p, bool open)
 {
     QPainterPath shackle;
@@ -100,22 +100,13 @@ void drawPadlock(QPainter &p, bool open)
         shackle.lineTo(172, 130);
     }
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(QColor(0x4a, 0x4a, 0x4a), 34, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+    p.setPen(QPen(QColor(0x4a, 0x4a, 0x4a), 34, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPath(shackle);
     QLinearGradient steel(60, 0, 196, 0);
     steel.setColorAt(0, QColor(0xf4, 0xf4, 0xf4));
     steel.setColorAt(1, QColor(0x9a, 0x9a, 0x9a));
-    p.setPen(QPen(QBrush(steel), 22, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+    p.setPen(QPen(QBrush(steel), 22, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPath(shackle);
-    if (open) {
-        // round off the free leg so it reads as a shackle end, not a cut
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0x4a, 0x4a, 0x4a));
-        p.drawEllipse(QPointF(172, 84), 17, 17);
-        p.setBrush(QColor(0xb8, 0xb8, 0xb8));
-        p.drawEllipse(QPointF(172, 84), 11, 11);
-    }
-
     QLinearGradient brass(0, 118, 0, 242);
     brass.setColorAt(0, QColor(0xff, 0xdc, 0x6a));
     brass.setColorAt(0.5, QColor(0xe8, 0xa8, 0x26));
@@ -320,8 +311,11 @@ void drawLogo(QPainter &p, const QImage &image)
     p.setBrush(brandDark);
     p.drawPath(text);
 
+    // the rule under the wordmark spans the longer of the two lines
+    const qreal rule = qMax(QFontMetricsF(wordmark).horizontalAdvance(name),
+                            QFontMetricsF(tagline).horizontalAdvance(line));
     p.setBrush(accent);
-    p.drawRoundedRect(QRectF(left + h * 0.02, h * 0.61, width * 0.72, h * 0.025), 4, 4);
+    p.drawRoundedRect(QRectF(left + h * 0.02, h * 0.61, rule, h * 0.025), 4, 4);
 
     QPainterPath sub;
     sub.addText(QPointF(left + h * 0.01, h * 0.88), tagline, line);
