@@ -1,0 +1,66 @@
+#ifndef CONNECTION_H
+#define CONNECTION_H
+
+#include "connectiontypes.h"
+
+#include <QObject>
+#include <QString>
+#include <optional>
+
+class QTcpSocket;
+
+// The one route to the instrument. Lives on a worker thread; every request
+// arrives as a queued slot call and every outcome leaves as a signal, so the
+// blocking waits below never stall the user interface.
+class Connection : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int TcpConnectWaitMs = 5000;
+    static constexpr int TcpWriteWaitMs = 5000;
+    static constexpr int TcpReplyWaitMs = 8000;
+    // A reply is complete at its line feed. One that never gets one is taken
+    // as complete once the instrument has been silent this long, which also
+    // rides out a lost segment's retransmission on a LAN.
+    static constexpr int ReplyQuietGapMs = 250;
+    static constexpr int MaxReplyBytes = 64 * 1024;
+    static constexpr int NetworkReadPauseMs = 50;
+
+    explicit Connection(QObject *parent = nullptr);
+
+signals:
+    void tcpConnFinished(QString result);
+    void usbConnFinished(QString result);
+    void connStatusChanged(connStatus_t status);
+    void queryResponse(QString response, calling_mode_t mode);
+    void networkSettingsReady(QString ipAddress, QString subnet, QString gateway, int port);
+
+public slots:
+    void connectUSB();
+    void connectTCP();
+    void query(QString q, calling_mode_t mode);
+    void command(QString c);
+    void closeConnection();
+    void closeTCP();
+    void closeUSB();
+    void socketDisconnected();
+    void initRoutine();
+
+private:
+    bool tcpLinkUsable();
+    bool writeLine(const QString &text);
+    std::optional<QString> tcpExchange(const QString &q);
+    void identify(const QString &reply);
+    void readNetworkSettings();
+
+    QTcpSocket *socket;
+    connStatus_t status;
+    QString tcpResult;
+    QString usbResult;
+    QString ipAddress;
+    QString subnet;
+    QString gateway;
+    int port;
+};
+
+#endif

@@ -1,0 +1,48 @@
+#include "networksettingsfile.h"
+
+#include <QFile>
+
+NetworkSettingsFile::NetworkSettingsFile(const QString &path) : path(path) {}
+
+bool NetworkSettingsFile::exists() const
+{
+    return QFile::exists(path);
+}
+
+std::optional<NetworkSettingsFile::Settings> NetworkSettingsFile::read() const
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    Settings settings;
+    settings.ipAddress = QString::fromUtf8(file.readLine().trimmed());
+    settings.subnet = QString::fromUtf8(file.readLine().trimmed());
+    settings.gateway = QString::fromUtf8(file.readLine().trimmed());
+    settings.port = parsePort(QString::fromUtf8(file.readLine().trimmed()));
+    return settings;
+}
+
+bool NetworkSettingsFile::write(const Settings &settings) const
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const QByteArray content = settings.ipAddress.toUtf8() + '\n' + settings.subnet.toUtf8() +
+                               '\n' + settings.gateway.toUtf8() + '\n' +
+                               QByteArray::number(settings.port) + '\n';
+    const bool written = file.write(content) == content.size();
+    return file.flush() && written;
+}
+
+NetworkSettingsFile::Settings NetworkSettingsFile::defaults()
+{
+    return {"255.255.255.255", "255.255.255.255", "255.255.255.255", 65535};
+}
+
+int NetworkSettingsFile::parsePort(const QString &text)
+{
+    bool ok = false;
+    const int port = text.trimmed().toInt(&ok, 10);
+    // A value outside the port range would silently wrap to another port.
+    return ok && port >= 0 && port <= 65535 ? port : 0;
+}

@@ -1,0 +1,39 @@
+#ifndef NETWORKSETTINGSFILE_H
+#define NETWORKSETTINGSFILE_H
+
+#include <QString>
+#include <optional>
+
+// The panel's copy of the instrument's network settings: four text lines
+// (IP address, subnet mask, gateway, TCP port), each ended by a line feed.
+class NetworkSettingsFile
+{
+public:
+    struct Settings {
+        QString ipAddress;
+        QString subnet;
+        QString gateway;
+        int port = 0;
+    };
+
+    static constexpr const char *DefaultFileName = "ipdata.vnf";
+
+    explicit NetworkSettingsFile(const QString &path = QString::fromLatin1(DefaultFileName));
+
+    bool exists() const;
+    // Nothing when the file cannot be opened. Lines are trimmed, so CRLF
+    // endings and stray blanks read the same; a missing line reads as empty.
+    std::optional<Settings> read() const;
+    // Replaces the whole file; false when it cannot be written completely.
+    bool write(const Settings &settings) const;
+
+    // What the panel writes before it has ever learnt the instrument's settings.
+    static Settings defaults();
+    // A decimal TCP port; 0 for anything that is not a number in 0..65535.
+    static int parsePort(const QString &text);
+
+private:
+    QString path;
+};
+
+#endif
