@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QImageReader>
 #include <QXmlStreamReader>
+#include <QtEndian>
 #include <QtTest>
 
 namespace
@@ -85,6 +86,7 @@ private slots:
     void writesEveryPictureAtItsSizeOnATransparentGround();
     void iconFileHoldsEverySize();
     void iconEncoderRejectsWhatItCannotStore();
+    void iconFileIsReproducible();
     void lampsReadAsTheirColoursAtLampSize();
     void statePairsStayDistinctWhenSmall();
     void logoTextIsNotClipped();
@@ -142,6 +144,24 @@ void TestArtwork::iconEncoderRejectsWhatItCannotStore()
     good.fill(Qt::red);
     QVERIFY(IcoFile::encode({good, QImage()}).isEmpty());
     QVERIFY(!IcoFile::encode({good}).isEmpty());
+}
+
+void TestArtwork::iconFileIsReproducible()
+{
+    // 24 px: each 3-byte mask row is padded to 4 bytes, and that padding
+    // byte must be written as zero, not left as whatever memory held
+    QImage image(24, 24, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    const QByteArray file = IcoFile::encode({image});
+    QVERIFY(!file.isEmpty());
+    QCOMPARE(IcoFile::encode({image}), file);
+
+    const int dataOffset = qFromLittleEndian<quint32>(file.constData() + 6 + 12);
+    const int headerLength = qFromLittleEndian<quint32>(file.constData() + dataOffset);
+    const int mask = dataOffset + headerLength + 24 * 24 * 4;
+    QCOMPARE(file.size(), mask + 24 * 4);
+    for (int row = 0; row < 24; ++row)
+        QCOMPARE(int(file.at(mask + row * 4 + 3)), 0);
 }
 
 void TestArtwork::lampsReadAsTheirColoursAtLampSize()
