@@ -22,8 +22,11 @@ const QByteArray temperatureText = "35.2";
 const QByteArray currentText = "1.25";
 
 // Whole-argument integer parse; rejects blanks, fractions and trailing junk.
+// QByteArray's conversions stop at a NUL byte, so one would hide the junk after it.
 std::optional<int> parseInt(const QByteArray &text)
 {
+    if (text.contains('\0'))
+        return std::nullopt;
     bool ok = false;
     const int value = text.trimmed().toInt(&ok, 10);
     if (!ok)
@@ -33,6 +36,8 @@ std::optional<int> parseInt(const QByteArray &text)
 
 std::optional<double> parseDouble(const QByteArray &text)
 {
+    if (text.contains('\0'))
+        return std::nullopt;
     bool ok = false;
     const double value = text.trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(value))
