@@ -3,6 +3,15 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+namespace
+{
+
+// No command of the instrument comes near this; a client that never sends a
+// line feed must not make the buffer grow without bound.
+constexpr int maxLineLength = 64 * 1024;
+
+} // namespace
+
 SimConnection::SimConnection(QTcpSocket *socket, LineHandler handler, QObject *parent)
     : QObject(parent), socket(socket), handler(std::move(handler))
 {
@@ -26,8 +35,16 @@ void SimConnection::readLines()
         input.remove(0, end + 1);
         if (line.endsWith('\r'))
             line.chop(1);
-        pending += handler(line);
+        if (discarding)
+            discarding = false;
+        else
+            pending += handler(line);
         pump();
+    }
+    if (input.size() > maxLineLength) {
+        qWarning("kxsim: dropping an over-long line of more than %d bytes", maxLineLength);
+        input.clear();
+        discarding = true;
     }
 }
 

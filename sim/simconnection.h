@@ -39,6 +39,7 @@ private:
     QList<Step> pending;
     bool waiting = false;
     bool closing = false;
+    bool discarding = false; // inside an over-long line, up to its line feed
 };
 
 #endif

@@ -46,6 +46,7 @@ private slots:
 
     void carriageReturnsAndOneReplyPerQuery();
     void partialLinesAreJoined();
+    void overlongLineIsDropped();
     void reportsItsOwnPort();
     void replyOverrides();
     void noReplyFaultOnlyForPrefix();
@@ -101,6 +102,17 @@ void SimServerTest::partialLinesAreJoined()
     c.send("\n");
     QCOMPARE(c.readLine(), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
     QCOMPARE(server->receivedLines(), QStringList({"*IDN?"}));
+}
+
+void SimServerTest::overlongLineIsDropped()
+{
+    Client c;
+    QVERIFY(c.connectTo(server->port()));
+    c.send("freq:tune 12.5" + QByteArray(200 * 1024, ' '));
+    c.send("\n*IDN?\n");
+    QCOMPARE(c.readLine(), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
+    QCOMPARE(server->receivedLines(), QStringList({"*IDN?"}));
+    server->withModel([](InstrumentModel &m) { QCOMPARE(m.tuneGHz(), 10.0); });
 }
 
 void SimServerTest::reportsItsOwnPort()
