@@ -111,9 +111,7 @@ struct InstrumentModel::State {
     int refExternal = 1;
     int refOverride = 1;
     int refFreqMHz = 100;
-    QList<StoredState> stored = QList<StoredState>()
-                                << StoredState{} << StoredState{} << StoredState{} << StoredState{}
-                                << StoredState{};
+    QList<StoredState> stored = QVector<StoredState>(stateCount).toList();
 
     QString ip = QStringLiteral("127.0.0.1");
     QString subnet = QStringLiteral("255.0.0.0");
@@ -121,8 +119,7 @@ struct InstrumentModel::State {
     int port = 0;
     int protocol = 1;
 
-    QList<QByteArray> moduleAnswers = QList<QByteArray>() << QByteArray() << QByteArray()
-                                                          << QByteArray() << QByteArray();
+    QList<QByteArray> moduleAnswers = QVector<QByteArray>(portCount).toList();
     double time = 0.0;
     bool factoryMode = false;
     QVector<double> gates = QVector<double>(gateCount, defaultGateVolts);
