@@ -1,0 +1,474 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "connection.h"
+#include "stateselect.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QMutexLocker>
+#include <QTextCursor>
+#include <QTimer>
+
+#ifdef PANEL_HAS_RESOURCES
+// The pictures are compiled into a static library, whose unreferenced
+// resource object the linker would otherwise drop.
+static void initPanelResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+#else
+static void initPanelResources() {}
+#endif
+
+namespace
+{
+const int statusFieldCount = 16;
+const int statusPollMs = 6000;
+const char picturePrefix[] = ":/new/prefix1/Pictures/";
+
+QString picture(const char *name)
+{
+    return QLatin1String(picturePrefix) + QLatin1String(name);
+}
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    initPanelResources();
+    ui->setupUi(this);
+
+    // Everything these labels show comes from the instrument; a reply that
+    // happens to look like markup must appear literally.
+    for (QLabel *label : {ui->statusLabel, ui->tuneActLabel, ui->lo1freqLabel, ui->rfAttenLabel,
+                          ui->filterLabel, ui->tempLabel, ui->currLabel, ui->refFreqLabel})
+        label->setTextFormat(Qt::PlainText);
+
+    stateSelect = new StateSelect(this);
+    stateSelect->setWindowModality(Qt::WindowModal);
+    connect(stateSelect, &StateSelect::result, this, &MainWindow::handleStateSelect);
+    connect(this, &MainWindow::initStateSelect, stateSelect, &StateSelect::showWindow);
+    savedStates.clear();
+
+    powerOnIcon = QIcon(picture("poweron.png"));
+    powerSymbolIcon = QIcon(picture("powersymbol.png"));
+    lightOffIcon = QIcon(picture("lightoff.png"));
+    lightBlueIcon = QIcon(picture("lightblue.png"));
+    lockPixmap = QPixmap(picture("Lock-icon.png"));
+    unlockPixmap = QPixmap(picture("Lock-Unlock-icon.png"));
+    lightOnPixmap = QPixmap(picture("lighton.png"));
+    lightOffPixmap = QPixmap(picture("lightoff.png"));
+
+    statusTimer = new QTimer(this);
+    statusTimer->setObjectName("statusTimer");
+    connect(statusTimer, &QTimer::timeout, this, &MainWindow::statusTimeout);
+    statusTimer->start(statusPollMs);
+
+    connection = new Connection();
+    connection->moveToThread(&connThread);
+    // The connection object lives on the worker thread, so it is deleted
+    // there once the thread's event loop has finished.
+    connect(&connThread, &QThread::finished, connection, &QObject::deleteLater);
+
+    connect(this, &MainWindow::connectTCP, connection, &Connection::connectTCP);
+    connect(connection, &Connection::tcpConnFinished, this, &MainWindow::handleTCPConnFinished);
+    connect(this, &MainWindow::connectUSB, connection, &Connection::connectUSB);
+    connect(connection, &Connection::usbConnFinished, this, &MainWindow::handleUSBConnFinished);
+    connect(connection, &Connection::connStatusChanged, this, &MainWindow::updateConnStatus);
+    connect(this, &MainWindow::command, connection, &Connection::command);
+    connect(this, &MainWindow::query, connection, &Connection::query);
+    connect(connection, &Connection::queryResponse, this, &MainWindow::handleQueryResponse);
+    connect(this, &MainWindow::closeConnection, connection, &Connection::closeConnection);
+    connect(this, &MainWindow::closeTCP, connection, &Connection::closeTCP);
+    connect(this, &MainWindow::closeUSB, connection, &Connection::closeUSB);
+    connect(connection, &Connection::networkSettingsReady, this,
+            &MainWindow::handleNetworkSettingsFromDevice);
+    connect(this, &MainWindow::initConn, connection, &Connection::initRoutine);
+
+    if (!QFile::exists("ipdata.vnf"))
+        log("<p style='color:red'>Network settings not detected. Attempting to read network "
+            "settings from USB.</p>");
+
+    goodCounter = 0;
+    refreshControls();
+}
+
+MainWindow::~MainWindow()
+{
+    emit closeConnection();
+    connThread.quit();
+    connThread.wait();
+    // A thread that never ran never delivers the deferred deletion.
+    if (!connThread.isFinished())
+        delete connection;
+    delete ui;
+}
+
+void MainWindow::startConnectionThread()
+{
+    connThread.start(QThread::InheritPriority);
+    emit initConn();
+}
+
+void MainWindow::refreshControls()
+{
+    if (!connected)
+        ui->statusLabel->setText("Device not found");
+
+    const QList<QWidget *> boxes = {ui->tuneFreqBox, ui->rfAttenBox, ui->lnaBox,  ui->refSelectBox,
+                                    ui->refFreq_box, ui->lo1box,     ui->ifBox,   ui->statesBox,
+                                    ui->lockBox,     ui->filterBox,  ui->pllmBox, ui->physicalBox};
+    for (QWidget *box : boxes)
+        box->setEnabled(connected);
+
+    ui->usbButton->setText(usbConnected ? "Disconnect USB" : "Connect USB");
+    ui->tcpipButton->setText(tcpConnected ? "Disconnect TCP/IP" : "Connect TCP/IP");
+    ui->statusButton->setEnabled(connected);
+}
+
+void MainWindow::requestSavedStates()
+{
+    emit query("syst:bootstate?", MODE_STATE_LIST);
+}
+
+void MainWindow::on_usbButton_clicked()
+{
+    if (usbConnected) {
+        emit closeUSB();
+    } else {
+        ui->usbButton->setEnabled(false);
+        emit connectUSB();
+    }
+}
+
+void MainWindow::on_tcpipButton_clicked()
+{
+    if (tcpConnected) {
+        emit closeTCP();
+    } else {
+        ui->tcpipButton->setEnabled(false);
+        emit connectTCP();
+    }
+}
+
+void MainWindow::handleUSBConnFinished(QString result)
+{
+    if (result == "-1") {
+        log("<p style='color:red'>USB connection failed.</p>");
+    } else if (result == "-2") {
+        log("<p style='color:red'>No USB devices available. Check connections.</p>");
+    } else {
+        if (!tcpConnected && !reconnecting)
+            ui->statusLabel->setText("Connected to " + result);
+        if (!reconnecting)
+            log("<p style='color:green'>USB device connected.</p>");
+        if (!tcpConnected)
+            requestSavedStates();
+        refreshControls();
+    }
+    ui->usbButton->setEnabled(true);
+    reconnecting = false;
+}
+
+void MainWindow::handleTCPConnFinished(QString result)
+{
+    if (result == "-2") {
+        log("<p style='color:red'>TCP/IP connection timed out. Check connections and network "
+            "settings.</p>");
+    } else {
+        ui->statusLabel->setText("Connected to " + result);
+        log("<p style='color:green'>TCP/IP device connected.</p>");
+        requestSavedStates();
+        refreshControls();
+    }
+    ui->tcpipButton->setEnabled(true);
+}
+
+void MainWindow::updateConnStatus(connStatus_t status)
+{
+    if (usbConnected && !status.usbConnected && !reconnecting)
+        log("<p style='color:red'>USB device disconnected.</p>");
+    if (tcpConnected && !status.tcpConnected && !reconnecting)
+        log("<p style='color:red'>TCP device disconnected.</p>");
+
+    usbConnected = status.usbConnected;
+    tcpConnected = status.tcpConnected;
+    connected = usbConnected || tcpConnected;
+    refreshControls();
+}
+
+void MainWindow::handleQueryResponse(QString response, calling_mode_t mode)
+{
+    switch (mode) {
+    case MODE_STATUS:
+        handleStatus(response);
+        break;
+    case MODE_STATE_LIST:
+        savedStates.clear();
+        for (const QString &state : response.split(';', Qt::KeepEmptyParts))
+            savedStates.append(state.split(',', Qt::KeepEmptyParts));
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::handleNetworkSettingsFromDevice(QString ipAddress, QString subnet, QString gateway,
+                                                 int port)
+{
+    emit networkSettingsFromDevice(ipAddress, subnet, gateway, port);
+}
+
+void MainWindow::log(const QString &html)
+{
+    ui->logger->append(html);
+}
+
+void MainWindow::on_logger_textChanged()
+{
+    QTextCursor cursor = ui->logger->textCursor();
+    cursor.movePosition(QTextCursor::End, QTextCursor::MoveAnchor);
+    ui->logger->setTextCursor(cursor);
+}
+
+void MainWindow::on_logClearButton_clicked()
+{
+    ui->logger->clear();
+}
+
+void MainWindow::statusTimeout()
+{
+    if (tcpConnected)
+        requestStatus();
+}
+
+void MainWindow::on_statusButton_clicked()
+{
+    requestStatus();
+}
+
+void MainWindow::requestStatus()
+{
+    QMutexLocker lock(&commandMutex);
+    emit query("syst:readstate?", MODE_STATUS);
+}
+
+void MainWindow::handleStatus(QString statusStr)
+{
+    if (statusStr.isEmpty()) {
+        qDebug() << "Bad status read";
+        log("<p style='color:red'>Bad status read.</p>");
+        reconnecting = true;
+        goodCounter = 0;
+        if (usbConnected) {
+            emit closeUSB();
+            emit connectUSB();
+        }
+        return;
+    }
+
+    if (statusStr == "OH NO!") {
+        goodCounter = 0;
+        log("<p style='color:red'><b>SYSTEM OVERHEATED! RF power disabled. Please restart "
+            "hardware and software.</b></p>");
+        refreshControls();
+        ui->statusLabel->setText("Fatal system condition");
+        return;
+    }
+
+    const QStringList fields = statusStr.split(',', Qt::KeepEmptyParts);
+    // A truncated reply would leave half the panel describing an older state;
+    // keep the last complete one. The link itself answered, so there is
+    // nothing to reconnect.
+    if (fields.size() < statusFieldCount) {
+        qDebug() << "Bad status read";
+        goodCounter = 0;
+        log(QString("<p style='color:red'>Bad status read: %1 of %2 fields received.</p>")
+                .arg(fields.size())
+                .arg(statusFieldCount));
+        return;
+    }
+
+    ++goodCounter;
+    qDebug("goodCounter = %d", goodCounter);
+    statusFields = fields;
+
+    ui->tuneActLabel->setText(fields[1]);
+    ui->lo1freqLabel->setText(fields[0]);
+    ui->rfAttenLabel->setText(fields[2]);
+    ui->filterLabel->setText(fields[11]);
+    ui->tempLabel->setText(fields[13]);
+    ui->currLabel->setText(fields[14]);
+    ui->refFreqLabel->setText(fields[10]);
+
+    if (fields[3] == "0") {
+        ui->lnaLabel->setText("ON");
+        ui->lnaButton->setText("Turn LNA Off");
+        ui->lnaButton->setIcon(powerSymbolIcon);
+    } else {
+        ui->lnaLabel->setText("OFF");
+        ui->lnaButton->setText("Turn LNA On");
+        ui->lnaButton->setIcon(powerOnIcon);
+    }
+
+    const QList<QPair<QLabel *, QLabel *>> locks = {{ui->lo1Label, ui->lo1iconLabel},
+                                                    {ui->lo2Label, ui->lo2iconLabel},
+                                                    {ui->lo3Label, ui->lo3iconLabel}};
+    for (int i = 0; i < locks.size(); ++i) {
+        const bool locked = fields[4 + i] == "1";
+        locks[i].first->setText(locked ? "LOCKED" : "UNLOCKED");
+        locks[i].second->setPixmap(locked ? lockPixmap : unlockPixmap);
+    }
+
+    if (fields[7] == "1")
+        setLamps(ui->lo1extLight, ui->lo1intLight);
+    else
+        setLamps(ui->lo1intLight, ui->lo1extLight);
+
+    if (fields[15] == "1")
+        setLamps(ui->if300Light, ui->if187Light);
+    else
+        setLamps(ui->if187Light, ui->if300Light);
+
+    if (fields[8] == "1")
+        setLamps(ui->refExtLight, ui->refIntLight);
+    else
+        setLamps(ui->refIntLight, ui->refExtLight);
+
+    const bool overrideActive = fields[9] == "1";
+    ui->extSetButton->setEnabled(overrideActive);
+    ui->intSetButton->setEnabled(overrideActive);
+    ui->overrideButton->setIcon(overrideActive ? lightBlueIcon : lightOffIcon);
+
+    if (fields[12] == "1")
+        setLamps(ui->integerLight, ui->fractionalLight);
+    else
+        setLamps(ui->fractionalLight, ui->integerLight);
+}
+
+void MainWindow::setLamps(QLabel *lit, QLabel *dark)
+{
+    lit->setPixmap(lightOnPixmap);
+    dark->setPixmap(lightOffPixmap);
+}
+
+bool MainWindow::statusFieldIs(int index, const QString &value) const
+{
+    return index < statusFields.size() && statusFields[index] == value;
+}
+
+void MainWindow::sendControl(const QString &cmd, const QString &logLine, bool logFirst)
+{
+    {
+        QMutexLocker lock(&commandMutex);
+        if (logFirst)
+            log(logLine);
+        emit command(cmd);
+        if (!logFirst)
+            log(logLine);
+    }
+    requestStatus();
+}
+
+void MainWindow::on_tuneFreqButton_clicked()
+{
+    // Always four decimals with a full stop, whatever the spin box shows and
+    // whatever the system locale.
+    const QString number = QString::number(ui->tuneFreqSpin->value(), 'f', 4);
+    sendControl("freq:tune " + number,
+                "<p style='color:blue'>Tune frequency set to " + number +
+                    " GHz. Wait for status verification.</p>",
+                false);
+}
+
+void MainWindow::on_rfAttenButton_clicked()
+{
+    const QString number = QString::number(ui->rfAttenSpin->value());
+    sendControl("fact:rfatten " + number,
+                "<p style='color:blue'>Downconverter attenuation set to " + number +
+                    " dB. Wait for status verification.</p>",
+                false);
+}
+
+void MainWindow::on_refFreqButton_clicked()
+{
+    const QString number = QString::number(ui->refFreqSpin->value());
+    sendControl("freq:ref:freq " + number,
+                "<p style='color:blue'>Reference frequency set to " + number +
+                    " MHz. Wait for status verification.</p>",
+                false);
+}
+
+void MainWindow::on_lnaButton_clicked()
+{
+    // "powe:lna 1" switches the LNA off. Before any complete status the LNA
+    // counts as off, matching the button's initial "Turn LNA On".
+    if (statusFieldIs(3, "0"))
+        sendControl("powe:lna 1",
+                    "<p style='color:blue'>LNA turned off. Wait for status verification.</p>",
+                    true);
+    else
+        sendControl("powe:lna 0",
+                    "<p style='color:blue'>LNA turned on. Wait for status verification.</p>", true);
+}
+
+void MainWindow::on_overrideButton_clicked()
+{
+    if (statusFieldIs(9, "1"))
+        sendControl("freq:ref:refover 0",
+                    "<p style='color:blue'>Reference select override deactivated.</p>", true);
+    else
+        sendControl("freq:ref:refover 1",
+                    "<p style='color:blue'>Reference select override activated.</p>", true);
+}
+
+void MainWindow::on_intSetButton_clicked()
+{
+    sendControl("freq:ref:ext 0",
+                "<p style='color:blue'>Reference set to internal. Wait for status "
+                "verification.</p>",
+                true);
+}
+
+void MainWindow::on_extSetButton_clicked()
+{
+    sendControl("freq:ref:ext 1",
+                "<p style='color:blue'>Reference set to external. Wait for status "
+                "verification.</p>",
+                true);
+}
+
+void MainWindow::on_setIF300Button_clicked()
+{
+    sendControl("fact:slot2 \"freq>set 21.000\"",
+                "<p style='color:blue'>IF set to 300 MHz. Wait for status verification.</p>", true);
+}
+
+void MainWindow::on_setIF187Button_clicked()
+{
+    sendControl("fact:slot2 \"freq>set 20.887\"",
+                "<p style='color:blue'>IF set to 187 MHz. Wait for status verification.</p>", true);
+}
+
+void MainWindow::on_fractionalSetButton_clicked()
+{
+    {
+        QMutexLocker lock(&commandMutex);
+        log("<p style='color:blue'>PLL mode set to fractional. Wait for status "
+            "verification.</p>");
+        ui->tuneFreqSpin->setDecimals(3);
+        emit command("freq:pllm 0");
+    }
+    requestStatus();
+}
+
+void MainWindow::on_integerSetButton_clicked()
+{
+    {
+        QMutexLocker lock(&commandMutex);
+        log("<p style='color:blue'>PLL mode set to integer. Wait for status verification.</p>");
+        ui->tuneFreqSpin->setDecimals(1);
+        emit command("freq:pllm 1");
+    }
+    requestStatus();
+}

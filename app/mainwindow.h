@@ -1,0 +1,121 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include "connectiontypes.h"
+
+#include <QIcon>
+#include <QList>
+#include <QMainWindow>
+#include <QMutex>
+#include <QPixmap>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+class Connection;
+class StateSelect;
+class QLabel;
+class QTimer;
+
+namespace Ui
+{
+class MainWindow;
+}
+
+// The panel's one window. It never talks to the instrument itself: every
+// request leaves through its signals to the Connection on connThread, and
+// every answer comes back as a queued signal, so the UI thread never blocks
+// on the instrument.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Starts the worker thread and the connection object's start-up routine.
+    void startConnectionThread();
+
+    void refreshControls();
+    void requestStatus();
+    void requestSavedStates();
+
+signals:
+    void initStateSelect(bool load, QList<QStringList> data);
+    void connectTCP();
+    void connectUSB();
+    void closeTCP();
+    void closeUSB();
+    void query(QString s, calling_mode_t mode);
+    void command(QString s);
+    void closeConnection();
+    void networkSettingsFromDevice(QString ip, QString subnet, QString gateway, int port);
+    void initConn();
+
+public slots:
+    void statusTimeout();
+    void handleStatus(QString statusStr);
+    void handleStateSelect(bool load, int result);
+    void handleTCPConnFinished(QString result);
+    void handleUSBConnFinished(QString result);
+    void updateConnStatus(connStatus_t status);
+    void handleQueryResponse(QString response, calling_mode_t mode);
+    void handleNetworkSettingsFromDevice(QString ipAddress, QString subnet, QString gateway,
+                                         int port);
+
+private slots:
+    void on_usbButton_clicked();
+    void on_tcpipButton_clicked();
+    void on_statusButton_clicked();
+    void on_tuneFreqButton_clicked();
+    void on_rfAttenButton_clicked();
+    void on_lnaButton_clicked();
+    void on_overrideButton_clicked();
+    void on_intSetButton_clicked();
+    void on_extSetButton_clicked();
+    void on_refFreqButton_clicked();
+    void on_setIF300Button_clicked();
+    void on_setIF187Button_clicked();
+    void on_fractionalSetButton_clicked();
+    void on_integerSetButton_clicked();
+    void on_logClearButton_clicked();
+    void on_logger_textChanged();
+    void on_loadStateButton_clicked();
+    void on_saveStateButton_clicked();
+
+private:
+    void log(const QString &html);
+    // Sends one control command and its log line, then asks for the status
+    // so the panel shows what the instrument really did.
+    void sendControl(const QString &cmd, const QString &logLine, bool logFirst);
+    bool statusFieldIs(int index, const QString &value) const;
+    void setLamps(QLabel *lit, QLabel *dark);
+
+    Ui::MainWindow *ui;
+    Connection *connection;
+    StateSelect *stateSelect;
+    QThread connThread;
+    QTimer *statusTimer;
+    QMutex commandMutex;
+
+    QStringList statusFields;
+    QList<QStringList> savedStates;
+
+    bool connected = false;
+    bool usbConnected = false;
+    bool tcpConnected = false;
+    bool reconnecting = false;
+    int goodCounter = 0;
+
+    QIcon powerOnIcon;
+    QIcon powerSymbolIcon;
+    QIcon lightOffIcon;
+    QIcon lightBlueIcon;
+    QPixmap lockPixmap;
+    QPixmap unlockPixmap;
+    QPixmap lightOnPixmap;
+    QPixmap lightOffPixmap;
+};
+
+#endif
