@@ -1,0 +1,417 @@
+#include "debugcapture.h"
+#include "simulatedusbtmcport.h"
+#include "winusbtmc.h"
+
+#include <QtTest>
+#include <cstring>
+
+namespace
+{
+
+const std::string devicePath = "\\\\?\\usb#vid_2012&pid_0001#sn000123#{a9fdbb24}";
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+quint32 transferSizeOf(const QByteArray &frame)
+{
+    return qFromLittleEndian<quint32>(frame.constData() + 4);
+}
+
+// A backend on a simulated bus with one instrument, already opened.
+struct Bench {
+    Bench()
+    {
+        auto owned = std::make_unique<SimulatedUsbTmcPort>();
+        port = owned.get();
+        device = port->addDevice(devicePath);
+        backend = std::make_unique<WinUSBTMC>(std::move(owned));
+    }
+    bool open() { return backend->openDevice(QString::fromStdString(devicePath)) == 0; }
+    QByteArray query(const QByteArray &command, int maximum = 255)
+    {
+        if (backend->write(command.constData(), command.size()) < 0)
+            return "<write failed>";
+        QByteArray reply(maximum, '\0');
+        const int got = backend->read(reply.data(), maximum);
+        return got < 0 ? QByteArray("<read failed>") : reply.left(got);
+    }
+
+    SimulatedUsbTmcPort *port;
+    std::shared_ptr<SimulatedUsbTmcDevice> device;
+    std::unique_ptr<WinUSBTMC> backend;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(SimulatedUsbTmcDevice::ReplyFault)
+
+class TestWinUsbTmc : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void commandFrames_data();
+    void commandFrames();
+    void queryRoundTrip();
+    void emptyReply();
+    void tagsWrapAfter255AndRestartOnOpen();
+    void replyValidation_data();
+    void replyValidation();
+    void oversizeReplyIsCutToTheCallersMaximum();
+    void transportFailures_data();
+    void transportFailures();
+    void openAndClose();
+    void badArgumentsAreRefused();
+    void enumerationListsOnlyOurInstruments();
+    void enumerationWithoutDevices();
+    void enumerationStepFailures();
+};
+
+void TestWinUsbTmc::commandFrames_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("result");
+
+    QTest::newRow("5 bytes, 3 alignment bytes")
+        << QByteArray("*IDN?") << hex("0101fe0005000000010000002a49444e3f000000") << 20;
+    QTest::newRow("8 bytes, aligned")
+        << QByteArray("LCD:LCD?") << hex("0101fe0008000000010000004c43443a4c43443f") << 20;
+    QTest::newRow("1 byte") << QByteArray("?") << hex("0101fe0001000000010000003f000000") << 16;
+}
+
+void TestWinUsbTmc::commandFrames()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, frame);
+    QFETCH(int, result);
+    Bench bench;
+    QVERIFY(bench.open());
+
+    QCOMPARE(bench.backend->write(command.constData(), command.size()), result);
+
+    QCOMPARE(bench.device->outFrames(), QList<QByteArray>{frame});
+    QCOMPARE(bench.device->commands(), QList<QByteArray>{command});
+    QCOMPARE(bench.device->violations(), QStringList());
+}
+
+void TestWinUsbTmc::queryRoundTrip()
+{
+    Bench bench;
+    QVERIFY(bench.open());
+
+    QCOMPARE(bench.query("*IDN?"), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
+
+    // The read request carries the next tag and asks for the caller's maximum.
+    QCOMPARE(bench.device->outFrames().size(), 2);
+    QCOMPARE(bench.device->outFrames().at(1), hex("0202fd00ff00000000000000"));
+    QCOMPARE(bench.backend->nextTag(), quint8(3));
+
+    // A reply longer than the maximum arrives in pieces, one per read.
+    bench.device->model().config().idn = QString(300, 'A');
+    QCOMPARE(bench.query("*IDN?"), QByteArray(255, 'A'));
+    QByteArray rest(255, '\0');
+    QCOMPARE(bench.backend->read(rest.data(), 255), 46);
+    QCOMPARE(rest.left(46), QByteArray(45, 'A') + '\n');
+    QCOMPARE(bench.device->violations(), QStringList());
+}
+
+void TestWinUsbTmc::emptyReply()
+{
+    Bench bench;
+    bench.device->setLineFeed(false);
+    QVERIFY(bench.open());
+    // The module answer is empty when nothing was forwarded to the module.
+    const QByteArray command = "SYST:READSTR:0?";
+    QVERIFY(bench.backend->write(command.constData(), command.size()) > 0);
+
+    char buffer[255];
+    QCOMPARE(bench.backend->read(buffer, 255), 0);
+    QCOMPARE(bench.device->inFrames().size(), 1);
+    QCOMPARE(bench.device->inFrames().at(0).size(), 12);
+    QCOMPARE(transferSizeOf(bench.device->inFrames().at(0)), 0u);
+}
+
+void TestWinUsbTmc::tagsWrapAfter255AndRestartOnOpen()
+{
+    Bench bench;
+    QVERIFY(bench.open());
+    DebugCapture quiet;
+    const QByteArray command = "LCD:LCD?";
+    for (int i = 0; i < 256; ++i)
+        QCOMPARE(bench.backend->write(command.constData(), command.size()), 20);
+
+    const QList<QByteArray> frames = bench.device->outFrames();
+    QCOMPARE(frames.size(), 256);
+    for (int i = 0; i < 255; ++i)
+        QCOMPARE(quint8(frames.at(i).at(1)), quint8(i + 1));
+    QCOMPARE(quint8(frames.at(255).at(1)), quint8(1));
+    QCOMPARE(bench.backend->nextTag(), quint8(2));
+    QCOMPARE(bench.device->violations(), QStringList());
+
+    QCOMPARE(bench.backend->closeDevice(), 0);
+    QVERIFY(bench.open());
+    QCOMPARE(bench.backend->nextTag(), quint8(1));
+}
+
+void TestWinUsbTmc::replyValidation_data()
+{
+    QTest::addColumn<SimulatedUsbTmcDevice::ReplyFault>("fault");
+    QTest::addColumn<QStringList>("log");
+    using F = SimulatedUsbTmcDevice::ReplyFault;
+    QTest::newRow("short frame") << F::ShortFrame << QStringList{"Read data not long enough"};
+    QTest::newRow("wrong MsgID") << F::WrongMsgId << QStringList{"Read packet looks invalid"};
+    QTest::newRow("wrong tag") << F::WrongTag << QStringList{"Read packet looks invalid"};
+    QTest::newRow("bad complement") << F::BadComplement << QStringList{"Read packet looks invalid"};
+    QTest::newRow("size beyond data")
+        << F::SizeBeyondData << QStringList{"Read data not long enough after processing size"};
+    QTest::newRow("size near 4 GiB")
+        << F::HugeSize << QStringList{"Read data not long enough after processing size"};
+}
+
+void TestWinUsbTmc::replyValidation()
+{
+    QFETCH(SimulatedUsbTmcDevice::ReplyFault, fault);
+    QFETCH(QStringList, log);
+    Bench bench;
+    QVERIFY(bench.open());
+    const QByteArray command = "*IDN?";
+    QVERIFY(bench.backend->write(command.constData(), command.size()) > 0);
+    bench.device->setReplyFault(fault);
+
+    QByteArray buffer(255, 'x');
+    DebugCapture capture;
+    QCOMPARE(bench.backend->read(buffer.data(), 255), -1);
+    QCOMPARE(capture.lines(), log);
+    QCOMPARE(buffer, QByteArray(255, 'x'));
+
+    // Nothing is retried or reset: the next exchange goes on with the next tag.
+    QCOMPARE(bench.backend->nextTag(), quint8(3));
+    QCOMPARE(bench.query("*IDN?"), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
+    QCOMPARE(bench.device->violations(), QStringList());
+}
+
+void TestWinUsbTmc::oversizeReplyIsCutToTheCallersMaximum()
+{
+    Bench bench;
+    bench.device->model().config().idn = QString(300, 'B');
+    QVERIFY(bench.open());
+    const QByteArray command = "*IDN?";
+    QVERIFY(bench.backend->write(command.constData(), command.size()) > 0);
+    bench.device->setReplyFault(SimulatedUsbTmcDevice::ReplyFault::SizeBeyondRequest);
+
+    // The caller's buffer is exactly its maximum, followed by a guard area.
+    QByteArray memory(255 + 16, 'G');
+    DebugCapture capture;
+    QCOMPARE(bench.backend->read(memory.data(), 255), 255);
+    QCOMPARE(transferSizeOf(bench.device->inFrames().last()), 256u);
+    QCOMPARE(memory.left(255), QByteArray(255, 'B'));
+    QCOMPARE(memory.mid(255), QByteArray(16, 'G'));
+    QCOMPARE(capture.lines(), QStringList{"Reply of 256 bytes cut to the 255 bytes asked for"});
+}
+
+void TestWinUsbTmc::transportFailures_data()
+{
+    QTest::addColumn<QString>("knob");
+    QTest::addColumn<int>("writeResult");
+    QTest::addColumn<int>("readResult");
+    QTest::addColumn<QStringList>("log");
+
+    QTest::newRow("command not written") << "write error" << -1 << -1
+                                         << QStringList{"Error Writing to USB device during send",
+                                                        "31", "Error Writing to USB device", "31"};
+    QTest::newRow("command cut short") << "write limit 12" << -2 << -1
+                                       << QStringList{"Wrong number of bytes written", "12",
+                                                      "Error Reading from USB device", "121"};
+    QTest::newRow("read request cut short")
+        << "read request limit 8" << 20 << -1
+        << QStringList{"Couldn't send the right number of bytes"};
+    QTest::newRow("bulk-IN fails")
+        << "read error" << 20 << -1 << QStringList{"Error Reading from USB device", "1167"};
+}
+
+void TestWinUsbTmc::transportFailures()
+{
+    QFETCH(QString, knob);
+    QFETCH(int, writeResult);
+    QFETCH(int, readResult);
+    QFETCH(QStringList, log);
+    Bench bench;
+    QVERIFY(bench.open());
+    if (knob == "write error")
+        bench.port->setWriteError(31);
+    else if (knob == "write limit 12")
+        bench.port->setWriteLimit(12);
+    else if (knob == "read request limit 8") {
+        bench.port->setWriteLimit(8);
+        bench.port->setWriteLimitOnReadRequests(true);
+    } else if (knob == "read error")
+        bench.port->setReadError(1167);
+
+    DebugCapture capture;
+    QCOMPARE(bench.backend->write("*IDN?", 5), writeResult);
+    char buffer[255];
+    QCOMPARE(bench.backend->read(buffer, 255), readResult);
+    QCOMPARE(capture.lines(), log);
+    // Failed transfers use up their tags all the same.
+    QCOMPARE(bench.backend->nextTag(), quint8(3));
+}
+
+void TestWinUsbTmc::openAndClose()
+{
+    Bench bench;
+    auto second = bench.port->addDevice("usb:second");
+    DebugCapture capture;
+
+    QCOMPARE(bench.backend->openDevice("no such device"), -1);
+    QCOMPARE(capture.lines(), (QStringList{"Error on handle open", "2"}));
+
+    // Opening another device releases the one still open.
+    capture.clear();
+    QVERIFY(bench.open());
+    QCOMPARE(bench.backend->openDevice("usb:second"), 0);
+    QVERIFY(!bench.device->isOpen());
+    QVERIFY(second->isOpen());
+    QCOMPARE(capture.lines(), QStringList{"Closing the device that is still open"});
+
+    capture.clear();
+    QCOMPARE(bench.backend->closeDevice(), 0);
+    QVERIFY(!second->isOpen());
+    QCOMPARE(bench.backend->closeDevice(), -1);
+    QCOMPARE(capture.lines(), (QStringList{"Error closing file handle", "6"}));
+
+    // A failing close still leaves the handle closed.
+    QVERIFY(bench.open());
+    bench.port->setCloseError(5);
+    capture.clear();
+    QCOMPARE(bench.backend->closeDevice(), -1);
+    QCOMPARE(capture.lines(), (QStringList{"Error closing file handle", "5"}));
+    QVERIFY(!bench.port->isOpen());
+
+    capture.clear();
+    QCOMPARE(bench.backend->write("*IDN?", 5), -1);
+    QCOMPARE(capture.lines(), (QStringList{"Error Writing to USB device during send", "6"}));
+}
+
+void TestWinUsbTmc::badArgumentsAreRefused()
+{
+    Bench bench;
+    QVERIFY(bench.open());
+    DebugCapture capture;
+    QCOMPARE(bench.backend->write(nullptr, 4), -1);
+    QCOMPARE(bench.backend->write("abc", -1), -1);
+    char buffer[4];
+    QCOMPARE(bench.backend->read(buffer, -5), -1);
+    QCOMPARE(bench.backend->read(nullptr, 255), -1);
+    QCOMPARE(capture.lines().size(), 4);
+    QVERIFY(bench.device->outFrames().isEmpty());
+    QCOMPARE(bench.backend->nextTag(), quint8(1));
+}
+
+void TestWinUsbTmc::enumerationListsOnlyOurInstruments()
+{
+    auto owned = std::make_unique<SimulatedUsbTmcPort>();
+    SimulatedUsbTmcPort *port = owned.get();
+    WinUSBTMC backend(std::move(owned));
+
+    const QStringList answers = {
+        "Ostrelin,KX4417-UDC,SN000123,2.4.1",     "Ostrelin,KX4417-UDC,SN000124",
+        "OSTRELIN,KX4417-UDC,SN000125,2.4.1",     "ostrelin,KX4417-UDC,SN000126,2.4.1",
+        "Ostrelin ,KX4417-UDC,SN000127,2.4.1",    "Ostrelin,KX4417-UDC,SN000128,2.4.1,extra",
+        "  Ostrelin,KX4417-UDC,SN000129,2.4.1  ", "Ostrelin,,,"};
+    QList<std::shared_ptr<SimulatedUsbTmcDevice>> devices;
+    for (int i = 0; i < answers.size(); ++i) {
+        InstrumentModel::Config config;
+        config.idn = answers.at(i);
+        devices << port->addDevice("dev" + std::to_string(i), config);
+    }
+    auto unopenable = port->addDevice("dev-busy");
+    unopenable->setOpenError(32);
+    auto silent = port->addDevice("dev-silent");
+    silent->model().config().idn = QString();
+    silent->setLineFeed(false);
+
+    DebugCapture capture;
+    const QPair<int, QStringList> found = backend.findDevices();
+
+    QCOMPARE(found.first, 3);
+    QCOMPARE(found.second, (QStringList{"dev0", "dev6", "dev7"}));
+    QCOMPARE(capture.lines().count("It's an KVX device"), 3);
+    QCOMPARE(capture.lines().count("Error opening that handle"), 1);
+    QVERIFY(!port->isOpen());
+    for (const auto &device : devices) {
+        QVERIFY(!device->isOpen());
+        QCOMPARE(device->commands(), QList<QByteArray>{"*IDN?\n"});
+        QCOMPARE(device->violations(), QStringList());
+    }
+    QVERIFY(unopenable->outFrames().isEmpty());
+    QCOMPARE(capture.lines().mid(capture.lines().size() - 4),
+             (QStringList{"Enumeration done", "0x103",
+                          "For comparison, the expected value is 0x103", "Finished"}));
+
+    // Each found path opens the instrument again.
+    QCOMPARE(backend.openDevice(found.second.at(1)), 0);
+    QVERIFY(devices.at(6)->isOpen());
+}
+
+void TestWinUsbTmc::enumerationWithoutDevices()
+{
+    WinUSBTMC backend(std::make_unique<SimulatedUsbTmcPort>());
+    DebugCapture capture;
+    const QPair<int, QStringList> found = backend.findDevices();
+    QCOMPARE(found.first, 0);
+    QVERIFY(found.second.isEmpty());
+    QCOMPARE(capture.lines(),
+             (QStringList{"Enumeration done", "0x103",
+                          "For comparison, the expected value is 0x103", "Finished"}));
+}
+
+void TestWinUsbTmc::enumerationStepFailures()
+{
+    auto owned = std::make_unique<SimulatedUsbTmcPort>();
+    SimulatedUsbTmcPort *port = owned.get();
+    WinUSBTMC backend(std::move(owned));
+    using L = SimulatedUsbTmcDevice::ListingFault;
+    port->addDevice("a")->setListingFault(L::DetailSizeSucceeds);
+    port->addDevice("b")->setListingFault(L::DetailSizeFails);
+    port->addDevice("c")->setListingFault(L::DetailPathFails);
+    port->addDevice("d");
+    port->setDestroyFails(true);
+
+    DebugCapture capture;
+    QPair<int, QStringList> found = backend.findDevices();
+    QCOMPARE(found.first, 1);
+    QCOMPARE(found.second, QStringList{"d"});
+    const QStringList expected = {"Call shouldn't have succeeded yet",
+                                  "Error on initial call to enumerate device",
+                                  "87",
+                                  "Got required size...",
+                                  "8",
+                                  "Error on final call to enumerate device",
+                                  "0x57",
+                                  "Got required size...",
+                                  "8",
+                                  "Got a handle!",
+                                  "Now interrogating",
+                                  "It's an KVX device",
+                                  "Enumeration done",
+                                  "0x103",
+                                  "For comparison, the expected value is 0x103",
+                                  "Error deleting device list handle",
+                                  "Finished"};
+    QCOMPARE(capture.lines(), expected);
+
+    // A device list that cannot be made is a failure, not an empty result.
+    port->setListError(0xE);
+    capture.clear();
+    found = backend.findDevices();
+    QCOMPARE(found.first, -1);
+    QVERIFY(found.second.isEmpty());
+    QCOMPARE(capture.lines(), QStringList{"0xE"});
+}
+
+QTEST_GUILESS_MAIN(TestWinUsbTmc)
+#include "tst_winusbtmc.moc"
