@@ -1,0 +1,275 @@
+// The VISA backend against the test VISA library, which presents simulated
+// instruments on loopback ports as USB resources.
+#include "messagelog.h"
+#include "sim/simserver.h"
+#include "testworkdir.h"
+#include "usb/visabackend.h"
+
+#include <QtTest>
+#include <memory>
+
+namespace
+{
+
+const char firstResource[] = "USB0::0x2012::0x4417::SN0001::INSTR";
+const char secondResource[] = "USB0::0x2012::0x4417::SN0002::INSTR";
+
+QByteArray address(const SimServer &sim)
+{
+    return "127.0.0.1:" + QByteArray::number(sim.port());
+}
+
+} // namespace
+
+class TestVisaBackend : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void loadsTheLibrary();
+    void findsNothingWithoutMatchingInstrument();
+    void listsEveryMatchingInstrumentAndLogsTheFirst();
+    void writesAndReadsWithoutTerminators();
+    void deliversLongReplyInTwoReads();
+    void writeEndingInWarningFails();
+    void failedOpenClosesTheHandleItWasGiven();
+    void readTimeoutFails();
+    void attributesAreForwardedAndLogged();
+    void wideAttributeStaysInsideTheCallersInt();
+    void readBufferSizeFailureIsLogged();
+    void teardownClosesEverySession();
+
+private:
+    QStringList trace() const;
+    void openFirst(VisaBackend &backend, SimServer &sim);
+
+    std::unique_ptr<TestWorkdir> workdir;
+};
+
+void TestVisaBackend::init()
+{
+    workdir = std::make_unique<TestWorkdir>();
+    qputenv("FAKEVISA_TRACE", (workdir->path() + "/visa-calls.txt").toLocal8Bit());
+    qunsetenv("FAKEVISA_INSTRUMENTS");
+    qunsetenv("FAKEVISA_WRITE_WARNING");
+    qunsetenv("FAKEVISA_READ_TIMEOUT_MS");
+}
+
+void TestVisaBackend::cleanup()
+{
+    qunsetenv("FAKEVISA_TRACE");
+    workdir.reset();
+}
+
+QStringList TestVisaBackend::trace() const
+{
+    QFile file(workdir->path() + "/visa-calls.txt");
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+void TestVisaBackend::openFirst(VisaBackend &backend, SimServer &sim)
+{
+    QVERIFY(sim.start(0));
+    qputenv("FAKEVISA_INSTRUMENTS", address(sim));
+    QCOMPARE(backend.setupBackend(), 0);
+    QCOMPARE(backend.openDevice(firstResource), 0);
+}
+
+void TestVisaBackend::loadsTheLibrary()
+{
+    MessageLog log;
+    VisaBackend backend;
+    QVERIFY(backend.isAvailable());
+    QVERIFY(log.contains("Visa32 library loaded"));
+    QVERIFY(log.startingWith("Visa32 library lacks").isEmpty());
+    QCOMPARE(backend.setupBackend(), 0);
+    QCOMPARE(backend.lastStatus(), VI_SUCCESS);
+}
+
+void TestVisaBackend::findsNothingWithoutMatchingInstrument()
+{
+    VisaBackend backend;
+    QCOMPARE(backend.setupBackend(), 0);
+    QCOMPARE(backend.findDevices(), qMakePair(0, QStringList()));
+
+    // An instrument of another vendor is not ours.
+    SimServer sim;
+    QVERIFY(sim.start(0));
+    qputenv("FAKEVISA_INSTRUMENTS", "USB0::0x0957::0x1796::MY1::INSTR@" + address(sim));
+    QCOMPARE(backend.findDevices(), qMakePair(0, QStringList()));
+    QCOMPARE(trace().filter("viFindRsrc"),
+             (QStringList{"viFindRsrc USB0::0x2012::?*INSTR", "viFindRsrc USB0::0x2012::?*INSTR"}));
+}
+
+void TestVisaBackend::listsEveryMatchingInstrumentAndLogsTheFirst()
+{
+    SimServer first;
+    SimServer second;
+    QVERIFY(first.start(0));
+    QVERIFY(second.start(0));
+    qputenv("FAKEVISA_INSTRUMENTS", address(first) + ";" + address(second));
+    VisaBackend backend;
+    QCOMPARE(backend.setupBackend(), 0);
+
+    MessageLog log;
+    const QPair<int, QStringList> found = backend.findDevices();
+    QCOMPARE(found.first, 2);
+    QCOMPARE(found.second, QStringList({firstResource, secondResource}));
+    QCOMPARE(log.startingWith("Found"), QStringList{QString("Found ") + firstResource});
+    QCOMPARE(trace().filter("find-list"), QStringList{"viClose find-list"});
+
+    // No identification traffic during the search.
+    QVERIFY(first.receivedLines().isEmpty());
+    QVERIFY(second.receivedLines().isEmpty());
+}
+
+void TestVisaBackend::writesAndReadsWithoutTerminators()
+{
+    SimServer sim;
+    VisaBackend backend;
+    openFirst(backend, sim);
+
+    QCOMPARE(backend.write("*IDN?", 5), 5);
+    QTRY_COMPARE(sim.receivedLines(), QStringList{"*IDN?"});
+    char buffer[256];
+    const int count = backend.read(buffer, 255);
+    QCOMPARE(QByteArray(buffer, qMax(count, 0)),
+             QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
+}
+
+void TestVisaBackend::deliversLongReplyInTwoReads()
+{
+    SimServer sim;
+    VisaBackend backend;
+    openFirst(backend, sim);
+    const QByteArray longReply(300, 'L');
+    sim.setReply("SYST:LONG?", longReply);
+
+    QVERIFY(backend.write("SYST:LONG?", 10) >= 0);
+    char buffer[256];
+    QCOMPARE(backend.read(buffer, 255), 255);
+    QByteArray received(buffer, 255);
+    const int rest = backend.read(buffer, 255);
+    QCOMPARE(rest, 300 + 1 - 255);
+    received.append(buffer, rest);
+    QCOMPARE(received, longReply + "\n");
+}
+
+void TestVisaBackend::writeEndingInWarningFails()
+{
+    SimServer sim;
+    VisaBackend backend;
+    openFirst(backend, sim);
+    qputenv("FAKEVISA_WRITE_WARNING", "1");
+    QCOMPARE(backend.write("freq:tune 10.0000", 17), -1);
+    QTRY_COMPARE(sim.receivedLines(), QStringList{"freq:tune 10.0000"});
+}
+
+void TestVisaBackend::failedOpenClosesTheHandleItWasGiven()
+{
+    SimServer sim;
+    QVERIFY(sim.start(0));
+    qputenv("FAKEVISA_INSTRUMENTS", address(sim));
+    VisaBackend backend;
+    QCOMPARE(backend.setupBackend(), 0);
+    QCOMPARE(backend.openDevice("USB0::0x2012::0x4417::SN9999::INSTR"), -1);
+    QCOMPARE(backend.lastStatus(), VI_ERROR_RSRC_NFOUND);
+    QCOMPARE(trace().mid(trace().indexOf("viOpen USB0::0x2012::0x4417::SN9999::INSTR")),
+             QStringList({"viOpen USB0::0x2012::0x4417::SN9999::INSTR", "viClose null"}));
+    // A failed open does not spoil the next one.
+    QCOMPARE(backend.openDevice(firstResource), 0);
+    QCOMPARE(backend.lastStatus(), VI_SUCCESS);
+}
+
+void TestVisaBackend::readTimeoutFails()
+{
+    SimServer sim;
+    VisaBackend backend;
+    qputenv("FAKEVISA_READ_TIMEOUT_MS", "100");
+    openFirst(backend, sim);
+    sim.setFault(SimServer::Fault::NoReply);
+    QVERIFY(backend.write("*IDN?", 5) >= 0);
+    char buffer[256];
+    QCOMPARE(backend.read(buffer, 255), -1);
+
+    sim.clearFault();
+    QVERIFY(backend.write("SYST:FIRMID?", 12) >= 0);
+    QCOMPARE(backend.read(buffer, 255), 5);
+    QCOMPARE(QByteArray(buffer, 5), QByteArray("0042\n"));
+}
+
+void TestVisaBackend::attributesAreForwardedAndLogged()
+{
+    SimServer sim;
+    VisaBackend backend;
+    openFirst(backend, sim);
+    MessageLog log;
+    const unsigned timeout = VI_ATTR_TMO_VALUE;
+    backend.setAttribute(&timeout, 150);
+    int value = 0;
+    backend.getAttribute(&timeout, &value);
+    QCOMPARE(value, 150);
+    QCOMPARE(log.startingWith("Attribute"), QStringList({"Attribute 0x3FFF001A set to 150 (0x96)",
+                                                         "Attribute 0x3FFF001A = 150 (0x96)"}));
+    QVERIFY(trace().contains("viSetAttribute 1073676314 150"));
+}
+
+void TestVisaBackend::wideAttributeStaysInsideTheCallersInt()
+{
+    SimServer sim;
+    VisaBackend backend;
+    openFirst(backend, sim);
+    // The resource name attribute is a 256-character string.
+    const unsigned resourceName = 0xBFFF0002U;
+    struct {
+        int value = -7;
+        char after[300];
+    } frame;
+    memset(frame.after, 0x5A, sizeof frame.after);
+    backend.getAttribute(&resourceName, &frame.value);
+    QCOMPARE(QByteArray(frame.after, sizeof frame.after), QByteArray(300, 0x5A));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(&frame.value), 4), QByteArray("USB0"));
+}
+
+void TestVisaBackend::readBufferSizeFailureIsLogged()
+{
+    SimServer sim;
+    VisaBackend backend;
+    QCOMPARE(backend.setupBackend(), 0);
+    MessageLog log;
+    backend.setReadBufferSize(4096); // no instrument session yet
+    QCOMPARE(log.count("Bad Read Buffer Set Size"), 1);
+
+    QVERIFY(sim.start(0));
+    qputenv("FAKEVISA_INSTRUMENTS", address(sim));
+    QCOMPARE(backend.openDevice(firstResource), 0);
+    backend.setReadBufferSize(4096);
+    QCOMPARE(log.count("Bad Read Buffer Set Size"), 1);
+    QCOMPARE(trace().filter("viSetBuf"), QStringList({"viSetBuf 1 4096", "viSetBuf 1 4096"}));
+}
+
+void TestVisaBackend::teardownClosesEverySession()
+{
+    SimServer sim;
+    VisaBackend backend;
+    openFirst(backend, sim);
+    QTRY_COMPARE(sim.connectionCount(), 1);
+    backend.teardownBackend();
+    QVERIFY(trace().contains("viClose resource-manager"));
+    QTRY_COMPARE(sim.connectionCount(), 0);
+    QCOMPARE(backend.write("*IDN?", 5), -1);
+
+    // The backend can be set up again for the next use of the USB path.
+    QCOMPARE(backend.setupBackend(), 0);
+    QCOMPARE(backend.openDevice(firstResource), 0);
+    QCOMPARE(backend.write("*IDN?", 5), 5);
+    QCOMPARE(backend.closeDevice(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestVisaBackend)
+#include "tst_visabackend.moc"

@@ -1,0 +1,250 @@
+#include "visabackend.h"
+
+#include <QDebug>
+#include <cstring>
+
+namespace
+{
+
+// "visa32" is the library's name on Windows; VISA installations on other
+// systems ship it as "visa".
+const char *const libraryNames[] = {"visa32", "visa"};
+
+const char resourceExpression[] = "USB0::0x2012::?*INSTR";
+
+template <typename Fn> void resolve(QLibrary &library, const char *name, Fn &entry)
+{
+    entry = reinterpret_cast<Fn>(library.resolve(name));
+}
+
+QString descriptorText(const ViChar *descriptor)
+{
+    return QString::fromLatin1(descriptor, int(qstrnlen(descriptor, VI_FIND_BUFLEN)));
+}
+
+} // namespace
+
+VisaBackend::VisaBackend()
+{
+    if (!loadLibrary()) {
+        qDebug("Could not load Visa32 library");
+        clearEntryPoints();
+        return;
+    }
+    qDebug("Visa32 library loaded");
+    loaded = resolveEntryPoints();
+    if (!loaded) {
+        clearEntryPoints();
+        library.unload();
+    }
+}
+
+VisaBackend::~VisaBackend() = default;
+
+bool VisaBackend::loadLibrary()
+{
+    for (const char *name : libraryNames) {
+        library.setFileName(name);
+        if (library.load())
+            return true;
+    }
+    return false;
+}
+
+bool VisaBackend::resolveEntryPoints()
+{
+    resolve(library, "viIn32", viIn32);
+    resolve(library, "viOut32", viOut32);
+    resolve(library, "viRead", viRead);
+    resolve(library, "viWrite", viWrite);
+    resolve(library, "viGetAttribute", viGetAttribute);
+    resolve(library, "viSetAttribute", viSetAttribute);
+    resolve(library, "viSetBuf", viSetBuf);
+    resolve(library, "viClose", viClose);
+    resolve(library, "viOpen", viOpen);
+    resolve(library, "viFindNext", viFindNext);
+    resolve(library, "viFindRsrc", viFindRsrc);
+    resolve(library, "viOpenDefaultRM", viOpenDefaultRM);
+
+    // viIn32 and viOut32 are never called, so a library without them still serves.
+    const struct {
+        const char *name;
+        bool present;
+    } used[] = {{"viRead", viRead != nullptr},
+                {"viWrite", viWrite != nullptr},
+                {"viGetAttribute", viGetAttribute != nullptr},
+                {"viSetAttribute", viSetAttribute != nullptr},
+                {"viSetBuf", viSetBuf != nullptr},
+                {"viClose", viClose != nullptr},
+                {"viOpen", viOpen != nullptr},
+                {"viFindNext", viFindNext != nullptr},
+                {"viFindRsrc", viFindRsrc != nullptr},
+                {"viOpenDefaultRM", viOpenDefaultRM != nullptr}};
+    bool complete = true;
+    for (const auto &entry : used) {
+        if (!entry.present) {
+            qDebug("Visa32 library lacks entry point %s; not used", entry.name);
+            complete = false;
+        }
+    }
+    return complete;
+}
+
+void VisaBackend::clearEntryPoints()
+{
+    viIn32 = nullptr;
+    viOut32 = nullptr;
+    viRead = nullptr;
+    viWrite = nullptr;
+    viGetAttribute = nullptr;
+    viSetAttribute = nullptr;
+    viSetBuf = nullptr;
+    viClose = nullptr;
+    viOpen = nullptr;
+    viFindNext = nullptr;
+    viFindRsrc = nullptr;
+    viOpenDefaultRM = nullptr;
+}
+
+int VisaBackend::setupBackend()
+{
+    if (!loaded)
+        return -1;
+    status = viOpenDefaultRM(&resourceManager);
+    if (status != VI_SUCCESS) {
+        viClose(resourceManager);
+        return -1;
+    }
+    return 0;
+}
+
+void VisaBackend::teardownBackend()
+{
+    if (!loaded)
+        return;
+    // Closing the resource manager also closes every session opened through it.
+    viClose(resourceManager);
+    resourceManager = 0;
+    instrument = 0;
+}
+
+int VisaBackend::openDevice(const QString &resource)
+{
+    if (!loaded)
+        return -1;
+    const QByteArray name = resource.toLatin1();
+    status = viOpen(resourceManager, name.constData(), VI_NO_LOCK, 0, &instrument);
+    if (status != VI_SUCCESS) {
+        viClose(instrument);
+        instrument = 0;
+        return -1;
+    }
+    return 0;
+}
+
+int VisaBackend::closeDevice()
+{
+    if (!loaded)
+        return -1;
+    viClose(instrument);
+    instrument = 0;
+    return 0;
+}
+
+int VisaBackend::write(const char *data, int length)
+{
+    if (!loaded || !data || length < 0)
+        return -1;
+    ViUInt32 count = 0;
+    const ViStatus result =
+        viWrite(instrument, reinterpret_cast<const ViByte *>(data), ViUInt32(length), &count);
+    // A warning (for example an unconfirmed end of message) counts as a failed write.
+    if (result != VI_SUCCESS)
+        return -1;
+    return count > ViUInt32(length) ? length : int(count);
+}
+
+int VisaBackend::read(char *buffer, int maximum)
+{
+    if (!loaded || !buffer || maximum < 0)
+        return -1;
+    ViUInt32 count = 0;
+    const ViStatus result =
+        viRead(instrument, reinterpret_cast<ViByte *>(buffer), ViUInt32(maximum), &count);
+    if (result != VI_SUCCESS && result != VI_SUCCESS_TERM_CHAR && result != VI_SUCCESS_MAX_CNT)
+        return -1;
+    if (count > ViUInt32(maximum)) {
+        qDebug("VISA reported %u bytes for a read of at most %d; cut", count, maximum);
+        return maximum;
+    }
+    return int(count);
+}
+
+void VisaBackend::getAttribute(const unsigned *attribute, int *value)
+{
+    if (!loaded || !attribute || !value)
+        return;
+    // Some attributes are wider than an int (64-bit values, resource names of
+    // up to 256 characters): VISA writes into a buffer that holds any of them.
+    alignas(8) char scratch[VI_FIND_BUFLEN] = {};
+    if (viGetAttribute(instrument, *attribute, scratch) >= VI_SUCCESS)
+        std::memcpy(value, scratch, sizeof *value);
+    qDebug("Attribute 0x%X = %d (0x%X)", *attribute, *value, unsigned(*value));
+}
+
+void VisaBackend::setAttribute(const unsigned *attribute, int value)
+{
+    if (!loaded || !attribute)
+        return;
+    viSetAttribute(instrument, *attribute, ViAttrState(ViUInt32(value)));
+    qDebug("Attribute 0x%X set to %d (0x%X)", *attribute, value, unsigned(value));
+}
+
+void VisaBackend::setReadBufferSize(int size)
+{
+    if (!loaded)
+        return;
+    if (size < 0 || viSetBuf(instrument, VI_READ_BUF, ViUInt32(size)) != VI_SUCCESS)
+        qDebug("Bad Read Buffer Set Size");
+}
+
+QPair<int, QStringList> VisaBackend::findDevices()
+{
+    QStringList resources;
+    if (!loaded)
+        return {0, resources};
+
+    ViChar descriptor[VI_FIND_BUFLEN] = {};
+    ViFindList findList = 0;
+    ViUInt32 count = 0;
+    const ViStatus result =
+        viFindRsrc(resourceManager, resourceExpression, &findList, &count, descriptor);
+    if (result == VI_ERROR_RSRC_NFOUND)
+        return {0, resources};
+    if (result != VI_SUCCESS)
+        return {-1, resources};
+
+    if (count > 0) {
+        resources.append(descriptorText(descriptor));
+        qDebug("Found %s", qPrintable(resources.first()));
+    }
+    for (ViUInt32 i = 1; i < count; ++i) {
+        std::memset(descriptor, 0, sizeof descriptor);
+        const ViStatus next = viFindNext(findList, descriptor);
+        // A failed step leaves no new descriptor; listing the previous one
+        // again would open the same instrument twice.
+        if (next != VI_SUCCESS) {
+            qDebug("viFindNext failed (0x%X) after %d of %u resources", unsigned(next),
+                   int(resources.size()), count);
+            break;
+        }
+        resources.append(descriptorText(descriptor));
+    }
+    viClose(findList);
+    return {int(resources.size()), resources};
+}
+
+bool VisaBackend::isAvailable()
+{
+    return loaded;
+}
