@@ -1,0 +1,90 @@
+#ifndef CONNECTIONHARNESS_H
+#define CONNECTIONHARNESS_H
+
+#include "connection.h"
+
+#include <QObject>
+#include <QTcpSocket>
+#include <QThread>
+
+// Stands where the main window stands: asks through its own signals and hears
+// the answers on the test thread, both wired by signature as the window does.
+class ConnectionProbe : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ConnectionProbe(Connection *connection)
+    {
+        wired = connect(this, SIGNAL(connectUSB()), connection, SLOT(connectUSB())) &&
+                connect(this, SIGNAL(connectTCP()), connection, SLOT(connectTCP())) &&
+                connect(this, SIGNAL(query(QString, calling_mode_t)), connection,
+                        SLOT(query(QString, calling_mode_t))) &&
+                connect(this, SIGNAL(command(QString)), connection, SLOT(command(QString))) &&
+                connect(this, SIGNAL(closeConnection()), connection, SLOT(closeConnection())) &&
+                connect(this, SIGNAL(closeTCP()), connection, SLOT(closeTCP())) &&
+                connect(this, SIGNAL(closeUSB()), connection, SLOT(closeUSB())) &&
+                connect(this, SIGNAL(initConn()), connection, SLOT(initRoutine())) &&
+                connect(connection, SIGNAL(tcpConnFinished(QString)), this,
+                        SIGNAL(tcpConnFinished(QString))) &&
+                connect(connection, SIGNAL(usbConnFinished(QString)), this,
+                        SIGNAL(usbConnFinished(QString))) &&
+                connect(connection, SIGNAL(connStatusChanged(connStatus_t)), this,
+                        SIGNAL(connStatusChanged(connStatus_t))) &&
+                connect(connection, SIGNAL(queryResponse(QString, calling_mode_t)), this,
+                        SIGNAL(queryResponse(QString, calling_mode_t))) &&
+                connect(connection, SIGNAL(networkSettingsReady(QString, QString, QString, int)),
+                        this, SIGNAL(networkSettingsReady(QString, QString, QString, int)));
+        // Lets a test wait until stray bytes have reached the panel's socket.
+        if (auto *socket = connection->findChild<QTcpSocket *>())
+            connect(socket, &QTcpSocket::readyRead, this, &ConnectionProbe::socketReadyRead);
+        else
+            wired = false;
+    }
+
+    bool wired = false;
+
+signals:
+    void connectUSB();
+    void connectTCP();
+    void query(QString q, calling_mode_t mode);
+    void command(QString c);
+    void closeConnection();
+    void closeTCP();
+    void closeUSB();
+    void initConn();
+
+    void tcpConnFinished(QString result);
+    void usbConnFinished(QString result);
+    void connStatusChanged(connStatus_t status);
+    void queryResponse(QString response, calling_mode_t mode);
+    void networkSettingsReady(QString ipAddress, QString subnet, QString gateway, int port);
+    void socketReadyRead();
+};
+
+// A Connection on a worker thread of its own, as the panel runs it.
+class ConnectionHarness
+{
+public:
+    ConnectionHarness() : connection(new Connection), panelSide(connection)
+    {
+        connection->moveToThread(&thread);
+        QObject::connect(&thread, &QThread::finished, connection, &QObject::deleteLater);
+        thread.start();
+    }
+    ~ConnectionHarness()
+    {
+        thread.quit();
+        thread.wait();
+    }
+    ConnectionHarness(const ConnectionHarness &) = delete;
+    ConnectionHarness &operator=(const ConnectionHarness &) = delete;
+
+    ConnectionProbe &probe() { return panelSide; }
+
+private:
+    QThread thread;
+    Connection *connection; // deleted on its own thread when the thread ends
+    ConnectionProbe panelSide;
+};
+
+#endif

@@ -1,0 +1,130 @@
+#include "networksettingsfile.h"
+#include "testworkdir.h"
+
+#include <QFile>
+#include <QtTest>
+
+namespace
+{
+void writeRaw(const QByteArray &content)
+{
+    QFile file(NetworkSettingsFile::DefaultFileName);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(content), qint64(content.size()));
+}
+
+QByteArray readRaw()
+{
+    QFile file(NetworkSettingsFile::DefaultFileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+} // namespace
+
+class NetworkSettingsFileTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void readsLayouts_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QString>("subnet");
+        QTest::addColumn<QString>("gateway");
+        QTest::addColumn<int>("port");
+
+        QTest::newRow("plain") << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n5025\n")
+                               << "10.0.0.5"
+                               << "255.255.0.0"
+                               << "10.0.0.1" << 5025;
+        QTest::newRow("crlf and blanks")
+            << QByteArray(" 10.0.0.5 \r\n\t255.255.0.0\r\n10.0.0.1  \r\n 5025 \r\n") << "10.0.0.5"
+            << "255.255.0.0"
+            << "10.0.0.1" << 5025;
+        QTest::newRow("no final line feed")
+            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n5025") << "10.0.0.5"
+            << "255.255.0.0"
+            << "10.0.0.1" << 5025;
+        QTest::newRow("only one line") << QByteArray("10.0.0.5\n") << "10.0.0.5"
+                                       << ""
+                                       << "" << 0;
+        QTest::newRow("empty") << QByteArray() << ""
+                               << ""
+                               << "" << 0;
+        QTest::newRow("port not a number")
+            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\nfifty\n") << "10.0.0.5"
+            << "255.255.0.0"
+            << "10.0.0.1" << 0;
+        QTest::newRow("port with trailing text")
+            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n5025x\n") << "10.0.0.5"
+            << "255.255.0.0"
+            << "10.0.0.1" << 0;
+        // Taken as it stands, these would wrap to a different, valid port.
+        QTest::newRow("port above range")
+            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n70561\n") << "10.0.0.5"
+            << "255.255.0.0"
+            << "10.0.0.1" << 0;
+        QTest::newRow("negative port")
+            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n-1\n") << "10.0.0.5"
+            << "255.255.0.0"
+            << "10.0.0.1" << 0;
+        QTest::newRow("utf-8 text") << QByteArray("h\xc3\xb6st\n\n\n65535\n") << "h\u00f6st"
+                                    << ""
+                                    << "" << 65535;
+    }
+
+    void readsLayouts()
+    {
+        QFETCH(QByteArray, content);
+        TestWorkdir workdir;
+        writeRaw(content);
+
+        const auto settings = NetworkSettingsFile().read();
+        QVERIFY(settings);
+        QTEST(settings->ipAddress, "ip");
+        QTEST(settings->subnet, "subnet");
+        QTEST(settings->gateway, "gateway");
+        QTEST(settings->port, "port");
+    }
+
+    void missingFileReadsNothing()
+    {
+        TestWorkdir workdir;
+        NetworkSettingsFile file;
+        QVERIFY(!file.exists());
+        QVERIFY(!file.read());
+    }
+
+    void writeReplacesWholeFileWithFourLines()
+    {
+        TestWorkdir workdir;
+        writeRaw("a much longer previous content that must not survive\n\n\n\n\n\n");
+        NetworkSettingsFile file;
+        QVERIFY(file.write({"192.168.10.20", "255.255.255.0", "192.168.10.1", 2000}));
+        QCOMPARE(readRaw(), QByteArray("192.168.10.20\n255.255.255.0\n192.168.10.1\n2000\n"));
+
+        const auto back = file.read();
+        QVERIFY(back);
+        QCOMPARE(back->ipAddress, QString("192.168.10.20"));
+        QCOMPARE(back->subnet, QString("255.255.255.0"));
+        QCOMPARE(back->gateway, QString("192.168.10.1"));
+        QCOMPARE(back->port, 2000);
+    }
+
+    void defaultsAreWrittenExactly()
+    {
+        TestWorkdir workdir;
+        QVERIFY(NetworkSettingsFile().write(NetworkSettingsFile::defaults()));
+        QCOMPARE(readRaw(),
+                 QByteArray("255.255.255.255\n255.255.255.255\n255.255.255.255\n65535\n"));
+    }
+
+    void writeIntoMissingFolderFails()
+    {
+        TestWorkdir workdir;
+        QVERIFY(!NetworkSettingsFile("no-such-folder/ipdata.vnf")
+                     .write(NetworkSettingsFile::defaults()));
+    }
+};
+
+QTEST_GUILESS_MAIN(NetworkSettingsFileTest)
+#include "tst_networksettingsfile.moc"
