@@ -75,7 +75,6 @@ private slots:
     void badModuleAnswerLeavesPlaceholder();
     void noLcdStillQueriesFpga();
     void failedLcdSerialStopsBeforeFpga();
-    void noFpgaEndsAfterLcd();
     void inventoryAppendsUntilCleared();
 
 private:
@@ -362,17 +361,6 @@ void TestUsbConnection::failedLcdSerialStopsBeforeFpga()
              QStringList({"*IDN?", "SYST:FIRMID?", "SYST:MODU?", "LCD:LCD?", "LCD:SERNUM?"}));
     QCOMPARE(names(connection->moduleList), QStringList{"Unknown"});
     QCOMPARE(connection->moduleList.at(0)->address, QString("-1"));
-}
-
-void TestUsbConnection::noFpgaEndsAfterLcd()
-{
-    InstrumentModel::Config config;
-    config.alteraId = "0";
-    openInstrument(config);
-    sim->setReply("SYST:MODU?", "0");
-    connection->identifyModules();
-    QCOMPARE(names(connection->moduleList), QStringList({"LCD Micro", "LCD Screen"}));
-    QCOMPARE(sim->receivedLines().last(), QString("SYST:ALTERA?"));
 }
 
 void TestUsbConnection::inventoryAppendsUntilCleared()

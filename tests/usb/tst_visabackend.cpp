@@ -32,6 +32,7 @@ private slots:
     void loadsTheLibrary();
     void findsNothingWithoutMatchingInstrument();
     void listsEveryMatchingInstrumentAndLogsTheFirst();
+    void instrumentGoneDuringSearchIsNotListed();
     void writesAndReadsWithoutTerminators();
     void deliversLongReplyInTwoReads();
     void writeEndingInWarningFails();
@@ -56,6 +57,7 @@ void TestVisaBackend::init()
     qunsetenv("FAKEVISA_INSTRUMENTS");
     qunsetenv("FAKEVISA_WRITE_WARNING");
     qunsetenv("FAKEVISA_READ_TIMEOUT_MS");
+    qunsetenv("FAKEVISA_FIND_VANISHED");
 }
 
 void TestVisaBackend::cleanup()
@@ -126,6 +128,24 @@ void TestVisaBackend::listsEveryMatchingInstrumentAndLogsTheFirst()
     // No identification traffic during the search.
     QVERIFY(first.receivedLines().isEmpty());
     QVERIFY(second.receivedLines().isEmpty());
+}
+
+void TestVisaBackend::instrumentGoneDuringSearchIsNotListed()
+{
+    SimServer first;
+    SimServer second;
+    QVERIFY(first.start(0));
+    QVERIFY(second.start(0));
+    qputenv("FAKEVISA_INSTRUMENTS", address(first) + ";" + address(second));
+    qputenv("FAKEVISA_FIND_VANISHED", "1");
+    VisaBackend backend;
+    QCOMPARE(backend.setupBackend(), 0);
+
+    MessageLog log;
+    // Count and list agree, so a caller walking the list by count stays inside it.
+    QCOMPARE(backend.findDevices(), qMakePair(2, QStringList({firstResource, secondResource})));
+    QCOMPARE(log.startingWith("viFindNext failed").size(), 1);
+    QCOMPARE(trace().filter("find-list"), QStringList{"viClose find-list"});
 }
 
 void TestVisaBackend::writesAndReadsWithoutTerminators()

@@ -9,6 +9,8 @@
 //   FAKEVISA_WRITE_WARNING   "1": viWrite sends, then ends in a warning status
 //   FAKEVISA_READ_TIMEOUT_MS initial read time-out of a session (default 2000)
 //   FAKEVISA_TRACE           file that gets one line per call worth checking
+//   FAKEVISA_FIND_VANISHED   number of instruments viFindRsrc counts that are
+//                            gone (unplugged) by the time viFindNext asks
 
 #include "visatypes.h"
 
@@ -232,7 +234,8 @@ FAKEVISA_EXPORT ViStatus viFindRsrc(ViSession session, const char *expression, V
     }
     if (list.found.empty())
         return VI_ERROR_RSRC_NFOUND;
-    *count = ViUInt32(list.found.size());
+    *count = ViUInt32(list.found.size()) +
+             ViUInt32(std::atoi(environment("FAKEVISA_FIND_VANISHED").c_str()));
     if (descriptor)
         copyDescriptor(descriptor, list.found.front());
     list.found.erase(list.found.begin());
