@@ -19,7 +19,7 @@ class usbConnection : public QObject
 {
 public:
     usbConnection();
-    // Takes ownership of an already-made backend.
+    // Takes ownership of an already-made backend; without one it chooses as usual.
     explicit usbConnection(UsbCommBackend *backend);
     ~usbConnection() override;
     usbConnection(const usbConnection &) = delete;

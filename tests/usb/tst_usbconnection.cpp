@@ -103,10 +103,11 @@ void TestUsbConnection::cleanup()
 
 void TestUsbConnection::openInstrument(const InstrumentModel::Config &config)
 {
+    // Both exist before the first check, so a failing check cannot leave them null.
     sim = std::make_unique<SimServer>(config);
+    connection = std::make_unique<usbConnection>();
     QVERIFY(sim->start(0));
     qputenv("FAKEVISA_INSTRUMENTS", "127.0.0.1:" + QByteArray::number(sim->port()));
-    connection = std::make_unique<usbConnection>();
     QCOMPARE(connection->setupVISA(), 0);
     QCOMPARE(connection->findDevices(), qMakePair(1, QStringList{resource}));
     QCOMPARE(connection->openDevice(resource), 0);
