@@ -10,16 +10,12 @@
 #include <QTextCursor>
 #include <QTimer>
 
-#ifdef PANEL_HAS_RESOURCES
 // The pictures are compiled into a static library, whose unreferenced
 // resource object the linker would otherwise drop.
 static void initPanelResources()
 {
     Q_INIT_RESOURCE(resources);
 }
-#else
-static void initPanelResources() {}
-#endif
 
 namespace
 {

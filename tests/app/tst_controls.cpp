@@ -1,0 +1,182 @@
+#include "panelharness.h"
+
+#include <QDoubleSpinBox>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QtTest>
+
+namespace
+{
+QString blue(const QString &text)
+{
+    return "blue: " + text;
+}
+const char verify[] = " Wait for status verification.";
+} // namespace
+
+// A failed check inside the helper must end the test, not only the helper.
+#define EXPECT_CONTROL(...)                                                                        \
+    do {                                                                                           \
+        expectControl(__VA_ARGS__);                                                                \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
+
+class TestControls : public QObject
+{
+    Q_OBJECT
+
+    // Clicks a control and checks what reaches the instrument, the log entry
+    // and whether that entry was written before the command left the window.
+    void expectControl(PanelHarness &h, const char *buttonName, const QString &wire,
+                       const QString &entry, bool logFirst)
+    {
+        int entriesAtCommand = -1;
+        QMetaObject::Connection watch = connect(h.window.get(), &MainWindow::command,
+                                                [&] { entriesAtCommand = h.log().count(); });
+        const int entriesBefore = h.log().count();
+        h.sim.clearReceived();
+
+        QAbstractButton *button = h.button(buttonName);
+        QVERIFY2(button->isEnabled(), buttonName);
+        button->click();
+        disconnect(watch);
+
+        QCOMPARE(h.log().count(), entriesBefore + 1);
+        QCOMPARE(h.log().last(), entry);
+        QCOMPARE(entriesAtCommand, logFirst ? entriesBefore + 1 : entriesBefore);
+        QTRY_COMPARE(h.sim.receivedLines(), QStringList({wire, "syst:readstate?"}));
+    }
+
+    static bool sentTuneWithFullStop(const QLocale &locale)
+    {
+        const QLocale previous;
+        QLocale::setDefault(locale);
+        PanelHarness h;
+        MainWindow &w = h.build();
+        QSignalSpy commands(&w, &MainWindow::command);
+        w.updateConnStatus(connStatus_t{true, false});
+        auto *spin = h.find<QDoubleSpinBox>("tuneFreqSpin");
+        spin->setValue(12.5);
+        const bool localText = spin->text().startsWith("12,5");
+        h.button("tuneFreqButton")->click();
+        h.button("rfAttenButton")->click();
+        QLocale::setDefault(previous);
+        return localText && commands.count() == 2 &&
+               commands[0][0].toString() == "freq:tune 12.5000" &&
+               commands[1][0].toString() == "fact:rfatten 0" &&
+               h.log().last() == blue("Downconverter attenuation set to 0 dB." + QString(verify));
+    }
+
+private slots:
+    void everyControlSendsItsCommandThenStatus()
+    {
+        PanelHarness h;
+        QVERIFY(h.startSim());
+        h.launch();
+        WAIT_CONNECTED(h);
+
+        EXPECT_CONTROL(h, "tuneFreqButton", "freq:tune 10.0000",
+                       blue("Tune frequency set to 10.0000 GHz." + QString(verify)), false);
+        h.find<QSpinBox>("rfAttenSpin")->setValue(31);
+        EXPECT_CONTROL(h, "rfAttenButton", "fact:rfatten 31",
+                       blue("Downconverter attenuation set to 31 dB." + QString(verify)), false);
+        // LNA off and override inactive: both toggles switch on.
+        h.sim.setReply("syst:readstate?", "0,10.0000,0,1,1,1,1,0,0,0,100,1,0,30.1,1.0,1");
+        h.find<QSpinBox>("refFreqSpin")->setValue(10);
+        EXPECT_CONTROL(h, "refFreqButton", "freq:ref:freq 10",
+                       blue("Reference frequency set to 10 MHz." + QString(verify)), false);
+        QTRY_COMPARE(h.label("tempLabel")->text(), QString("30.1"));
+        QVERIFY(!h.button("extSetButton")->isEnabled());
+        EXPECT_CONTROL(h, "overrideButton", "freq:ref:refover 1",
+                       blue("Reference select override activated."), true);
+        EXPECT_CONTROL(h, "lnaButton", "powe:lna 0", blue("LNA turned on." + QString(verify)),
+                       true);
+
+        // LNA on and override active: both toggles switch off, and the
+        // reference buttons become usable.
+        h.sim.setReply("syst:readstate?", "0,10.0000,0,0,1,1,1,0,0,1,100,1,0,30.2,1.0,1");
+        EXPECT_CONTROL(h, "setIF300Button", "fact:slot2 \"freq>set 21.000\"",
+                       blue("IF set to 300 MHz." + QString(verify)), true);
+        QTRY_COMPARE(h.label("tempLabel")->text(), QString("30.2"));
+        EXPECT_CONTROL(h, "overrideButton", "freq:ref:refover 0",
+                       blue("Reference select override deactivated."), true);
+        EXPECT_CONTROL(h, "lnaButton", "powe:lna 1", blue("LNA turned off." + QString(verify)),
+                       true);
+        EXPECT_CONTROL(h, "intSetButton", "freq:ref:ext 0",
+                       blue("Reference set to internal." + QString(verify)), true);
+        EXPECT_CONTROL(h, "extSetButton", "freq:ref:ext 1",
+                       blue("Reference set to external." + QString(verify)), true);
+        EXPECT_CONTROL(h, "setIF187Button", "fact:slot2 \"freq>set 20.887\"",
+                       blue("IF set to 187 MHz." + QString(verify)), true);
+
+        auto *spin = h.find<QDoubleSpinBox>("tuneFreqSpin");
+        EXPECT_CONTROL(h, "integerSetButton", "freq:pllm 1",
+                       blue("PLL mode set to integer." + QString(verify)), true);
+        QCOMPARE(spin->decimals(), 1);
+        EXPECT_CONTROL(h, "fractionalSetButton", "freq:pllm 0",
+                       blue("PLL mode set to fractional." + QString(verify)), true);
+        QCOMPARE(spin->decimals(), 3);
+    }
+
+    void integerModeRoundsTheTuneFrequency()
+    {
+        PanelHarness h;
+        QVERIFY(h.startSim());
+        h.launch();
+        WAIT_CONNECTED(h);
+        auto *spin = h.find<QDoubleSpinBox>("tuneFreqSpin");
+
+        h.button("integerSetButton")->click();
+        QTRY_VERIFY(h.lit("integerLight"));
+        spin->setValue(12.3456);
+        QCOMPARE(spin->value(), 12.3);
+        h.sim.clearReceived();
+        h.button("tuneFreqButton")->click();
+        QTRY_COMPARE(h.sim.receivedLines(), QStringList({"freq:tune 12.3000", "syst:readstate?"}));
+        QTRY_COMPARE(h.label("tuneActLabel")->text(), QString("12.4000"));
+        QCOMPARE(h.log().last(), blue("Tune frequency set to 12.3000 GHz." + QString(verify)));
+    }
+
+    void tuneRangeEnds()
+    {
+        PanelHarness h;
+        MainWindow &w = h.build();
+        QSignalSpy commands(&w, &MainWindow::command);
+        w.updateConnStatus(connStatus_t{true, false});
+        auto *spin = h.find<QDoubleSpinBox>("tuneFreqSpin");
+
+        spin->setValue(20.0);
+        h.button("tuneFreqButton")->click();
+        spin->setValue(2.0);
+        h.button("tuneFreqButton")->click();
+        QCOMPARE(commands.count(), 2);
+        QCOMPARE(commands[0][0].toString(), QString("freq:tune 18.0000"));
+        QCOMPARE(commands[1][0].toString(), QString("freq:tune 2.0000"));
+    }
+
+    void togglesWithoutStatusAssumeOff()
+    {
+        PanelHarness h;
+        MainWindow &w = h.build();
+        QSignalSpy commands(&w, &MainWindow::command);
+        QSignalSpy queries(&w, &MainWindow::query);
+        w.updateConnStatus(connStatus_t{true, false});
+
+        h.button("lnaButton")->click();
+        h.button("overrideButton")->click();
+        QCOMPARE(commands.count(), 2);
+        QCOMPARE(commands[0][0].toString(), QString("powe:lna 0"));
+        QCOMPARE(commands[1][0].toString(), QString("freq:ref:refover 1"));
+        QCOMPARE(queries.count(), 2);
+    }
+
+    void numbersIgnoreTheLocale()
+    {
+        QVERIFY(sentTuneWithFullStop(QLocale(QLocale::German, QLocale::Germany)));
+        QVERIFY(sentTuneWithFullStop(QLocale(QLocale::French, QLocale::France)));
+    }
+};
+
+QTEST_MAIN(TestControls)
+#include "tst_controls.moc"

@@ -1,0 +1,242 @@
+#include "panelharness.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace
+{
+// The example reply: LNA on, LO1 and LO2 locked, internal LO1, external
+// reference, no override, integer PLL, 300 MHz IF.
+const char example[] = "0,10.0000,0,0,1,1,0,0,1,0,100,2,1,35.2,1.25,1";
+// Every flag of the example flipped.
+const char flipped[] = "9.1,8.8000,5,1,0,0,1,1,0,1,50,3,0,20.0,0.9,0";
+
+QString withField(int index, const QString &value)
+{
+    QStringList fields = QString(example).split(',');
+    fields[index] = value;
+    return fields.join(',');
+}
+} // namespace
+
+class TestStatus : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void exampleReplySetsEveryLampAndLabel()
+    {
+        PanelHarness h;
+        QVERIFY(h.startSim());
+        h.launch();
+        WAIT_CONNECTED(h);
+        QVERIFY(PanelHarness::picture("lighton.png") != PanelHarness::picture("lightoff.png"));
+        h.sim.setReply("syst:readstate?", example);
+
+        h.button("statusButton")->click();
+        QTRY_COMPARE(h.label("tempLabel")->text(), QString("35.2"));
+        QCOMPARE(h.sim.receivedLines(), QStringList{"syst:readstate?"});
+
+        QCOMPARE(h.label("lo1freqLabel")->text(), QString("0"));
+        QCOMPARE(h.label("tuneActLabel")->text(), QString("10.0000"));
+        QCOMPARE(h.label("rfAttenLabel")->text(), QString("0"));
+        QCOMPARE(h.label("refFreqLabel")->text(), QString("100"));
+        QCOMPARE(h.label("filterLabel")->text(), QString("2"));
+        QCOMPARE(h.label("currLabel")->text(), QString("1.25"));
+        QCOMPARE(h.label("lnaLabel")->text(), QString("ON"));
+        QCOMPARE(h.button("lnaButton")->text(), QString("Turn LNA Off"));
+        QVERIFY(h.iconIs("lnaButton", "powersymbol.png"));
+        QCOMPARE(h.label("lo1Label")->text(), QString("LOCKED"));
+        QCOMPARE(h.label("lo2Label")->text(), QString("LOCKED"));
+        QCOMPARE(h.label("lo3Label")->text(), QString("UNLOCKED"));
+        QVERIFY(h.shows("lo1iconLabel", "Lock-icon.png"));
+        QVERIFY(h.shows("lo2iconLabel", "Lock-icon.png"));
+        QVERIFY(h.shows("lo3iconLabel", "Lock-Unlock-icon.png"));
+        QVERIFY(h.lit("lo1intLight") && h.dark("lo1extLight"));
+        QVERIFY(h.lit("refExtLight") && h.dark("refIntLight"));
+        QVERIFY(h.lit("integerLight") && h.dark("fractionalLight"));
+        QVERIFY(h.lit("if300Light") && h.dark("if187Light"));
+        QVERIFY(!h.button("intSetButton")->isEnabled());
+        QVERIFY(!h.button("extSetButton")->isEnabled());
+        QVERIFY(h.iconIs("overrideButton", "lightoff.png"));
+    }
+
+    void flippedReplyFlipsEveryPair()
+    {
+        PanelHarness h;
+        MainWindow &w = h.build();
+        w.updateConnStatus(connStatus_t{true, false});
+        w.handleStatus(example);
+        QVERIFY(!h.button("intSetButton")->isEnabled());
+        w.handleStatus(flipped);
+
+        QCOMPARE(h.label("tuneActLabel")->text(), QString("8.8000"));
+        QCOMPARE(h.label("lnaLabel")->text(), QString("OFF"));
+        QCOMPARE(h.button("lnaButton")->text(), QString("Turn LNA On"));
+        QVERIFY(h.iconIs("lnaButton", "poweron.png"));
+        QCOMPARE(h.label("lo1Label")->text(), QString("UNLOCKED"));
+        QCOMPARE(h.label("lo3Label")->text(), QString("LOCKED"));
+        QVERIFY(h.shows("lo1iconLabel", "Lock-Unlock-icon.png"));
+        QVERIFY(h.shows("lo3iconLabel", "Lock-icon.png"));
+        QVERIFY(h.dark("lo1intLight") && h.lit("lo1extLight"));
+        QVERIFY(h.dark("refExtLight") && h.lit("refIntLight"));
+        QVERIFY(h.dark("integerLight") && h.lit("fractionalLight"));
+        QVERIFY(h.dark("if300Light") && h.lit("if187Light"));
+        QVERIFY(h.button("intSetButton")->isEnabled());
+        QVERIFY(h.button("extSetButton")->isEnabled());
+        QVERIFY(h.iconIs("overrideButton", "lightblue.png"));
+    }
+
+    void onlyExactFlagsCount()
+    {
+        PanelHarness h;
+        MainWindow &w = h.build();
+        for (const QString lna : {"1", "2", "", " 0", "00"}) {
+            w.handleStatus(example);
+            w.handleStatus(withField(3, lna));
+            QVERIFY2(h.label("lnaLabel")->text() == "OFF", qPrintable(lna));
+        }
+        for (const QString lock : {"01", " 1", "", "true"}) {
+            w.handleStatus(example);
+            w.handleStatus(withField(4, lock));
+            QVERIFY2(h.label("lo1Label")->text() == "UNLOCKED", qPrintable(lock));
+        }
+        w.handleStatus(withField(15, "1 "));
+        QVERIFY(h.lit("if187Light"));
+        w.handleStatus(withField(13, "<i>hot</i>"));
+        QCOMPARE(h.label("tempLabel")->text(), QString("<i>hot</i>"));
+    }
+
+    void extraFieldsAreIgnored()
+    {
+        PanelHarness h;
+        MainWindow &w = h.build();
+        w.handleStatus(QString(flipped) + ",1,1,extra");
+        QCOMPARE(h.label("tuneActLabel")->text(), QString("8.8000"));
+        QCOMPARE(h.label("lnaLabel")->text(), QString("OFF"));
+        QVERIFY(h.lit("if187Light"));
+        QCOMPARE(h.log().count(), 1); // only the missing-settings warning
+    }
+
+    void shortReplyKeepsThePanelAndTheLink()
+    {
+        PanelHarness h;
+        MainWindow &w = h.build();
+        QSignalSpy closeUsb(&w, &MainWindow::closeUSB);
+        QSignalSpy connectUsb(&w, &MainWindow::connectUSB);
+        QSignalSpy commands(&w, &MainWindow::command);
+        w.updateConnStatus(connStatus_t{false, true});
+        w.handleStatus(example);
+
+        w.handleStatus("9.9,17.0000,3");
+        QCOMPARE(h.log().last(), QString("red: Bad status read: 3 of 16 fields received."));
+        QCOMPARE(h.label("tuneActLabel")->text(), QString("10.0000"));
+        QCOMPARE(h.label("lnaLabel")->text(), QString("ON"));
+        QVERIFY(h.lit("integerLight"));
+        QCOMPARE(closeUsb.count(), 0);
+        QCOMPARE(connectUsb.count(), 0);
+
+        // The toggles still decide from the last complete reply.
+        h.button("lnaButton")->click();
+        QCOMPARE(commands.takeFirst()[0].toString(), QString("powe:lna 1"));
+
+        // No reconnection was started, so a disconnect is still reported.
+        w.updateConnStatus(connStatus_t{false, false});
+        QCOMPARE(h.log().last(), QString("red: USB device disconnected."));
+    }
+
+    void emptyRepliesOverUsbReconnectSilently()
+    {
+        PanelHarness h;
+        MainWindow &w = h.build();
+        QStringList requests;
+        connect(&w, &MainWindow::closeUSB, [&] { requests << "close"; });
+        connect(&w, &MainWindow::connectUSB, [&] { requests << "connect"; });
+        w.updateConnStatus(connStatus_t{false, true});
+        w.handleStatus(example);
+
+        w.handleStatus("");
+        w.handleStatus("");
+        QCOMPARE(requests, QStringList({"close", "connect", "close", "connect"}));
+        QCOMPARE(h.log().count("red: Bad status read."), 2);
+        QCOMPARE(h.label("tuneActLabel")->text(), QString("10.0000"));
+        QVERIFY(h.lit("if300Light"));
+
+        const int entries = h.log().count();
+        w.updateConnStatus(connStatus_t{false, false});
+        w.updateConnStatus(connStatus_t{false, true});
+        w.handleUSBConnFinished("KX4417-UDC");
+        QCOMPARE(h.log().count(), entries);
+
+        w.updateConnStatus(connStatus_t{false, false});
+        QCOMPARE(h.log().last(), QString("red: USB device disconnected."));
+    }
+
+    void emptyReplyOverTcpDoesNotTouchUsb()
+    {
+        PanelHarness h;
+        QVERIFY(h.startSim());
+        MainWindow &w = h.launch();
+        WAIT_CONNECTED(h);
+        QSignalSpy connectUsb(&w, &MainWindow::connectUSB);
+        h.sim.setFault(SimServer::Fault::EmptyReply, 0, "syst:readstate?");
+
+        h.button("statusButton")->click();
+        QTRY_VERIFY(h.log().contains("red: Bad status read."));
+        QCOMPARE(connectUsb.count(), 0);
+        QCOMPARE(h.label("tuneActLabel")->text(), QString("0.0000"));
+        QVERIFY(h.find<QWidget>("tuneFreqBox")->isEnabled());
+    }
+
+    void overheatKeepsLastValues()
+    {
+        PanelHarness h;
+        QVERIFY(h.startSim());
+        h.launch();
+        WAIT_CONNECTED(h);
+        h.sim.setReply("syst:readstate?", example);
+        h.button("statusButton")->click();
+        QTRY_COMPARE(h.label("tempLabel")->text(), QString("35.2"));
+
+        h.sim.setFault(SimServer::Fault::OverheatReply, 0, "syst:readstate?");
+        h.button("statusButton")->click();
+        QTRY_COMPARE(h.label("statusLabel")->text(), QString("Fatal system condition"));
+        QCOMPARE(h.log().last(), QString("red bold: SYSTEM OVERHEATED! RF power disabled. Please "
+                                         "restart hardware and software."));
+        QCOMPARE(h.label("tempLabel")->text(), QString("35.2"));
+        QVERIFY(h.lit("integerLight") && h.lit("if300Light") && h.lit("refExtLight"));
+        QVERIFY(h.button("statusButton")->isEnabled());
+    }
+
+    void pollOnlyWhileTcpIsUp()
+    {
+        PanelHarness h;
+        MainWindow &w = h.build();
+        QSignalSpy queries(&w, &MainWindow::query);
+
+        w.statusTimeout();
+        w.updateConnStatus(connStatus_t{false, true});
+        w.statusTimeout();
+        QCOMPARE(queries.count(), 0);
+
+        w.updateConnStatus(connStatus_t{true, true});
+        w.statusTimeout();
+        QCOMPARE(queries.count(), 1);
+        QCOMPARE(queries[0][0].toString(), QString("syst:readstate?"));
+        QCOMPARE(queries[0][1].value<calling_mode_t>(), MODE_STATUS);
+    }
+
+    void pollReachesTheInstrument()
+    {
+        PanelHarness h;
+        QVERIFY(h.startSim());
+        MainWindow &w = h.launch();
+        WAIT_CONNECTED(h);
+        w.statusTimeout();
+        QTRY_COMPARE(h.label("tuneActLabel")->text(), QString("10.0000"));
+        QCOMPARE(h.sim.receivedLines(), QStringList{"syst:readstate?"});
+    }
+};
+
+QTEST_MAIN(TestStatus)
+#include "tst_status.moc"
