@@ -23,7 +23,8 @@ public:
     static QImage draw(const QString &fileName);
 
     // Writes every picture into `dir` (created when missing). Returns false
-    // and appends one line per failed file to `errors` when anything failed.
+    // and appends one line per failed file to `errors` (may be null) when
+    // anything failed.
     static bool writeAll(const QString &dir, QStringList *errors);
 
     // Image sizes stored in the window icon file, largest first, so that
