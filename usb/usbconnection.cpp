@@ -104,7 +104,8 @@ QPair<int, QStringList> usbConnection::findDevices()
 int usbConnection::openDevice(const QString &target)
 {
     const int result = transport->openDevice(target);
-    // Open whatever the backend answered: its close must still be allowed to run.
+    // The flag follows the attempt, not its outcome: after a failed open the
+    // backend itself refuses the traffic.
     deviceOpen = true;
     clearDeviceInfo();
     if (result == 0) {
