@@ -157,6 +157,12 @@ bool Win32UsbTmcPort::isOpen() const
 
 bool Win32UsbTmcPort::close()
 {
+    // INVALID_HANDLE_VALUE doubles as the current-process pseudo handle,
+    // which CloseHandle would "close" successfully.
+    if (!isOpen()) {
+        error = ERROR_INVALID_HANDLE;
+        return false;
+    }
     const BOOL closed = CloseHandle(device);
     if (!closed)
         error = long(GetLastError());
@@ -167,6 +173,10 @@ bool Win32UsbTmcPort::close()
 bool Win32UsbTmcPort::write(const std::uint8_t *data, std::size_t length, std::size_t *written)
 {
     *written = 0;
+    if (!isOpen()) {
+        error = ERROR_INVALID_HANDLE;
+        return false;
+    }
     if (length > MAXDWORD) {
         error = ERROR_INVALID_PARAMETER;
         return false;
@@ -183,6 +193,10 @@ bool Win32UsbTmcPort::write(const std::uint8_t *data, std::size_t length, std::s
 bool Win32UsbTmcPort::read(std::uint8_t *buffer, std::size_t maximum, std::size_t *received)
 {
     *received = 0;
+    if (!isOpen()) {
+        error = ERROR_INVALID_HANDLE;
+        return false;
+    }
     if (maximum > MAXDWORD) {
         error = ERROR_INVALID_PARAMETER;
         return false;
