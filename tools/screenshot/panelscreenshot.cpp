@@ -44,9 +44,6 @@ QString labelText(const QWidget &window, const char *name)
 PanelScreenshot::PanelScreenshot(quint16 instrumentPort, int timeoutMs)
     : port(instrumentPort), timeoutMs(timeoutMs)
 {
-    // the pictures live in the static panel library; referencing them here
-    // keeps the linker from dropping them
-    Q_INIT_RESOURCE(resources);
 }
 
 bool PanelScreenshot::capture(const QString &pngPath, QString *error)

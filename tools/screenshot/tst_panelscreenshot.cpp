@@ -13,21 +13,12 @@ class TestPanelScreenshot : public QObject
     Q_OBJECT
 
 private slots:
-    void panelPicturesAreAvailable();
     void picturesTheConnectedWindow();
     void relativePathIsTakenFromTheCallersFolder();
     void absentInstrumentFailsWithoutWriting();
     void missingStatusFailsWithoutWriting();
     void unwritableTargetIsReported();
 };
-
-void TestPanelScreenshot::panelPicturesAreAvailable()
-{
-    // the window would come up without its logo, lamps and icons otherwise
-    PanelScreenshot shot(0, 0);
-    for (const char *name : {"mainicon.ico", "logo.png", "lighton.png", "Lock-icon.png"})
-        QVERIFY2(QFile::exists(QString(":/new/prefix1/Pictures/") + name), name);
-}
 
 void TestPanelScreenshot::picturesTheConnectedWindow()
 {
