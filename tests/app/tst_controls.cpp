@@ -138,23 +138,6 @@ private slots:
         QCOMPARE(h.log().last(), blue("Tune frequency set to 12.3000 GHz." + QString(verify)));
     }
 
-    void tuneRangeEnds()
-    {
-        PanelHarness h;
-        MainWindow &w = h.build();
-        QSignalSpy commands(&w, &MainWindow::command);
-        w.updateConnStatus(connStatus_t{true, false});
-        auto *spin = h.find<QDoubleSpinBox>("tuneFreqSpin");
-
-        spin->setValue(20.0);
-        h.button("tuneFreqButton")->click();
-        spin->setValue(2.0);
-        h.button("tuneFreqButton")->click();
-        QCOMPARE(commands.count(), 2);
-        QCOMPARE(commands[0][0].toString(), QString("freq:tune 18.0000"));
-        QCOMPARE(commands[1][0].toString(), QString("freq:tune 2.0000"));
-    }
-
     void togglesWithoutStatusAssumeOff()
     {
         PanelHarness h;

@@ -139,6 +139,25 @@ private slots:
         QCOMPARE(h.label("lnaLabel")->text(), QString("ON"));
     }
 
+    void savedStateRepliesRebuildTheList()
+    {
+        PanelHarness h;
+        MainWindow &w = h.build();
+        w.updateConnStatus(connStatus_t{true, false});
+        QSignalSpy opened(&w, &MainWindow::initStateSelect);
+
+        w.handleQueryResponse("10.0000,3,0,1;x,y", MODE_STATE_LIST);
+        w.handleQueryResponse("12.5,7;18.0", MODE_STATE_LIST);
+        h.button("loadStateButton")->click();
+        w.handleQueryResponse("", MODE_STATE_LIST);
+        h.button("saveStateButton")->click();
+
+        QCOMPARE(opened.count(), 2);
+        QCOMPARE(opened[0][1].value<QList<QStringList>>(),
+                 QList<QStringList>({{"12.5", "7"}, {"18.0"}}));
+        QCOMPARE(opened[1][1].value<QList<QStringList>>(), QList<QStringList>{{""}});
+    }
+
     void usbConnectionOutcomes()
     {
         PanelHarness h;

