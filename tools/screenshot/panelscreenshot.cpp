@@ -48,6 +48,9 @@ PanelScreenshot::PanelScreenshot(quint16 instrumentPort, int timeoutMs)
 
 bool PanelScreenshot::capture(const QString &pngPath, QString *error)
 {
+    QString unreported;
+    if (!error)
+        error = &unreported;
     // resolved before the window's working folder replaces the current one
     const QString target = QFileInfo(pngPath).absoluteFilePath();
     const QDeadlineTimer deadline(timeoutMs);

@@ -13,9 +13,9 @@ class PanelScreenshot
 public:
     PanelScreenshot(quint16 instrumentPort, int timeoutMs);
 
-    // Writes the picture as PNG to `pngPath` (relative paths are taken from
-    // the current folder; missing folders are created). On failure nothing is written and `error`
-    // says which stage did not complete.
+    // Writes the picture as PNG to `pngPath`; relative paths are taken from
+    // the current folder and missing folders are created. On failure nothing
+    // is written and `error` (may be null) says which stage did not complete.
     bool capture(const QString &pngPath, QString *error);
 
 private:
