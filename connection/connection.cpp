@@ -168,7 +168,11 @@ std::optional<QString> Connection::tcpExchange(const QString &q)
         socket->readAll();
     if (!tcpLinkUsable())
         return std::nullopt;
-    if (!writeLine(q) || !socket->waitForBytesWritten(TcpWriteWaitMs))
+    if (!writeLine(q))
+        return std::nullopt;
+    // A short line normally goes straight out; only a full send buffer waits.
+    socket->flush();
+    if (socket->bytesToWrite() > 0 && !socket->waitForBytesWritten(TcpWriteWaitMs))
         return std::nullopt;
 
     QElapsedTimer clock;
