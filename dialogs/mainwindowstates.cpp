@@ -43,6 +43,7 @@ void MainWindow::handleStateSelect(bool load, int result)
         emit command("syst:savestate " + QString::number(result));
         log("<p style='color:blue'>Saved state " + QString::number(result + 1) + ".</p>");
         QThread::msleep(saveSettleMs);
-        requestSavedStates();
+        // Emitted directly: this runs under commandMutex, which is not recursive.
+        emit query("syst:bootstate?", MODE_STATE_LIST);
     }
 }
