@@ -5,6 +5,7 @@
 #include <QMutex>
 #include <QTcpServer>
 #include <QtTest>
+#include <memory>
 #include <optional>
 
 namespace
@@ -17,7 +18,12 @@ const int AnswerMs = 15000; // above every wait the connection itself may take
 class DebugCapture
 {
 public:
-    DebugCapture() { previous = qInstallMessageHandler(&DebugCapture::handle); }
+    DebugCapture()
+    {
+        QMutexLocker locker(&mutex);
+        captured.clear();
+        previous = qInstallMessageHandler(&DebugCapture::handle);
+    }
     ~DebugCapture() { qInstallMessageHandler(previous); }
     DebugCapture(const DebugCapture &) = delete;
     DebugCapture &operator=(const DebugCapture &) = delete;
@@ -31,10 +37,9 @@ public:
 private:
     static void handle(QtMsgType type, const QMessageLogContext &, const QString &message)
     {
-        if (type != QtDebugMsg)
-            return;
         QMutexLocker locker(&mutex);
-        captured.append(message);
+        if (type == QtDebugMsg)
+            captured.append(message);
     }
 
     static QMutex mutex;
@@ -51,9 +56,9 @@ QString modelReply(SimServer &sim, const QByteArray &query)
     return QString::fromUtf8(reply.trimmed());
 }
 
-connStatus_t statusAt(const QSignalSpy &spy, int index)
+connStatus_t lastStatus(const QSignalSpy &spy)
 {
-    return spy.at(index).at(0).value<connStatus_t>();
+    return spy.isEmpty() ? connStatus_t{true, true} : spy.last().at(0).value<connStatus_t>();
 }
 
 void writeFile(const QByteArray &content)
@@ -69,47 +74,66 @@ quint16 freedPort()
     server.listen(QHostAddress::LocalHost, 0);
     return server.serverPort();
 }
-
-// Runs one connectTCP and returns what tcpConnFinished reported.
-QString connectTcp(ConnectionHarness &harness)
-{
-    QSignalSpy finished(&harness.probe(), &ConnectionProbe::tcpConnFinished);
-    emit harness.probe().connectTCP();
-    if (!finished.wait(AnswerMs))
-        return QStringLiteral("(no answer)");
-    return finished.at(0).at(0).toString();
-}
-
-std::optional<QString> ask(ConnectionHarness &harness, const QString &query, calling_mode_t mode)
-{
-    QSignalSpy responses(&harness.probe(), &ConnectionProbe::queryResponse);
-    emit harness.probe().query(query, mode);
-    if (!responses.wait(AnswerMs))
-        return std::nullopt;
-    if (responses.at(0).at(1).value<calling_mode_t>() != mode)
-        return QStringLiteral("(wrong mode)");
-    return responses.at(0).at(0).toString();
-}
-
-// Everything the connection emitted before this returns has reached the test
-// thread: queued signals arrive in the order they were sent.
-bool settle(ConnectionHarness &harness)
-{
-    QSignalSpy marker(&harness.probe(), &ConnectionProbe::usbConnFinished);
-    emit harness.probe().connectUSB();
-    return marker.wait(AnswerMs);
-}
 } // namespace
 
+// Each case gets a simulator, a working folder whose settings file points at
+// it, and a Connection on a worker thread, driven by queued signals.
 class ConnectionTest : public QObject
 {
     Q_OBJECT
-private slots:
-    void wiredBySignature()
+private:
+    std::unique_ptr<SimServer> sim;
+    std::unique_ptr<TestWorkdir> workdir;
+    std::unique_ptr<ConnectionHarness> harness;
+
+    ConnectionProbe &probe() { return harness->probe(); }
+
+    // Runs one connectTCP and returns what tcpConnFinished reported.
+    QString connectTcp()
     {
-        ConnectionHarness harness;
-        QVERIFY(harness.probe().wired);
+        QSignalSpy finished(&probe(), &ConnectionProbe::tcpConnFinished);
+        emit probe().connectTCP();
+        return finished.wait(AnswerMs) ? finished.at(0).at(0).toString() : "(no answer)";
     }
+
+    std::optional<QString> ask(const QString &query, calling_mode_t mode)
+    {
+        QSignalSpy responses(&probe(), &ConnectionProbe::queryResponse);
+        emit probe().query(query, mode);
+        if (!responses.wait(AnswerMs))
+            return std::nullopt;
+        if (responses.at(0).at(1).value<calling_mode_t>() != mode)
+            return QStringLiteral("(wrong mode)");
+        return responses.at(0).at(0).toString();
+    }
+
+    // Afterwards everything the connection emitted before has reached this
+    // thread: queued signals arrive in the order they were sent.
+    bool settle()
+    {
+        QSignalSpy marker(&probe(), &ConnectionProbe::usbConnFinished);
+        emit probe().connectUSB();
+        return marker.wait(AnswerMs);
+    }
+
+private slots:
+    void init()
+    {
+        sim = std::make_unique<SimServer>();
+        QVERIFY(sim->start(0));
+        workdir = std::make_unique<TestWorkdir>();
+        TestWorkdir::writeSettings(Host, sim->port());
+        harness = std::make_unique<ConnectionHarness>();
+    }
+
+    void cleanup()
+    {
+        harness.reset();
+        workdir.reset();
+        sim.reset();
+    }
+
+    void wiredBySignature() { QVERIFY(probe().wired); }
 
     void identification_data()
     {
@@ -126,63 +150,47 @@ private slots:
     void identification()
     {
         QFETCH(QByteArray, idn);
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        sim.setReply("*IDN?", idn);
-        TestWorkdir workdir;
-        TestWorkdir::writeSettings(Host, sim.port());
-        ConnectionHarness harness;
-        QSignalSpy statuses(&harness.probe(), &ConnectionProbe::connStatusChanged);
-
-        QTEST(connectTcp(harness), "result");
+        sim->setReply("*IDN?", idn);
+        QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
+        QTEST(connectTcp(), "result");
         // An instrument that does not identify still leaves the link up.
         QCOMPARE(statuses.count(), 1);
-        QVERIFY(statusAt(statuses, 0).tcpConnected);
-        QVERIFY(!statusAt(statuses, 0).usbConnected);
-        QCOMPARE(sim.receivedLines(), QStringList{"*IDN?"});
+        QVERIFY(lastStatus(statuses).tcpConnected);
+        QVERIFY(!lastStatus(statuses).usbConnected);
+        QCOMPARE(sim->receivedLines(), QStringList{"*IDN?"});
     }
 
     void earlierResultNeverReported()
     {
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir workdir;
-        ConnectionHarness harness;
-
         TestWorkdir::writeSettings(Host, freedPort());
-        QCOMPARE(connectTcp(harness), QString("-2"));
-        sim.setReply("*IDN?", "Someone,Else,1,1");
-        TestWorkdir::writeSettings(Host, sim.port());
-        QCOMPARE(connectTcp(harness), QString());
+        QCOMPARE(connectTcp(), QString("-2"));
+        sim->setReply("*IDN?", "Someone,Else,1,1");
+        TestWorkdir::writeSettings(Host, sim->port());
+        QCOMPARE(connectTcp(), QString());
 
-        emit harness.probe().closeTCP();
-        sim.clearReplies();
-        QCOMPARE(connectTcp(harness), Model);
-        emit harness.probe().closeTCP();
-        sim.setReply("*IDN?", "Someone,Else,1,1");
-        QCOMPARE(connectTcp(harness), QString());
+        emit probe().closeTCP();
+        sim->clearReplies();
+        QCOMPARE(connectTcp(), Model);
+        emit probe().closeTCP();
+        sim->setReply("*IDN?", "Someone,Else,1,1");
+        QCOMPARE(connectTcp(), QString());
     }
 
     void reconnectUsesCurrentFile()
     {
-        SimServer first;
-        SimServer second(InstrumentModel::Config{"Ostrelin,KX4417-DC,SN2,1"});
-        QVERIFY(first.start(0));
-        QVERIFY(second.start(0));
-        TestWorkdir workdir;
-        ConnectionHarness harness;
-        TestWorkdir::writeSettings(Host, first.port());
-        QCOMPARE(connectTcp(harness), Model);
-        TestWorkdir::writeSettings(Host, second.port());
-        QCOMPARE(connectTcp(harness), QString("KX4417-DC"));
-        QTRY_COMPARE(first.connectionCount(), 0);
+        SimServer other(InstrumentModel::Config{"Ostrelin,KX4417-DC,SN2,1"});
+        QVERIFY(other.start(0));
+        QCOMPARE(connectTcp(), Model);
+        TestWorkdir::writeSettings(Host, other.port());
+        QCOMPARE(connectTcp(), QString("KX4417-DC"));
+        QTRY_COMPARE(sim->connectionCount(), 0);
     }
 
     void unusableAddressEndsNotConnected_data()
     {
         QTest::addColumn<QByteArray>("content");
-        // SIM is replaced by the simulator's port, WRAP by that port plus 65536
-        // and FREED by a port nobody listens on.
+        // SIM stands for the simulator's port, WRAP for that port plus 65536
+        // and FREED for a port nobody listens on.
         QTest::newRow("port not a number") << QByteArray("127.0.0.1\n255.0.0.0\n127.0.0.1\nabc\n");
         QTest::newRow("only one line") << QByteArray("127.0.0.1\n");
         QTest::newRow("port wrapping onto the instrument")
@@ -194,283 +202,204 @@ private slots:
     void unusableAddressEndsNotConnected()
     {
         QFETCH(QByteArray, content);
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir workdir;
-        writeFile(content.replace("SIM", QByteArray::number(sim.port()))
-                      .replace("WRAP", QByteArray::number(sim.port() + 65536))
+        writeFile(content.replace("SIM", QByteArray::number(sim->port()))
+                      .replace("WRAP", QByteArray::number(sim->port() + 65536))
                       .replace("FREED", QByteArray::number(freedPort())));
-        ConnectionHarness harness;
-        QSignalSpy statuses(&harness.probe(), &ConnectionProbe::connStatusChanged);
-
-        QCOMPARE(connectTcp(harness), QString("-2"));
+        QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
+        QCOMPARE(connectTcp(), QString("-2"));
         QCOMPARE(statuses.count(), 1);
-        QVERIFY(!statusAt(statuses, 0).tcpConnected);
-        QCOMPARE(sim.connectionCount(), 0);
+        QVERIFY(!lastStatus(statuses).tcpConnected);
+        QCOMPARE(sim->connectionCount(), 0);
     }
 
     void crlfSettingsFileConnects()
     {
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir workdir;
-        writeFile(QString(" 127.0.0.1 \r\n255.0.0.0\r\n127.0.0.1\r\n\t%1 \r\n")
-                      .arg(sim.port())
-                      .toLatin1());
-        ConnectionHarness harness;
-        QCOMPARE(connectTcp(harness), Model);
+        writeFile(" 127.0.0.1 \r\n255.0.0.0\r\n127.0.0.1\r\n\t" + QByteArray::number(sim->port()) +
+                  " \r\n");
+        QCOMPARE(connectTcp(), Model);
     }
 
     void missingFileSendsAndReportsNothing()
     {
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir workdir;
-        ConnectionHarness harness;
-        QSignalSpy finished(&harness.probe(), &ConnectionProbe::tcpConnFinished);
-        QSignalSpy statuses(&harness.probe(), &ConnectionProbe::connStatusChanged);
-        emit harness.probe().connectTCP();
-        QVERIFY(settle(harness));
+        QVERIFY(QFile::remove("ipdata.vnf"));
+        QSignalSpy finished(&probe(), &ConnectionProbe::tcpConnFinished);
+        QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
+        emit probe().connectTCP();
+        QVERIFY(settle());
         QCOMPARE(finished.count(), 0);
         QCOMPARE(statuses.count(), 1); // the settling USB attempt's own report
-        QCOMPARE(sim.connectionCount(), 0);
+        QCOMPARE(sim->connectionCount(), 0);
     }
 
     void identifyRepliesStayInside()
     {
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir workdir;
-        TestWorkdir::writeSettings(Host, sim.port());
-        ConnectionHarness harness;
-        QCOMPARE(connectTcp(harness), Model);
-
-        QSignalSpy responses(&harness.probe(), &ConnectionProbe::queryResponse);
-        emit harness.probe().query("*IDN?", MODE_IDENTIFY);
-        emit harness.probe().query("syst:readstate?", MODE_STATUS);
+        QCOMPARE(connectTcp(), Model);
+        QSignalSpy responses(&probe(), &ConnectionProbe::queryResponse);
+        emit probe().query("*IDN?", MODE_IDENTIFY);
+        emit probe().query("syst:readstate?", MODE_STATUS);
         QVERIFY(responses.wait(AnswerMs));
-        QVERIFY(settle(harness));
+        QVERIFY(settle());
         QCOMPARE(responses.count(), 1);
-        QCOMPARE(responses.at(0).at(0).toString(), modelReply(sim, "syst:readstate?"));
+        QCOMPARE(responses.at(0).at(0).toString(), modelReply(*sim, "syst:readstate?"));
         QCOMPARE(responses.at(0).at(1).value<calling_mode_t>(), MODE_STATUS);
-        QCOMPARE(sim.receivedLines(), (QStringList{"*IDN?", "*IDN?", "syst:readstate?"}));
+        QCOMPARE(sim->receivedLines(), (QStringList{"*IDN?", "*IDN?", "syst:readstate?"}));
     }
 
     void closeConnectionClearsTcp()
     {
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir workdir;
-        TestWorkdir::writeSettings(Host, sim.port());
-        ConnectionHarness harness;
-        QCOMPARE(connectTcp(harness), Model);
-
-        QSignalSpy statuses(&harness.probe(), &ConnectionProbe::connStatusChanged);
-        emit harness.probe().closeConnection();
+        QCOMPARE(connectTcp(), Model);
+        QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
+        emit probe().closeConnection();
         QVERIFY(statuses.wait(AnswerMs));
-        QVERIFY(!statusAt(statuses, 0).tcpConnected);
-        QTRY_COMPARE(sim.connectionCount(), 0);
-        QVERIFY(!ask(harness, "syst:readstate?", MODE_STATUS));
+        QVERIFY(!statuses.at(0).at(0).value<connStatus_t>().tcpConnected);
+        QTRY_COMPARE(sim->connectionCount(), 0);
+        QVERIFY(!ask("syst:readstate?", MODE_STATUS));
     }
 
     void instrumentStops()
     {
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir workdir;
-        TestWorkdir::writeSettings(Host, sim.port());
-        ConnectionHarness harness;
-        QCOMPARE(connectTcp(harness), Model);
-
-        QSignalSpy statuses(&harness.probe(), &ConnectionProbe::connStatusChanged);
-        sim.stop();
+        QCOMPARE(connectTcp(), Model);
+        QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
+        sim->stop();
         QVERIFY(statuses.wait(AnswerMs));
-        QVERIFY(!statusAt(statuses, 0).tcpConnected);
+        QVERIFY(!lastStatus(statuses).tcpConnected);
     }
 
     void instrumentClosesInsteadOfReplying()
     {
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir workdir;
-        TestWorkdir::writeSettings(Host, sim.port());
-        ConnectionHarness harness;
-        QCOMPARE(connectTcp(harness), Model);
-
-        sim.setFault(SimServer::Fault::CloseConnection, 0, "syst:readstate?");
-        QSignalSpy statuses(&harness.probe(), &ConnectionProbe::connStatusChanged);
-        QSignalSpy responses(&harness.probe(), &ConnectionProbe::queryResponse);
-        emit harness.probe().query("syst:readstate?", MODE_STATUS);
+        QCOMPARE(connectTcp(), Model);
+        sim->setFault(SimServer::Fault::CloseConnection, 0, "syst:readstate?");
+        QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
+        QSignalSpy responses(&probe(), &ConnectionProbe::queryResponse);
+        emit probe().query("syst:readstate?", MODE_STATUS);
         QVERIFY(statuses.wait(AnswerMs));
-        QVERIFY(!statusAt(statuses, 0).tcpConnected);
-        QVERIFY(settle(harness));
+        QVERIFY(!statuses.at(0).at(0).value<connStatus_t>().tcpConnected);
+        QVERIFY(settle());
         QCOMPARE(responses.count(), 0);
     }
 
     void linkLostWhileIdentifyingIsNotConnected()
     {
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        sim.setFault(SimServer::Fault::CloseConnection, 0, "*IDN?");
-        TestWorkdir workdir;
-        TestWorkdir::writeSettings(Host, sim.port());
-        ConnectionHarness harness;
-        QSignalSpy statuses(&harness.probe(), &ConnectionProbe::connStatusChanged);
-        QCOMPARE(connectTcp(harness), QString("-2"));
-        QVERIFY(!statusAt(statuses, statuses.count() - 1).tcpConnected);
+        sim->setFault(SimServer::Fault::CloseConnection, 0, "*IDN?");
+        QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
+        QCOMPARE(connectTcp(), QString("-2"));
+        QVERIFY(!lastStatus(statuses).tcpConnected);
     }
 
     void nothingSentWithoutLink()
     {
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir workdir;
-        TestWorkdir::writeSettings(Host, sim.port());
-        ConnectionHarness harness;
-        QCOMPARE(connectTcp(harness), Model);
-        emit harness.probe().closeTCP();
-        QTRY_COMPARE(sim.connectionCount(), 0);
-        QVERIFY(settle(harness));
-        sim.clearReceived();
+        QCOMPARE(connectTcp(), Model);
+        emit probe().closeTCP();
+        QTRY_COMPARE(sim->connectionCount(), 0);
+        QVERIFY(settle());
+        sim->clearReceived();
 
-        QSignalSpy statuses(&harness.probe(), &ConnectionProbe::connStatusChanged);
-        QSignalSpy responses(&harness.probe(), &ConnectionProbe::queryResponse);
-        QSignalSpy settings(&harness.probe(), &ConnectionProbe::networkSettingsReady);
-        emit harness.probe().command("freq:tune 12.5000");
-        emit harness.probe().query("syst:readstate?", MODE_STATUS);
-        emit harness.probe().query(QString(), MODE_NETWORK);
-        emit harness.probe().closeTCP();
-        QVERIFY(settle(harness));
+        QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
+        QSignalSpy responses(&probe(), &ConnectionProbe::queryResponse);
+        QSignalSpy settings(&probe(), &ConnectionProbe::networkSettingsReady);
+        emit probe().command("freq:tune 12.5000");
+        emit probe().query("syst:readstate?", MODE_STATUS);
+        emit probe().query(QString(), MODE_NETWORK);
+        emit probe().closeTCP();
+        QVERIFY(settle());
         QCOMPARE(statuses.count(), 1); // the settling USB attempt's own report
         QCOMPARE(responses.count(), 0);
         QCOMPARE(settings.count(), 0);
-        QCOMPARE(sim.receivedLines(), QStringList());
+        QCOMPARE(sim->receivedLines(), QStringList());
     }
 
-    void commandArrivesWholeAndAlone()
+    void commandsArriveWholeAndInOrder()
     {
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir workdir;
-        TestWorkdir::writeSettings(Host, sim.port());
-        ConnectionHarness harness;
-        QCOMPARE(connectTcp(harness), Model);
-        sim.clearReceived();
-
+        QCOMPARE(connectTcp(), Model);
+        sim->clearReceived();
         const QString longCommand = "syst:note " + QString(190, QLatin1Char('x'));
         QCOMPARE(longCommand.toUtf8().size(), 200);
-        emit harness.probe().command(longCommand);
-        emit harness.probe().command("freq:tune 12.5000");
-        const std::optional<QString> status = ask(harness, "syst:readstate?", MODE_STATUS);
-        QCOMPARE(status, modelReply(sim, "syst:readstate?"));
-        QCOMPARE(sim.receivedLines(),
+        emit probe().command(longCommand);
+        emit probe().command("freq:tune 12.5000");
+        const std::optional<QString> status = ask("syst:readstate?", MODE_STATUS);
+        QCOMPARE(status, modelReply(*sim, "syst:readstate?"));
+        QCOMPARE(sim->receivedLines(),
                  (QStringList{longCommand, "freq:tune 12.5000", "syst:readstate?"}));
     }
 
     void splitReplyDeliveredWhole()
     {
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir workdir;
-        TestWorkdir::writeSettings(Host, sim.port());
-        ConnectionHarness harness;
-        QCOMPARE(connectTcp(harness), Model);
-
-        sim.setFault(SimServer::Fault::SplitReply, 60, "syst:readstate?");
-        QCOMPARE(ask(harness, "syst:readstate?", MODE_STATUS), modelReply(sim, "syst:readstate?"));
-        QCOMPARE(ask(harness, "syst:bootstate?", MODE_STATE_LIST),
-                 modelReply(sim, "syst:bootstate?"));
+        QCOMPARE(connectTcp(), Model);
+        sim->setFault(SimServer::Fault::SplitReply, 60, "syst:readstate?");
+        QCOMPARE(ask("syst:readstate?", MODE_STATUS), modelReply(*sim, "syst:readstate?"));
+        QCOMPARE(ask("syst:bootstate?", MODE_STATE_LIST), modelReply(*sim, "syst:bootstate?"));
     }
 
     void unterminatedReplyDeliveredAfterSilence()
     {
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir workdir;
-        TestWorkdir::writeSettings(Host, sim.port());
-        ConnectionHarness harness;
-        QCOMPARE(connectTcp(harness), Model);
-        const QString status = modelReply(sim, "syst:readstate?");
-
+        QCOMPARE(connectTcp(), Model);
+        const QString status = modelReply(*sim, "syst:readstate?");
         // The rest of the line comes far too late to count as the same reply.
-        sim.setFault(SimServer::Fault::SplitReply, 2000, "syst:readstate?");
-        const std::optional<QString> head = ask(harness, "syst:readstate?", MODE_STATUS);
+        sim->setFault(SimServer::Fault::SplitReply, 2000, "syst:readstate?");
+        const std::optional<QString> head = ask("syst:readstate?", MODE_STATUS);
         QVERIFY(head);
         QVERIFY(!head->isEmpty());
         QVERIFY(head->size() < status.size());
         QVERIFY(status.startsWith(*head));
 
-        QSignalSpy tailArrived(&harness.probe(), &ConnectionProbe::socketReadyRead);
+        QSignalSpy tailArrived(&probe(), &ConnectionProbe::socketReadyRead);
         QVERIFY(tailArrived.wait(AnswerMs));
-        sim.clearFault();
-        QCOMPARE(ask(harness, "syst:bootstate?", MODE_STATE_LIST),
-                 modelReply(sim, "syst:bootstate?"));
+        sim->clearFault();
+        QCOMPARE(ask("syst:bootstate?", MODE_STATE_LIST), modelReply(*sim, "syst:bootstate?"));
     }
 
     void networkSettingsRead()
     {
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        sim.setReply("enet:ip?", "10.1.2.3");
-        sim.setReply("enet:gateway?", "10.1.0.1");
-        sim.setReply("enet:submask?", "255.255.0.0");
-        sim.setReply("enet:port?", "5025");
-        TestWorkdir workdir;
-        TestWorkdir::writeSettings(Host, sim.port());
-        ConnectionHarness harness;
-        QCOMPARE(connectTcp(harness), Model);
-        sim.clearReceived();
+        sim->setReply("enet:ip?", "10.1.2.3");
+        sim->setReply("enet:gateway?", "10.1.0.1");
+        sim->setReply("enet:submask?", "255.255.0.0");
+        sim->setReply("enet:port?", "5025");
+        QCOMPARE(connectTcp(), Model);
+        sim->clearReceived();
 
-        QSignalSpy ready(&harness.probe(), &ConnectionProbe::networkSettingsReady);
-        emit harness.probe().query(QString(), MODE_NETWORK);
+        QSignalSpy ready(&probe(), &ConnectionProbe::networkSettingsReady);
+        emit probe().query(QString(), MODE_NETWORK);
         QVERIFY(ready.wait(AnswerMs));
         QCOMPARE(ready.at(0),
                  (QVariantList{"10.1.2.3", "255.255.0.0", "10.1.0.1", QVariant::fromValue(5025)}));
-        QCOMPARE(sim.receivedLines(),
+        QCOMPARE(sim->receivedLines(),
                  (QStringList{"enet:ip?", "enet:gateway?", "enet:submask?", "enet:port?"}));
 
-        sim.setReply("enet:port?", "n/a");
-        emit harness.probe().query(QString(), MODE_NETWORK);
+        sim->setReply("enet:port?", "n/a");
+        emit probe().query(QString(), MODE_NETWORK);
         QVERIFY(ready.wait(AnswerMs));
         QCOMPARE(ready.at(1).at(3).toInt(), 0);
     }
 
     void lateReplyAfterGiveUpIsDiscarded()
     {
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir workdir;
-        TestWorkdir::writeSettings(Host, sim.port());
-        ConnectionHarness harness;
-        QCOMPARE(connectTcp(harness), Model);
-
+        QCOMPARE(connectTcp(), Model);
         // The subnet mask arrives only after the read has given up on it.
-        sim.setFault(SimServer::Fault::DelayReply, Connection::TcpReplyWaitMs + 500,
-                     "enet:submask?");
-        QSignalSpy ready(&harness.probe(), &ConnectionProbe::networkSettingsReady);
-        QSignalSpy statuses(&harness.probe(), &ConnectionProbe::connStatusChanged);
-        emit harness.probe().query(QString(), MODE_NETWORK);
-        QVERIFY(settle(harness));
+        sim->setFault(SimServer::Fault::DelayReply, Connection::TcpReplyWaitMs + 500,
+                      "enet:submask?");
+        QSignalSpy ready(&probe(), &ConnectionProbe::networkSettingsReady);
+        QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
+        emit probe().query(QString(), MODE_NETWORK);
+        QVERIFY(settle());
         QCOMPARE(ready.count(), 0);
-        QVERIFY(statusAt(statuses, statuses.count() - 1).tcpConnected);
+        QVERIFY(lastStatus(statuses).tcpConnected);
 
-        QSignalSpy lateArrived(&harness.probe(), &ConnectionProbe::socketReadyRead);
+        QSignalSpy lateArrived(&probe(), &ConnectionProbe::socketReadyRead);
         QVERIFY(lateArrived.wait(AnswerMs));
-        sim.clearFault();
-        QCOMPARE(ask(harness, "syst:readstate?", MODE_STATUS), modelReply(sim, "syst:readstate?"));
+        sim->clearFault();
+        QCOMPARE(ask("syst:readstate?", MODE_STATUS), modelReply(*sim, "syst:readstate?"));
     }
 
     void initRoutineWithoutFileWritesDefaults()
     {
-        TestWorkdir workdir;
+        QVERIFY(QFile::remove("ipdata.vnf"));
         DebugCapture debug;
-        ConnectionHarness harness;
-        QSignalSpy usb(&harness.probe(), &ConnectionProbe::usbConnFinished);
-        QSignalSpy tcp(&harness.probe(), &ConnectionProbe::tcpConnFinished);
-        emit harness.probe().initConn();
+        QSignalSpy usb(&probe(), &ConnectionProbe::usbConnFinished);
+        QSignalSpy tcp(&probe(), &ConnectionProbe::tcpConnFinished);
+        emit probe().initConn();
         QVERIFY(usb.wait(AnswerMs));
         QCOMPARE(usb.at(0).at(0).toString(), QString("-2"));
-        QVERIFY(settle(harness));
+        QVERIFY(settle());
         QCOMPARE(tcp.count(), 0);
 
         const QStringList lines = DebugCapture::lines();
@@ -493,16 +422,13 @@ private slots:
     void initRoutineWithFile()
     {
         QFETCH(bool, reachable);
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir workdir;
-        TestWorkdir::writeSettings(Host, reachable ? sim.port() : freedPort());
+        if (!reachable)
+            TestWorkdir::writeSettings(Host, freedPort());
         DebugCapture debug;
-        ConnectionHarness harness;
-        QSignalSpy tcp(&harness.probe(), &ConnectionProbe::tcpConnFinished);
-        emit harness.probe().initConn();
+        QSignalSpy tcp(&probe(), &ConnectionProbe::tcpConnFinished);
+        emit probe().initConn();
         QVERIFY(tcp.wait(AnswerMs));
-        QVERIFY(settle(harness));
+        QVERIFY(settle());
         QCOMPARE(tcp.at(0).at(0).toString(), reachable ? Model : QString("-2"));
 
         const QStringList lines = DebugCapture::lines();
