@@ -40,7 +40,12 @@ void Connection::connectTCP()
     tcpResult.clear();
     const std::optional<NetworkSettingsFile::Settings> settings = NetworkSettingsFile().read();
     if (!settings) {
+        // Reported like any other failed attempt, so the panel re-enables its
+        // connect button and tells the operator instead of waiting forever.
         qDebug() << "Network settings file cannot be read";
+        tcpResult = NotConnected;
+        emit connStatusChanged(status);
+        emit tcpConnFinished(tcpResult);
         return;
     }
     // Reconnecting always uses the address in the file now, not an old link.

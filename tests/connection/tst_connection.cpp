@@ -219,15 +219,13 @@ private slots:
         QCOMPARE(connectTcp(), Model);
     }
 
-    void missingFileSendsAndReportsNothing()
+    void missingFileSendsNothingAndReportsNotConnected()
     {
         QVERIFY(QFile::remove("ipdata.vnf"));
-        QSignalSpy finished(&probe(), &ConnectionProbe::tcpConnFinished);
         QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
-        emit probe().connectTCP();
-        QVERIFY(settle());
-        QCOMPARE(finished.count(), 0);
-        QCOMPARE(statuses.count(), 1); // the settling USB attempt's own report
+        QCOMPARE(connectTcp(), QString("-2"));
+        QCOMPARE(statuses.count(), 1);
+        QVERIFY(!lastStatus(statuses).tcpConnected);
         QCOMPARE(sim->connectionCount(), 0);
     }
 
