@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "connection.h"
+#include "networksettings.h"
 #include "stateselect.h"
 
 #include <QDebug>
@@ -45,6 +46,19 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(stateSelect, &StateSelect::result, this, &MainWindow::handleStateSelect);
     connect(this, &MainWindow::initStateSelect, stateSelect, &StateSelect::showWindow);
     savedStates.clear();
+
+    networkSettings = new NetworkSettings(this);
+    networkSettings->setWindowModality(Qt::WindowModal);
+    connect(networkSettings, &NetworkSettings::result, this, &MainWindow::handleNetworkSettings);
+    connect(this, &MainWindow::initNetworkSettings, networkSettings, &NetworkSettings::showWindow);
+    connect(networkSettings, &NetworkSettings::startLoad, this,
+            &MainWindow::loadNetworkSettingsFromFile);
+    connect(this, &MainWindow::networkSettingsFromFile, networkSettings,
+            &NetworkSettings::networkSettingsFromFile);
+    connect(networkSettings, &NetworkSettings::startLoadDevice, this,
+            &MainWindow::loadNetworkSettingsFromDevice);
+    connect(this, &MainWindow::networkSettingsFromDevice, networkSettings,
+            &NetworkSettings::networkSettingsFromFile);
 
     powerOnIcon = QIcon(picture("poweron.png"));
     powerSymbolIcon = QIcon(picture("powersymbol.png"));

@@ -2,6 +2,7 @@
 #define MAINWINDOW_H
 
 #include "connectiontypes.h"
+#include "networksettingsfile.h"
 
 #include <QIcon>
 #include <QList>
@@ -14,6 +15,7 @@
 
 class Connection;
 class StateSelect;
+class NetworkSettings;
 class QLabel;
 class QTimer;
 
@@ -43,6 +45,7 @@ public:
 
 signals:
     void initStateSelect(bool load, QList<QStringList> data);
+    void initNetworkSettings();
     void connectTCP();
     void connectUSB();
     void closeTCP();
@@ -50,6 +53,7 @@ signals:
     void query(QString s, calling_mode_t mode);
     void command(QString s);
     void closeConnection();
+    void networkSettingsFromFile(QString ip, QString subnet, QString gateway, int port);
     void networkSettingsFromDevice(QString ip, QString subnet, QString gateway, int port);
     void initConn();
 
@@ -57,10 +61,14 @@ public slots:
     void statusTimeout();
     void handleStatus(QString statusStr);
     void handleStateSelect(bool load, int result);
+    void handleNetworkSettings(QString ipAddress, QString subnet, QString gateway, int port,
+                               int prot);
     void handleTCPConnFinished(QString result);
     void handleUSBConnFinished(QString result);
     void updateConnStatus(connStatus_t status);
     void handleQueryResponse(QString response, calling_mode_t mode);
+    void loadNetworkSettingsFromFile();
+    void loadNetworkSettingsFromDevice();
     void handleNetworkSettingsFromDevice(QString ipAddress, QString subnet, QString gateway,
                                          int port);
 
@@ -83,6 +91,7 @@ private slots:
     void on_logger_textChanged();
     void on_loadStateButton_clicked();
     void on_saveStateButton_clicked();
+    void on_editNetworkButton_clicked();
 
 private:
     void log(const QString &html);
@@ -95,12 +104,16 @@ private:
     Ui::MainWindow *ui;
     Connection *connection;
     StateSelect *stateSelect;
+    NetworkSettings *networkSettings;
     QThread connThread;
     QTimer *statusTimer;
     QMutex commandMutex;
 
     QStringList statusFields;
     QList<QStringList> savedStates;
+    // The settings of the last save in the network dialog.
+    NetworkSettingsFile::Settings savedNetwork;
+    int savedProtocol = 1;
 
     bool connected = false;
     bool usbConnected = false;

@@ -1,0 +1,79 @@
+#include "mainwindow.h"
+
+#include "networksettings.h"
+#include "networksettingsfile.h"
+
+#include <QDebug>
+#include <QMessageBox>
+#include <QStringList>
+#include <QThread>
+
+namespace
+{
+// A pause after each setting, so the instrument is not handed them back to back.
+const unsigned long settingWriteGapMs = 50;
+
+QString quoted(const QString &text)
+{
+    return '"' + text + '"';
+}
+} // namespace
+
+void MainWindow::on_editNetworkButton_clicked()
+{
+    emit initNetworkSettings();
+}
+
+void MainWindow::loadNetworkSettingsFromFile()
+{
+    const std::optional<NetworkSettingsFile::Settings> settings = NetworkSettingsFile().read();
+    if (!settings) {
+        qDebug() << "Network settings file could not be read";
+        emit networkSettingsFromFile(QString(), QString(), QString(), NetworkSettings::UnknownPort);
+        return;
+    }
+    emit networkSettingsFromFile(settings->ipAddress, settings->subnet, settings->gateway,
+                                 settings->port);
+}
+
+void MainWindow::loadNetworkSettingsFromDevice()
+{
+    if (connected) {
+        emit query(QString(), MODE_NETWORK);
+        return;
+    }
+    QMessageBox box(QMessageBox::Information, networkSettings->windowTitle(),
+                    "You are not connected to a device.", QMessageBox::Ok, networkSettings);
+    box.exec();
+}
+
+void MainWindow::handleNetworkSettings(QString ipAddress, QString subnet, QString gateway, int port,
+                                       int prot)
+{
+    savedNetwork = {ipAddress, subnet, gateway, port};
+    savedProtocol = prot;
+    log("<p style='color:blue'>Updating network settings.</p>");
+    // Unlike the instrument, the file gives a definite answer; a settings
+    // change that silently never reached it would be lost at the next start.
+    if (!NetworkSettingsFile().write(savedNetwork))
+        log("<p style='color:red'>Network settings could not be written to ipdata.vnf.</p>");
+
+    if (!usbConnected)
+        return;
+
+    // The protocol is always written as 1, whatever the dialog reported.
+    const QStringList commands = {"enet:ip " + quoted(ipAddress), "enet:gateway " + quoted(gateway),
+                                  "enet:submask " + quoted(subnet),
+                                  "enet:port " + QString::number(port), "enet:prot 1"};
+    // The connection handles requests in order, so the TCP link is closed
+    // before the settings arrive and they travel over USB.
+    const bool tcpWasUp = tcpConnected;
+    emit closeTCP();
+    for (const QString &c : commands) {
+        emit command(c);
+        QThread::msleep(settingWriteGapMs);
+    }
+    log("<p style='color:blue'>Settings saved to device.</p>");
+    if (tcpWasUp)
+        emit connectTCP();
+}

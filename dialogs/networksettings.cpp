@@ -1,0 +1,103 @@
+#include "networksettings.h"
+#include "ui_networksettings.h"
+
+#include "networksettingsfile.h"
+
+#include <QMessageBox>
+#include <QStringList>
+
+namespace
+{
+const int octets = 4;
+
+void showCentred(QLineEdit *box, const QString &text)
+{
+    box->setText(NetworkSettings::tr("%1").arg(text));
+    box->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+}
+} // namespace
+
+NetworkSettings::NetworkSettings(QWidget *parent) : QDialog(parent), ui(new Ui::NetworkSettings)
+{
+    ui->setupUi(this);
+    connect(ui->loadDiskButton, &QPushButton::clicked, this, &NetworkSettings::loadFromFile);
+    connect(ui->loadDeviceButton, &QPushButton::clicked, this, &NetworkSettings::loadFromDevice);
+}
+
+NetworkSettings::~NetworkSettings()
+{
+    delete ui;
+}
+
+void NetworkSettings::showWindow()
+{
+    emit startLoad();
+    show();
+}
+
+void NetworkSettings::networkSettingsFromFile(QString ipAddress, QString subnet, QString gateway,
+                                              int port)
+{
+    fillRow({ui->ipAddress_1, ui->ipAddress_2, ui->ipAddress_3, ui->ipAddress_4}, ipAddress);
+    fillRow({ui->subnet_1, ui->subnet_2, ui->subnet_3, ui->subnet_4}, subnet);
+    fillRow({ui->gateway_1, ui->gateway_2, ui->gateway_3, ui->gateway_4}, gateway);
+    showCentred(ui->port, port < 0 ? QString() : QString::number(port));
+}
+
+// An address with fewer than four parts (an empty line, a truncated reply)
+// fills what it has and clears the rest, so no box keeps a stale part.
+void NetworkSettings::fillRow(QLineEdit *const (&boxes)[4], const QString &address)
+{
+    const QStringList parts = address.split('.', Qt::KeepEmptyParts);
+    for (int i = 0; i < octets; ++i)
+        showCentred(boxes[i], i < parts.size() ? parts.at(i) : QString());
+}
+
+QString NetworkSettings::joinRow(QLineEdit *const (&boxes)[4])
+{
+    QStringList parts;
+    for (QLineEdit *box : boxes)
+        parts << box->text();
+    return parts.join('.');
+}
+
+void NetworkSettings::on_cancelButton_clicked()
+{
+    hide();
+}
+
+bool NetworkSettings::confirmSave()
+{
+    QMessageBox box(QMessageBox::Information, windowTitle(),
+                    "Warning: If you are connected to the device via USB, this will overwrite the "
+                    "network settings on the device.",
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setInformativeText("Are you sure you wish to proceed?");
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void NetworkSettings::on_saveButton_clicked()
+{
+    if (!isHidden() && !confirmSave())
+        return;
+
+    ipAddress = joinRow({ui->ipAddress_1, ui->ipAddress_2, ui->ipAddress_3, ui->ipAddress_4});
+    subnet = joinRow({ui->subnet_1, ui->subnet_2, ui->subnet_3, ui->subnet_4});
+    gateway = joinRow({ui->gateway_1, ui->gateway_2, ui->gateway_3, ui->gateway_4});
+    port = NetworkSettingsFile::parsePort(ui->port->text());
+    prot = 1;
+
+    emit result(ipAddress, subnet, gateway, port, prot);
+    hide();
+}
+
+void NetworkSettings::loadFromFile()
+{
+    emit startLoad();
+}
+
+void NetworkSettings::loadFromDevice()
+{
+    emit startLoadDevice();
+}
