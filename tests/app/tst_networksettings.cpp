@@ -114,6 +114,8 @@ private slots:
 
     void cleanup()
     {
+        // A box that never came must not be answered in the next case.
+        qDeleteAll(findChildren<QTimer *>());
         dialog = nullptr;
         h.reset();
     }
