@@ -1,0 +1,133 @@
+// Conversion of the instrument's replies by HardwareAbstractionUSB, built as
+// the connection manager builds it: its own usbConnection, which picks the
+// VISA backend (the test VISA library) talking to the instrument simulator.
+// The simulator answers each query with the odd reply under test, followed by
+// the line end the instrument sends.
+#include "hardwareabstractionusb.h"
+#include "sim/simserver.h"
+
+#include <QtTest>
+#include <functional>
+#include <memory>
+
+namespace
+{
+
+const QString resource = "USB0::0x2012::0x4417::SN0001::INSTR";
+
+template <typename T> QString joined(const QList<T> &values)
+{
+    QStringList texts;
+    for (const T &value : values)
+        texts << QString::number(value);
+    return texts.join('|');
+}
+
+using Reading = std::function<QString(HardwareAbstraction &)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Reading)
+
+class TestHardwareUsbReplies : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void conversions_data();
+    void conversions();
+
+private:
+    std::unique_ptr<SimServer> sim;
+    std::unique_ptr<HardwareAbstractionUSB> hardware;
+};
+
+void TestHardwareUsbReplies::initTestCase()
+{
+    sim = std::make_unique<SimServer>();
+    QVERIFY(sim->start(0));
+    qputenv("FAKEVISA_INSTRUMENTS", "127.0.0.1:" + QByteArray::number(sim->port()));
+    hardware = std::make_unique<HardwareAbstractionUSB>();
+    QCOMPARE(hardware->getDeviceList(), qMakePair(0, QStringList{resource}));
+    QCOMPARE(hardware->openConnection(resource), 0);
+}
+
+void TestHardwareUsbReplies::cleanupTestCase()
+{
+    hardware.reset();
+    sim.reset();
+}
+
+void TestHardwareUsbReplies::conversions_data()
+{
+    QTest::addColumn<QByteArray>("query");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<Reading>("read");
+    QTest::addColumn<QString>("expected");
+
+    using H = HardwareAbstraction;
+    const Reading temps = [](H &h) { return joined(h.getTemps()); };
+    const Reading attens = [](H &h) { return joined(h.getAttens()); };
+    const Reading time = [](H &h) { return QString::number(h.getTime()); };
+    const Reading firmware = [](H &h) { return joined(h.getFirmVerNumbers()); };
+    const Reading boardId = [](H &h) { return QString::number(h.getBoardId()); };
+
+    QTest::newRow("temps, empty field")
+        << QByteArray("SYST:TEMP?") << QByteArray("25.5,,30") << temps << "25.5|0|30";
+    QTest::newRow("temps, empty reply") << QByteArray("SYST:TEMP?") << QByteArray() << temps << "0";
+    QTest::newRow("temps, junk field")
+        << QByteArray("SYST:TEMP?") << QByteArray(" 1e2 ,x,-3.5") << temps << "100|0|-3.5";
+    QTest::newRow("attens") << QByteArray("SYST:ATTN?") << QByteArray("10,20") << attens << "10|20";
+    QTest::newRow("attens, fractions are not integers")
+        << QByteArray("SYST:ATTN?") << QByteArray("1.5, 7 ,") << attens << "0|7|0";
+    QTest::newRow("currents") << QByteArray("SYST:CURR?") << QByteArray("-3,99999")
+                              << Reading([](H &h) { return joined(h.getCurrents()); })
+                              << "-3|99999";
+    QTest::newRow("module status")
+        << QByteArray("SYST:MODULESTATUS?") << QByteArray("1,0,,2")
+        << Reading([](H &h) { return joined(h.getStatus()); }) << "1|0|0|2";
+    QTest::newRow("gate voltages")
+        << QByteArray("SYST:GATEVOLT?") << QByteArray("-0.5,0.125")
+        << Reading([](H &h) { return joined(h.getGateVoltages()); }) << "-0.5|0.125";
+    QTest::newRow("stored gates") << QByteArray("FACT:STORGATE?") << QByteArray("-1.25")
+                                  << Reading([](H &h) { return joined(h.getStoredGateVoltages()); })
+                                  << "-1.25";
+    QTest::newRow("time, not a number")
+        << QByteArray("SYST:TIME?") << QByteArray("abc") << time << "-1";
+    QTest::newRow("time") << QByteArray("SYST:TIME?") << QByteArray("12.5") << time << "12.5";
+    QTest::newRow("time, empty") << QByteArray("SYST:TIME?") << QByteArray() << time << "-1";
+    QTest::newRow("firmware, no prefix")
+        << QByteArray("SYST:FIRM?") << QByteArray("1.2") << firmware << "0|2";
+    QTest::newRow("firmware, gaps")
+        << QByteArray("SYST:FIRM?") << QByteArray("V2..x") << firmware << "2|0|0";
+    QTest::newRow("firmware, empty") << QByteArray("SYST:FIRM?") << QByteArray() << firmware << "0";
+    QTest::newRow("firmware text keeps the line end")
+        << QByteArray("SYST:FIRM?") << QByteArray("V3.0")
+        << Reading([](H &h) { return h.getFirmVer(0); }) << "V3.0\n";
+    QTest::newRow("board id, not a number")
+        << QByteArray("SYST:BOARDID?") << QByteArray("B17") << boardId << "0";
+    QTest::newRow("board id, hexadecimal")
+        << QByteArray("SYST:BOARDID?") << QByteArray("0x11") << boardId << "0";
+    QTest::newRow("serial number")
+        << QByteArray("SYST:SERNUM?") << QByteArray(" 4711 ")
+        << Reading([](H &h) { return QString::number(h.getSerialNumber()); }) << "4711";
+}
+
+void TestHardwareUsbReplies::conversions()
+{
+    QFETCH(QByteArray, query);
+    QFETCH(QByteArray, reply);
+    QFETCH(Reading, read);
+    QFETCH(QString, expected);
+
+    sim->clearReplies();
+    sim->setReply(query, reply);
+    sim->clearReceived();
+    QCOMPARE(read(*hardware), expected);
+    QTRY_COMPARE(sim->receivedLines(), QStringList{QString(query)});
+}
+
+QTEST_GUILESS_MAIN(TestHardwareUsbReplies)
+#include "tst_hardwareusbreplies.moc"
