@@ -237,39 +237,27 @@ void TestHardwareUsb::commandTexts_data()
         QTest::newRow(name) << op << result << sent;
     };
     row("bias gate 5,1", [](H &h) { return h.biasGateVoltage(5, 1); }, 0, {"FACT:BIASGATE 5,1"});
-    row("bias gate 1,0", [](H &h) { return h.biasGateVoltage(1, 0); }, 0, {"FACT:BIASGATE 1,0"});
-    row("bias gate 4,4", [](H &h) { return h.biasGateVoltage(4, 4); }, 0, {"FACT:BIASGATE 4,4"});
     row("bias gate 5,2: no such gate", [](H &h) { return h.biasGateVoltage(5, 2); }, -2, {});
     row("bias gate 0,0", [](H &h) { return h.biasGateVoltage(0, 0); }, -2, {});
-    row("bias gate 6,0", [](H &h) { return h.biasGateVoltage(6, 0); }, -2, {});
     row("bias gate 1,5", [](H &h) { return h.biasGateVoltage(1, 5); }, -2, {});
     row("bias gate 1,-1", [](H &h) { return h.biasGateVoltage(1, -1); }, -2, {});
-    row("bias gate -1,0", [](H &h) { return h.biasGateVoltage(-1, 0); }, -2, {});
-    row("bias gate INT_MIN,0", [](H &h) { return h.biasGateVoltage(INT_MIN, 0); }, -2, {});
     row("bias index 21", [](H &h) { return h.biasGateVoltageIndex(21); }, 0, {"FACT:BIASGATE 5,1"});
-    row("bias index 0", [](H &h) { return h.biasGateVoltageIndex(0); }, 0, {"FACT:BIASGATE 1,0"});
     row("bias index 22", [](H &h) { return h.biasGateVoltageIndex(22); }, -2, {});
     row("bias index -1", [](H &h) { return h.biasGateVoltageIndex(-1); }, -2, {});
     row("gate index 7", [](H &h) { return h.oneGateVoltageIndex(7, -0.5); }, 0,
         {"FACT:ONEGATEVOLTAGE 2,2,-0.5"});
     row("gate 1,0 rounded", [](H &h) { return h.oneGateVoltage(1, 0, 1.2345678); }, 0,
         {"FACT:ONEGATEVOLTAGE 1,0,1.23457"});
-    row("gate -0.75", [](H &h) { return h.oneGateVoltage(5, 1, -0.75); }, 0,
-        {"FACT:ONEGATEVOLTAGE 5,1,-0.75"});
     row("time 1234567", [](H &h) { return h.setTime(1234567); }, 0, {"SYST:TIME 1.23457e+06"});
     row("time 12.5", [](H &h) { return h.setTime(12.5f); }, 0, {"SYST:TIME 12.5"});
     row("time 0.00001", [](H &h) { return h.setTime(0.00001f); }, 0, {"SYST:TIME 1e-05"});
-    row("time 0", [](H &h) { return h.setTime(0.0f); }, 0, {"SYST:TIME 0"});
     row("power on", [](H &h) { return h.setPower(true); }, 0, {"SYST:POWE 1"});
-    row("power off", [](H &h) { return h.setPower(false); }, 0, {"SYST:POWE 0"});
     row("power channel 5 off", [](H &h) { return h.setPower(5, false); }, 0, {"SYST:POWE 0"});
-    row("power channel 1 on", [](H &h) { return h.setPower(1, true); }, 0, {"SYST:POWE 1"});
     row("power channel 0", [](H &h) { return h.setPower(0, true); }, -2, {});
     row("power channel 6", [](H &h) { return h.setPower(6, true); }, -2, {});
     row("atten 3,15", [](H &h) { return h.setAtten(3, 15); }, 0, {"SYST:ATTN 3,15"});
     row("atten 9,-4", [](H &h) { return h.setAtten(9, -4); }, 0, {"SYST:ATTN 9,-4"});
     row("factory mode", [](H &h) { return h.enterFactoryMode(); }, 0, {"FACT:FACTMODE 48173"});
-    row("save gates", [](H &h) { return h.saveGate(); }, 0, {"FACT:SAVEGATE"});
     // Pass-through sends answer what the raw backend wrote: the whole frame,
     // header and alignment included.
     row("text command", [](H &h) { return h.sendVISACommand("freq:tune 12.5000"); }, 32,
