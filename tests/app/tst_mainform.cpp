@@ -6,6 +6,8 @@
 #include <QMetaMethod>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <QToolButton>
 #include <QtTest>
 
@@ -132,6 +134,54 @@ QString captionOf(QWidget *w)
     if (auto *button = qobject_cast<QAbstractButton *>(w))
         return button->text();
     return qobject_cast<QLabel *>(w)->text();
+}
+
+// Why a widget of the shown window cannot show its text in full, or an empty
+// string when it can. Sizes are compared with what the current style and
+// font need, so the check follows the font of the machine it runs on.
+QString clipping(QWidget *w)
+{
+    const QSize size = w->size();
+    auto tooSmall = [&](const QSize &needed) {
+        return needed.width() > size.width() || needed.height() > size.height()
+                   ? QString("needs %1x%2, has %3x%4")
+                         .arg(needed.width())
+                         .arg(needed.height())
+                         .arg(size.width())
+                         .arg(size.height())
+                   : QString();
+    };
+    if (auto *label = qobject_cast<QLabel *>(w)) {
+        if (label->text().isEmpty())
+            return QString();
+        if (!label->wordWrap())
+            return tooSmall(label->sizeHint());
+        // the longest word must fit on a line, and all lines in the height
+        return tooSmall(
+            QSize(label->minimumSizeHint().width(), label->heightForWidth(size.width())));
+    }
+    if (auto *tool = qobject_cast<QToolButton *>(w))
+        return tooSmall(tool->sizeHint());
+    if (auto *push = qobject_cast<QPushButton *>(w)) {
+        // the caption may use the padding but not cover the frame
+        const int frame = push->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, push);
+        const QSize text = push->fontMetrics().size(Qt::TextShowMnemonic, push->text());
+        return tooSmall(text + QSize(2 * frame, 2 * frame));
+    }
+    if (auto *spin = qobject_cast<QAbstractSpinBox *>(w))
+        return tooSmall(QSize(spin->sizeHint().width(), spin->minimumSizeHint().height()));
+    if (auto *box = qobject_cast<QGroupBox *>(w)) {
+        QStyleOptionGroupBox option;
+        option.initFrom(box);
+        option.text = box->title();
+        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        option.textAlignment = box->alignment();
+        const QRect title = box->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                         QStyle::SC_GroupBoxLabel, box);
+        const int needed = title.left() + box->fontMetrics().horizontalAdvance(box->title());
+        return tooSmall(QSize(needed, title.bottom()));
+    }
+    return QString();
 }
 } // namespace
 
@@ -375,6 +425,51 @@ private slots:
         }
         QVERIFY(buttonSlots >= 17);
         QVERIFY(h->find<QTextEdit>("logger"));
+    }
+
+    // The window has a fixed size, so its rows must share the width without
+    // squeezing any caption or value below what its text needs. The longest
+    // texts the panel shows at run time are checked too: the decoder and the
+    // connection status replace the initial ones and the rows share the
+    // width anew. Each case has a window of its own.
+    void nothingIsClipped_data()
+    {
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("initial texts") << QString();
+        QTest::newRow("LNA on, all locked")
+            << "18.30000,18.0000,31,0,1,1,1,1,1,1,100,3,1,100.0,10.00,1";
+        QTest::newRow("LNA off, unlocked")
+            << "10.30000,10.0000,0,1,0,0,0,0,0,0,10,0,0,-40.0,0.00,0";
+    }
+
+    void nothingIsClipped()
+    {
+        QFETCH(QString, reply);
+        PanelHarness own;
+        MainWindow &w = own.build();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        if (!reply.isEmpty()) {
+            own.button("usbButton")->setText("Disconnect USB");
+            own.button("tcpipButton")->setText("Disconnect TCP/IP");
+            w.handleStatus(reply);
+        }
+        own.find<QDoubleSpinBox>("tuneFreqSpin")->setValue(18.0);
+        // each level of nested layouts posts its request to the next one up
+        for (int level = 0; level < 4; ++level)
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+
+        QStringList clipped;
+        for (QWidget *child : w.findChildren<QWidget *>()) {
+            if (child->window() != &w || !child->isVisibleTo(&w))
+                continue;
+            QString why = clipping(child);
+            if (why.isEmpty() && !child->parentWidget()->rect().contains(child->geometry()))
+                why = "reaches past its parent";
+            if (!why.isEmpty())
+                clipped << child->objectName() + " " + why;
+        }
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("; ")));
     }
 };
 
