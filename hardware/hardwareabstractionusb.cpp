@@ -258,8 +258,10 @@ QList<int> HardwareAbstractionUSB::getStatus()
 
 QPair<int, QStringList> HardwareAbstractionUSB::getDeviceList()
 {
-    if (!connection)
+    if (!connection && makeConnection)
         connection = makeConnection();
+    if (!connection)
+        return {-1, {}};
     // Setting the transport up again drops whatever device the connection had
     // open, so typed operations must no longer report commands as sent.
     open = false;

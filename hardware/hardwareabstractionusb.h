@@ -17,8 +17,9 @@ class HardwareAbstractionUSB : public HardwareAbstraction
 
 public:
     explicit HardwareAbstractionUSB(QObject *parent = nullptr);
-    // The factory is called once, on the first getDeviceList, instead of
-    // creating a usbConnection with its own backend choice.
+    // The factory is called on the first getDeviceList instead of creating a
+    // usbConnection with its own backend choice; until it yields one, listing
+    // fails like a failed transport setup.
     HardwareAbstractionUSB(std::function<usbConnection *()> factory, QObject *parent = nullptr);
     ~HardwareAbstractionUSB() override;
     HardwareAbstractionUSB(const HardwareAbstractionUSB &) = delete;

@@ -372,6 +372,10 @@ void TestHardwareUsb::failedTransportSetup()
     QCOMPARE(hardware.getDeviceList(), qMakePair(-1, QStringList()));
     QCOMPARE(hardware.openConnection("USB0::0x2012::0x4417::SN0001::INSTR"), -1);
     QCOMPARE(hardware.setPower(true), -1);
+
+    HardwareAbstractionUSB withoutConnection([] { return nullptr; });
+    QCOMPARE(withoutConnection.getDeviceList(), qMakePair(-1, QStringList()));
+    QCOMPARE(withoutConnection.openConnection("USB0::0x2012::0x4417::SN0001::INSTR"), -10);
 }
 
 QTEST_GUILESS_MAIN(TestHardwareUsb)
