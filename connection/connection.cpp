@@ -1,5 +1,6 @@
 #include "connection.h"
 
+#include "hardwareabstractionusb.h"
 #include "networksettingsfile.h"
 
 #include <QDebug>
@@ -11,13 +12,27 @@
 namespace
 {
 const QString NotConnected = QStringLiteral("-2");
+const QString NoneAccepted = QStringLiteral("-1");
 const QString ExpectedModelPrefix = QStringLiteral("KX4417");
+
+// The model field of an identification reply from the expected instrument.
+std::optional<QString> acceptedModel(const QString &reply)
+{
+    const QStringList fields = reply.split(',', Qt::KeepEmptyParts);
+    if (fields.size() >= 2 && fields.at(1).startsWith(ExpectedModelPrefix, Qt::CaseSensitive))
+        return fields.at(1);
+    return std::nullopt;
+}
 } // namespace
 
-Connection::Connection(QObject *parent)
-    : QObject(parent), socket(new QTcpSocket(this)), ipAddress("255.255.255.255"),
-      subnet("255.255.255.255"), gateway("255.255.255.255"), port(65535)
+Connection::Connection(QObject *parent) : Connection(new HardwareAbstractionUSB, parent) {}
+
+Connection::Connection(HardwareAbstraction *hardware, QObject *parent)
+    : QObject(parent), hardware(hardware), socket(new QTcpSocket(this)),
+      ipAddress("255.255.255.255"), subnet("255.255.255.255"), gateway("255.255.255.255"),
+      port(65535)
 {
+    hardware->setParent(this);
     qRegisterMetaType<connStatus_t>("connStatus_t");
     qRegisterMetaType<calling_mode_t>("calling_mode_t");
     status.tcpConnected = false;
@@ -27,8 +42,29 @@ Connection::Connection(QObject *parent)
 
 void Connection::connectUSB()
 {
-    // No USB transport is linked in, so no instrument can ever be listed.
-    usbResult = NotConnected;
+    usbResult = NoneAccepted;
+    // The listing opens every instrument in turn, so one still held open here
+    // would be missed; and the flag must not outlive the instrument it names.
+    if (status.usbConnected) {
+        hardware->closeConnection();
+        status.usbConnected = false;
+    }
+    const QStringList names = hardware->getDeviceList().second;
+    if (names.isEmpty())
+        usbResult = NotConnected;
+    for (const QString &name : names) {
+        if (hardware->openConnection(name) != 0)
+            continue;
+        status.usbConnected = true;
+        // The instrument just opened must answer the identification itself,
+        // even while the TCP link is up.
+        const bool tcpWasConnected = status.tcpConnected;
+        status.tcpConnected = false;
+        query("*IDN?", MODE_IDENTIFY);
+        status.tcpConnected = tcpWasConnected;
+        if (usbResult != NoneAccepted)
+            break;
+    }
     emit connStatusChanged(status);
     emit usbConnFinished(usbResult);
 }
@@ -78,20 +114,31 @@ void Connection::query(QString q, calling_mode_t mode)
         readNetworkSettings();
         return;
     }
-    const std::optional<QString> reply = tcpExchange(q);
+    const bool overTcp = status.tcpConnected;
+    std::optional<QString> reply;
+    if (overTcp)
+        reply = tcpExchange(q);
+    else if (status.usbConnected)
+        reply = usbExchange(q, mode);
     if (!reply)
         return;
-    if (mode == MODE_IDENTIFY)
-        identify(*reply);
-    else
+    if (mode != MODE_IDENTIFY)
         emit queryResponse(*reply, mode);
+    else if (overTcp)
+        identifyTcp(*reply);
+    else
+        identifyUsb(*reply);
 }
 
 void Connection::command(QString c)
 {
-    // Sent when the event loop runs; commands get no reply and are not waited for.
-    if (tcpLinkUsable())
-        writeLine(c);
+    if (status.tcpConnected) {
+        // Sent when the event loop runs; commands get no reply and are not waited for.
+        if (tcpLinkUsable())
+            writeLine(c);
+    } else if (status.usbConnected) {
+        hardware->sendVISACommand(c);
+    }
 }
 
 void Connection::closeConnection()
@@ -113,6 +160,7 @@ void Connection::closeUSB()
 {
     if (!status.usbConnected)
         return;
+    hardware->closeConnection();
     status.usbConnected = false;
     emit connStatusChanged(status);
 }
@@ -130,15 +178,36 @@ void Connection::initRoutine()
     if (file.exists()) {
         qDebug() << "file exists. trying to connect Tcp";
         connectTCP();
-        if (!status.tcpConnected)
-            qDebug() << "Tcp connection failed";
+        if (status.tcpConnected)
+            return;
+        qDebug() << "Tcp connection failed";
+        if (!status.usbConnected)
+            return;
+        qDebug() << "USB connected. trying to read network settings.";
+        if (readNetworkSettings()) {
+            qDebug() << "saving network settings";
+            qDebug().noquote() << ipAddress;
+            saveNetworkSettings();
+        }
+        qDebug() << "connecting tcp";
+        connectTCP();
         return;
     }
     qDebug() << "File does not exist.";
     file.write(NetworkSettingsFile::defaults());
     // Without a USB link there is no way to learn the instrument's address,
     // so start-up ends with the default file in place.
-    qDebug() << "usb not connected";
+    if (!status.usbConnected) {
+        qDebug() << "usb not connected";
+        return;
+    }
+    qDebug() << "USB Connected. Reading network settings.";
+    if (readNetworkSettings()) {
+        qDebug() << "Saving network settings";
+        saveNetworkSettings();
+    }
+    qDebug() << "attempting to connect tcp";
+    connectTCP();
 }
 
 bool Connection::tcpLinkUsable()
@@ -200,24 +269,60 @@ std::optional<QString> Connection::tcpExchange(const QString &q)
     return QString::fromUtf8(reply.trimmed());
 }
 
-void Connection::identify(const QString &reply)
+QString Connection::usbExchange(const QString &q, calling_mode_t mode)
 {
-    const QStringList fields = reply.split(',', Qt::KeepEmptyParts);
-    if (fields.size() >= 2 && fields.at(1).startsWith(ExpectedModelPrefix, Qt::CaseSensitive))
-        tcpResult = fields.at(1);
+    hardware->sendVISACommand(q);
+    if (mode == MODE_STATUS)
+        QThread::msleep(UsbStatusReadDelayMs);
+    // A failed read yields empty text, which the panel treats as a bad status read.
+    return hardware->readVISAResponseString().second.trimmed();
 }
 
-void Connection::readNetworkSettings()
+std::optional<QString> Connection::networkExchange(const QString &q, bool overTcp)
+{
+    if (overTcp)
+        return tcpExchange(q);
+    hardware->sendVISACommand(q);
+    QThread::msleep(UsbNetworkReadPauseMs);
+    const QPair<int, QString> reply = hardware->readVISAResponseString();
+    // Empty text from a failed read is no setting; taking it would blank
+    // the settings file and lose the instrument's address.
+    if (reply.first < 0)
+        return std::nullopt;
+    return reply.second.trimmed();
+}
+
+void Connection::identifyTcp(const QString &reply)
+{
+    if (const std::optional<QString> model = acceptedModel(reply))
+        tcpResult = *model;
+}
+
+void Connection::identifyUsb(const QString &reply)
+{
+    if (const std::optional<QString> model = acceptedModel(reply)) {
+        usbResult = *model;
+        return;
+    }
+    hardware->closeConnection();
+    status.usbConnected = false;
+}
+
+bool Connection::readNetworkSettings()
 {
     static const char *const queries[] = {"enet:ip?", "enet:gateway?", "enet:submask?",
                                           "enet:port?"};
+    const bool overTcp = status.tcpConnected;
+    if (!overTcp && !status.usbConnected)
+        return false;
+    const int pauseMs = overTcp ? NetworkReadPauseMs : UsbNetworkReadPauseMs;
     QStringList replies;
     for (const char *q : queries) {
         if (!replies.isEmpty())
-            QThread::msleep(NetworkReadPauseMs);
-        const std::optional<QString> reply = tcpExchange(QString::fromLatin1(q));
+            QThread::msleep(pauseMs);
+        const std::optional<QString> reply = networkExchange(QString::fromLatin1(q), overTcp);
         if (!reply)
-            return;
+            return false;
         replies.append(*reply);
     }
     const QString newIp = replies.at(0);
@@ -229,4 +334,12 @@ void Connection::readNetworkSettings()
     subnet = newSubnet;
     gateway = newGateway;
     port = newPort;
+    return true;
+}
+
+void Connection::saveNetworkSettings()
+{
+    // A file that cannot be written is left as it is; the TCP attempt that
+    // follows reports whether the instrument can still be reached.
+    NetworkSettingsFile().write({ipAddress, subnet, gateway, port});
 }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <optional>
 
+class HardwareAbstraction;
 class QTcpSocket;
 
 // The one route to the instrument. Lives on a worker thread; every request
@@ -25,8 +26,17 @@ public:
     static constexpr int ReplyQuietGapMs = 250;
     static constexpr int MaxReplyBytes = 64 * 1024;
     static constexpr int NetworkReadPauseMs = 50;
+    // The instrument needs this long over USB before its status reply is ready.
+    static constexpr int UsbStatusReadDelayMs = 3000;
+    // Over USB the network settings are read with this pause between each
+    // query and its reply, and between a reply and the next query.
+    static constexpr int UsbNetworkReadPauseMs = 100;
 
+    // Reaches USB instruments through a HardwareAbstractionUSB of its own.
     explicit Connection(QObject *parent = nullptr);
+    // Takes ownership of `hardware`, which becomes a child so that it moves
+    // to the worker thread together with this object.
+    explicit Connection(HardwareAbstraction *hardware, QObject *parent = nullptr);
 
 signals:
     void tcpConnFinished(QString result);
@@ -50,9 +60,14 @@ private:
     bool tcpLinkUsable();
     bool writeLine(const QString &text);
     std::optional<QString> tcpExchange(const QString &q);
-    void identify(const QString &reply);
-    void readNetworkSettings();
+    QString usbExchange(const QString &q, calling_mode_t mode);
+    std::optional<QString> networkExchange(const QString &q, bool overTcp);
+    void identifyTcp(const QString &reply);
+    void identifyUsb(const QString &reply);
+    bool readNetworkSettings();
+    void saveNetworkSettings();
 
+    HardwareAbstraction *hardware;
     QTcpSocket *socket;
     connStatus_t status;
     QString tcpResult;

@@ -65,7 +65,9 @@ signals:
 class ConnectionHarness
 {
 public:
-    ConnectionHarness() : connection(new Connection), panelSide(connection)
+    ConnectionHarness() : ConnectionHarness(new Connection) {}
+    // Takes ownership of a Connection made by the test, e.g. with its own USB access.
+    explicit ConnectionHarness(Connection *made) : connection(made), panelSide(connection)
     {
         connection->moveToThread(&thread);
         QObject::connect(&thread, &QThread::finished, connection, &QObject::deleteLater);

@@ -1,0 +1,404 @@
+// The connection manager's USB link: a Connection on its worker thread with
+// the real USB access stack over simulated USBTMC instruments, and the
+// simulator on loopback TCP where a TCP/IP link is involved.
+#include "connectionharness.h"
+#include "hardwareabstractionusb.h"
+#include "simserver.h"
+#include "simulatedusbtmcport.h"
+#include "testworkdir.h"
+#include "usbconnection.h"
+#include "winusbtmc.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QTcpServer>
+#include <QtTest>
+#include <memory>
+
+namespace
+{
+const QString Host = QStringLiteral("127.0.0.1");
+const QString Model = QStringLiteral("KX4417-UDC");
+const QString OtherModelIdn = QStringLiteral("Ostrelin,KX9000-X,SN7,1.0");
+const int AnswerMs = 15000; // above every wait the connection itself may take
+
+// Fails the USB read that follows one chosen command, as an instrument that
+// stops answering does; every other transfer passes.
+class FaultyReadPort : public SimulatedUsbTmcPort
+{
+public:
+    explicit FaultyReadPort(const QByteArray &failReplyTo) : failReplyTo(failReplyTo) {}
+
+    bool write(const std::uint8_t *data, std::size_t length, std::size_t *written) override
+    {
+        const QByteArray frame(reinterpret_cast<const char *>(data), int(length));
+        const bool command = frame.size() > 12 && frame.at(0) == 1;
+        if (command && !failReplyTo.isEmpty())
+            setReadError(frame.mid(12).startsWith(failReplyTo) ? errorTimeout : 0);
+        return SimulatedUsbTmcPort::write(data, length, written);
+    }
+
+private:
+    QByteArray failReplyTo;
+};
+
+// Debug lines from every thread, in the order they were written.
+class DebugLines
+{
+public:
+    DebugLines()
+    {
+        QMutexLocker locker(&mutex);
+        captured.clear();
+        previous = qInstallMessageHandler(&DebugLines::handle);
+    }
+    ~DebugLines() { qInstallMessageHandler(previous); }
+    DebugLines(const DebugLines &) = delete;
+    DebugLines &operator=(const DebugLines &) = delete;
+
+    static QStringList lines()
+    {
+        QMutexLocker locker(&mutex);
+        return captured;
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &, const QString &message)
+    {
+        QMutexLocker locker(&mutex);
+        if (type == QtDebugMsg)
+            captured.append(message);
+    }
+
+    static QMutex mutex;
+    static QStringList captured;
+    QtMessageHandler previous;
+};
+QMutex DebugLines::mutex;
+QStringList DebugLines::captured;
+
+// True when `expected` appears in `lines` in this order, others in between.
+bool inOrder(const QStringList &lines, const QStringList &expected)
+{
+    int from = 0;
+    for (const QString &line : expected) {
+        from = lines.indexOf(line, from);
+        if (from < 0)
+            return false;
+        ++from;
+    }
+    return true;
+}
+
+QString statusText(const connStatus_t &status)
+{
+    return QStringLiteral("status %1%2")
+        .arg(int(status.tcpConnected))
+        .arg(int(status.usbConnected));
+}
+
+quint16 freedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+QByteArray fileContent()
+{
+    QFile file("ipdata.vnf");
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(no file)");
+}
+} // namespace
+
+class UsbLinkTest : public QObject
+{
+    Q_OBJECT
+private:
+    std::unique_ptr<TestWorkdir> workdir;
+    std::unique_ptr<SimServer> sim;
+    std::unique_ptr<FaultyReadPort> port; // until the Connection takes it
+    std::unique_ptr<ConnectionHarness> harness;
+    QStringList events;
+    int instruments = 0;
+
+    std::shared_ptr<SimulatedUsbTmcDevice> addInstrument(const InstrumentModel::Config &config = {})
+    {
+        const std::string path = "usb:2012:4417:001:00" + std::to_string(++instruments) + ":0";
+        return port->addDevice(path, config);
+    }
+
+    // Hands the simulated instruments to a Connection on its worker thread
+    // and records everything it reports, in the order it reported it.
+    ConnectionProbe &start()
+    {
+        events.clear();
+        auto handed = std::make_shared<std::unique_ptr<UsbTmcPort>>(std::move(port));
+        auto *hardware = new HardwareAbstractionUSB(
+            [handed] { return new usbConnection(new WinUSBTMC(std::move(*handed))); });
+        harness = std::make_unique<ConnectionHarness>(new Connection(hardware));
+        ConnectionProbe &probe = harness->probe();
+        connect(&probe, &ConnectionProbe::connStatusChanged, this,
+                [this](connStatus_t s) { events << statusText(s); });
+        connect(&probe, &ConnectionProbe::usbConnFinished, this,
+                [this](const QString &r) { events << "usb " + r; });
+        connect(&probe, &ConnectionProbe::tcpConnFinished, this,
+                [this](const QString &r) { events << "tcp " + r; });
+        connect(
+            &probe, &ConnectionProbe::networkSettingsReady, this,
+            [this](const QString &ip, const QString &subnet, const QString &gateway, int p) {
+                events << QStringList{"net " + ip, subnet, gateway, QString::number(p)}.join(',');
+            });
+        return probe;
+    }
+
+    QString connectUsb()
+    {
+        QSignalSpy finished(&harness->probe(), &ConnectionProbe::usbConnFinished);
+        emit harness->probe().connectUSB();
+        return finished.wait(AnswerMs) ? finished.at(0).at(0).toString() : "(no answer)";
+    }
+
+    std::optional<QString> ask(const QString &query, calling_mode_t mode)
+    {
+        QSignalSpy responses(&harness->probe(), &ConnectionProbe::queryResponse);
+        emit harness->probe().query(query, mode);
+        if (!responses.wait(AnswerMs))
+            return std::nullopt;
+        return responses.at(0).at(0).toString();
+    }
+
+    QString simModelReply(const QByteArray &query)
+    {
+        QByteArray reply;
+        sim->withModel([&](InstrumentModel &model) { reply = model.execute(query).value_or("?"); });
+        return QString::fromUtf8(reply);
+    }
+
+private slots:
+    void init()
+    {
+        workdir = std::make_unique<TestWorkdir>();
+        sim = std::make_unique<SimServer>();
+        QVERIFY(sim->start(0));
+        port = std::make_unique<FaultyReadPort>(QByteArray());
+        events.clear();
+        instruments = 0;
+    }
+
+    void cleanup()
+    {
+        harness.reset();
+        port.reset();
+        sim.reset();
+        workdir.reset();
+    }
+
+    void instrumentChoice_data()
+    {
+        QTest::addColumn<QStringList>("idns");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("acceptedIndex");
+        QTest::newRow("first is another model")
+            << QStringList{OtherModelIdn, "Ostrelin,KX4417-DC,SN2,1.0"}
+            << QStringList{"status 01", "usb KX4417-DC"} << 1;
+        QTest::newRow("only another model")
+            << QStringList{OtherModelIdn} << QStringList{"status 00", "usb -1"} << -1;
+        QTest::newRow("no instrument") << QStringList() << QStringList{"status 00", "usb -2"} << -1;
+    }
+
+    void instrumentChoice()
+    {
+        QFETCH(QStringList, idns);
+        QFETCH(QStringList, expected);
+        QFETCH(int, acceptedIndex);
+        QList<std::shared_ptr<SimulatedUsbTmcDevice>> devices;
+        for (const QString &idn : idns) {
+            InstrumentModel::Config config;
+            config.idn = idn;
+            devices << addInstrument(config);
+        }
+        start();
+        emit harness->probe().connectUSB();
+        QTRY_COMPARE_WITH_TIMEOUT(events.size(), expected.size(), AnswerMs);
+        QCOMPARE(events, expected);
+        for (int i = 0; i < devices.size(); ++i) {
+            // Each was opened and asked who it is; only the accepted one stays open.
+            QCOMPARE(devices.at(i)->commands().value(devices.at(i)->commands().size() - 1),
+                     QByteArray("*IDN?"));
+            QCOMPARE(devices.at(i)->isOpen(), i == acceptedIndex);
+        }
+    }
+
+    void trafficOverUsb()
+    {
+        auto device = addInstrument();
+        start();
+        QCOMPARE(connectUsb(), Model);
+        device->clearRecords();
+
+        emit harness->probe().command("freq:tune 12.5000");
+        QElapsedTimer clock;
+        clock.start();
+        const std::optional<QString> status = ask("syst:readstate?", MODE_STATUS);
+        // The instrument's status reply is not ready any sooner.
+        QVERIFY(clock.elapsed() >= Connection::UsbStatusReadDelayMs);
+        QVERIFY(status);
+        QCOMPARE(*status, QString::fromUtf8(device->model().statusReply()));
+        QCOMPARE(status->split(',').value(1), QString("12.5000"));
+        QCOMPARE(ask("syst:bootstate?", MODE_STATE_LIST),
+                 QString::fromUtf8(device->model().execute("syst:bootstate?").value_or("?")));
+        QCOMPARE(device->commands(),
+                 (QList<QByteArray>{"freq:tune 12.5000", "syst:readstate?", "syst:bootstate?"}));
+        QVERIFY2(device->violations().isEmpty(), qPrintable(device->violations().join("; ")));
+
+        events.clear();
+        emit harness->probe().closeUSB();
+        QTRY_COMPARE_WITH_TIMEOUT(events, QStringList{"status 00"}, AnswerMs);
+        emit harness->probe().command("freq:tune 9.0000");
+        QCOMPARE(connectUsb(), Model);
+        QVERIFY(!device->commands().contains("freq:tune 9.0000"));
+    }
+
+    void identificationOverUsbWhileTcpIsUp()
+    {
+        auto device = addInstrument();
+        TestWorkdir::writeSettings(Host, sim->port());
+        start();
+        QSignalSpy tcp(&harness->probe(), &ConnectionProbe::tcpConnFinished);
+        emit harness->probe().connectTCP();
+        QVERIFY(tcp.wait(AnswerMs));
+        sim->clearReceived();
+
+        QCOMPARE(connectUsb(), Model);
+        QCOMPARE(events.mid(2), (QStringList{"status 11", "usb " + Model}));
+        QCOMPARE(sim->receivedLines(), QStringList());
+        QCOMPARE(device->commands().value(device->commands().size() - 1), QByteArray("*IDN?"));
+
+        // With both links up, traffic goes over TCP/IP.
+        device->clearRecords();
+        QCOMPARE(ask("syst:bootstate?", MODE_STATE_LIST), simModelReply("syst:bootstate?"));
+        QCOMPARE(sim->receivedLines(), QStringList{"syst:bootstate?"});
+        QVERIFY(device->commands().isEmpty());
+
+        events.clear();
+        emit harness->probe().closeConnection();
+        QTRY_VERIFY_WITH_TIMEOUT(events.contains("status 00"), AnswerMs);
+        QCOMPARE(events.first(), QString("status 01"));
+        QVERIFY(!device->isOpen());
+    }
+
+    void networkSettingsOverUsb()
+    {
+        auto device = addInstrument();
+        device->model().setPort(5025);
+        start();
+        QCOMPARE(connectUsb(), Model);
+        device->clearRecords();
+
+        QElapsedTimer clock;
+        clock.start();
+        emit harness->probe().query(QString(), MODE_NETWORK);
+        QTRY_COMPARE_WITH_TIMEOUT(events.size(), 3, AnswerMs);
+        // 100 ms between each query and its reply and between a reply and the next query.
+        QVERIFY(clock.elapsed() >= 7 * Connection::UsbNetworkReadPauseMs);
+        QCOMPARE(events.last(), QString("net 127.0.0.1,255.0.0.0,127.0.0.1,5025"));
+        QCOMPARE(device->commands(),
+                 (QList<QByteArray>{"enet:ip?", "enet:gateway?", "enet:submask?", "enet:port?"}));
+    }
+
+    void failedReadAbandonsNetworkRead()
+    {
+        port = std::make_unique<FaultyReadPort>("enet:submask?");
+        auto device = addInstrument();
+        start();
+        QCOMPARE(connectUsb(), Model);
+        emit harness->probe().query(QString(), MODE_NETWORK);
+        // Answered in order, so the network read is over when this arrives.
+        QCOMPARE(ask("syst:bootstate?", MODE_STATE_LIST),
+                 QString::fromUtf8(device->model().execute("syst:bootstate?").value_or("?")));
+        QCOMPARE(events, (QStringList{"status 01", "usb " + Model}));
+    }
+
+    void initRoutine_data()
+    {
+        QTest::addColumn<QString>("file"); // "none", "SIM" or "FREED", the port it names
+        QTest::addColumn<bool>("usb");
+        QTest::addColumn<QByteArray>("failReplyTo");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QStringList>("trace");
+        QTest::addColumn<QByteArray>("finalFile");
+
+        const QString net = "net 127.0.0.1,255.0.0.0,127.0.0.1,SIM";
+        const QByteArray fromInstrument = "127.0.0.1\n255.0.0.0\n127.0.0.1\nSIM\n";
+        const QByteArray stale = "127.0.0.1\n255.255.255.0\n127.0.0.1\nFREED\n";
+        const QByteArray defaults = "255.255.255.255\n255.255.255.255\n255.255.255.255\n65535\n";
+
+        QTest::newRow("file reaches the instrument")
+            << "SIM" << true << QByteArray()
+            << QStringList{"status 01", "usb M", "status 11", "tcp M"}
+            << QStringList{"file exists. trying to connect Tcp", "connectTCP()"}
+            << QByteArray("127.0.0.1\n255.255.255.0\n127.0.0.1\nSIM\n");
+        QTest::newRow("stale file, USB instrument")
+            << "FREED" << true << QByteArray()
+            << QStringList{"status 01", "usb M", "status 01", "tcp -2", net, "status 11", "tcp M"}
+            << QStringList{"file exists. trying to connect Tcp",
+                           "Tcp connection failed",
+                           "USB connected. trying to read network settings.",
+                           "saving network settings",
+                           "127.0.0.1",
+                           "connecting tcp",
+                           "connectTCP()"}
+            << fromInstrument;
+        QTest::newRow("stale file, no USB")
+            << "FREED" << false << QByteArray()
+            << QStringList{"status 00", "usb -2", "status 00", "tcp -2"}
+            << QStringList{"file exists. trying to connect Tcp", "Tcp connection failed"} << stale;
+        QTest::newRow("stale file, USB read fails")
+            << "FREED" << true << QByteArray("enet:gateway?")
+            << QStringList{"status 01", "usb M", "status 01", "tcp -2", "status 01", "tcp -2"}
+            << QStringList{"Tcp connection failed",
+                           "USB connected. trying to read network settings.", "connecting tcp"}
+            << stale;
+        QTest::newRow("no file, USB instrument")
+            << "none" << true << QByteArray()
+            << QStringList{"status 01", "usb M", net, "status 11", "tcp M"}
+            << QStringList{"File does not exist.", "USB Connected. Reading network settings.",
+                           "Saving network settings", "attempting to connect tcp", "connectTCP()"}
+            << fromInstrument;
+        QTest::newRow("no file, no USB")
+            << "none" << false << QByteArray() << QStringList{"status 00", "usb -2"}
+            << QStringList{"File does not exist.", "usb not connected"} << defaults;
+    }
+
+    void initRoutine()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, usb);
+        QFETCH(QByteArray, failReplyTo);
+        QFETCH(QStringList, expected);
+        QFETCH(QStringList, trace);
+        QFETCH(QByteArray, finalFile);
+
+        const QByteArray simPort = QByteArray::number(sim->port());
+        const QByteArray unused = QByteArray::number(freedPort());
+        if (file != "none")
+            TestWorkdir::writeSettings(Host, file == "SIM" ? sim->port() : unused.toInt());
+        port = std::make_unique<FaultyReadPort>(failReplyTo);
+        if (usb)
+            addInstrument()->model().setPort(sim->port());
+        expected.replaceInStrings("SIM", simPort);
+        expected.replaceInStrings(QRegularExpression(" M$"), " " + Model);
+        finalFile.replace("SIM", simPort).replace("FREED", unused);
+
+        DebugLines debug;
+        emit start().initConn();
+        QTRY_COMPARE_WITH_TIMEOUT(events.size(), expected.size(), AnswerMs);
+        QCOMPARE(events, expected);
+        QTRY_VERIFY_WITH_TIMEOUT(inOrder(DebugLines::lines(), trace), AnswerMs);
+        QTRY_COMPARE_WITH_TIMEOUT(fileContent(), finalFile, AnswerMs);
+    }
+};
+
+QTEST_GUILESS_MAIN(UsbLinkTest)
+#include "tst_usblink.moc"
