@@ -1,0 +1,42 @@
+// The panel's first start beside a USB instrument: with no settings file it
+// connects over USB, learns the instrument's network settings, writes them
+// and connects over TCP/IP. The instrument is the simulator, reached over USB
+// through the test VISA library and over TCP/IP directly.
+#include "panelharness.h"
+
+#include <QFile>
+#include <QtTest>
+
+class TestUsbStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstStartLearnsAddressOverUsb()
+    {
+        PanelHarness h;
+        QVERIFY(h.sim.start(0));
+        h.sim.withModel([&](InstrumentModel &model) { model.setPort(h.sim.port()); });
+        qputenv("FAKEVISA_INSTRUMENTS", "127.0.0.1:" + QByteArray::number(h.sim.port()));
+        QVERIFY(!QFile::exists("ipdata.vnf"));
+
+        h.launch();
+        QTRY_COMPARE_WITH_TIMEOUT(h.button("tcpipButton")->text(), QString("Disconnect TCP/IP"),
+                                  20000);
+        QCOMPARE(h.button("usbButton")->text(), QString("Disconnect USB"));
+        QCOMPARE(h.label("statusLabel")->text(), QString("Connected to KX4417-UDC"));
+        QCOMPARE(h.log(),
+                 (QStringList{"red: Network settings not detected. Attempting to read "
+                              "network settings from USB.",
+                              "green: USB device connected.", "green: TCP/IP device connected."}));
+        QFile file("ipdata.vnf");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(),
+                 "127.0.0.1\n255.0.0.0\n127.0.0.1\n" + QByteArray::number(h.sim.port()) + "\n");
+        const QStringList received = h.sim.receivedLines();
+        QVERIFY(received.indexOf("enet:port?") > received.indexOf("enet:ip?"));
+    }
+};
+
+QTEST_MAIN(TestUsbStartup)
+#include "tst_usbstartup.moc"
