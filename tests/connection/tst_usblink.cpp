@@ -307,19 +307,6 @@ private slots:
                  (QList<QByteArray>{"enet:ip?", "enet:gateway?", "enet:submask?", "enet:port?"}));
     }
 
-    void failedReadAbandonsNetworkRead()
-    {
-        port = std::make_unique<FaultyReadPort>("enet:submask?");
-        auto device = addInstrument();
-        start();
-        QCOMPARE(connectUsb(), Model);
-        emit harness->probe().query(QString(), MODE_NETWORK);
-        // Answered in order, so the network read is over when this arrives.
-        QCOMPARE(ask("syst:bootstate?", MODE_STATE_LIST),
-                 QString::fromUtf8(device->model().execute("syst:bootstate?").value_or("?")));
-        QCOMPARE(events, (QStringList{"status 01", "usb " + Model}));
-    }
-
     void initRoutine_data()
     {
         QTest::addColumn<QString>("file"); // "none", "SIM" or "FREED", the port it names
