@@ -77,13 +77,13 @@ void trace(const std::string &line)
 std::vector<Instrument> instruments()
 {
     std::vector<Instrument> list;
-    const std::string spec = environment("FAKEVISA_INSTRUMENTS");
+    const std::string listing = environment("FAKEVISA_INSTRUMENTS");
     size_t start = 0;
-    while (start < spec.size()) {
-        size_t end = spec.find(';', start);
+    while (start < listing.size()) {
+        size_t end = listing.find(';', start);
         if (end == std::string::npos)
-            end = spec.size();
-        std::string entry = spec.substr(start, end - start);
+            end = listing.size();
+        std::string entry = listing.substr(start, end - start);
         start = end + 1;
         Instrument instrument;
         const size_t at = entry.find('@');
