@@ -1,8 +1,8 @@
+#include "loopback.h"
 #include "panelharness.h"
 
 #include <QGroupBox>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QtTest>
 
 namespace
@@ -20,13 +20,6 @@ bool panelEnabled(const PanelHarness &h, bool enabled)
            h.find<QGroupBox>("networkBox")->isEnabled();
 }
 
-// A loopback port that nothing listens on.
-quint16 closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
 } // namespace
 
 class TestMainWindow : public QObject
@@ -95,7 +88,7 @@ private slots:
     void refusedAddressLogsTimeout()
     {
         PanelHarness h;
-        TestWorkdir::writeSettings("127.0.0.1", closedPort());
+        TestWorkdir::writeSettings("127.0.0.1", unusedLoopbackPort());
         h.launch();
         QTRY_VERIFY_WITH_TIMEOUT(h.log().contains("red: TCP/IP connection timed out. Check "
                                                   "connections and network settings."),

@@ -1,9 +1,9 @@
 #include "connectionharness.h"
+#include "loopback.h"
+#include "messagelog.h"
 #include "simserver.h"
 #include "testworkdir.h"
 
-#include <QMutex>
-#include <QTcpServer>
 #include <QtTest>
 #include <memory>
 #include <optional>
@@ -13,41 +13,6 @@ namespace
 const QString Host = QStringLiteral("127.0.0.1");
 const QString Model = QStringLiteral("KX4417-UDC");
 const int AnswerMs = 15000; // above every wait the connection itself may take
-
-// Debug lines from every thread, in the order they were written.
-class DebugCapture
-{
-public:
-    DebugCapture()
-    {
-        QMutexLocker locker(&mutex);
-        captured.clear();
-        previous = qInstallMessageHandler(&DebugCapture::handle);
-    }
-    ~DebugCapture() { qInstallMessageHandler(previous); }
-    DebugCapture(const DebugCapture &) = delete;
-    DebugCapture &operator=(const DebugCapture &) = delete;
-
-    static QStringList lines()
-    {
-        QMutexLocker locker(&mutex);
-        return captured;
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &, const QString &message)
-    {
-        QMutexLocker locker(&mutex);
-        if (type == QtDebugMsg)
-            captured.append(message);
-    }
-
-    static QMutex mutex;
-    static QStringList captured;
-    QtMessageHandler previous;
-};
-QMutex DebugCapture::mutex;
-QStringList DebugCapture::captured;
 
 QString modelReply(SimServer &sim, const QByteArray &query)
 {
@@ -68,12 +33,6 @@ void writeFile(const QByteArray &content)
     file.write(content);
 }
 
-quint16 freedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
 } // namespace
 
 // Each case gets a simulator, a working folder whose settings file points at
@@ -162,7 +121,7 @@ private slots:
 
     void earlierResultNeverReported()
     {
-        TestWorkdir::writeSettings(Host, freedPort());
+        TestWorkdir::writeSettings(Host, unusedLoopbackPort());
         QCOMPARE(connectTcp(), QString("-2"));
         sim->setReply("*IDN?", "Someone,Else,1,1");
         TestWorkdir::writeSettings(Host, sim->port());
@@ -204,7 +163,7 @@ private slots:
         QFETCH(QByteArray, content);
         writeFile(content.replace("SIM", QByteArray::number(sim->port()))
                       .replace("WRAP", QByteArray::number(sim->port() + 65536))
-                      .replace("FREED", QByteArray::number(freedPort())));
+                      .replace("FREED", QByteArray::number(unusedLoopbackPort())));
         QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
         QCOMPARE(connectTcp(), QString("-2"));
         QCOMPARE(statuses.count(), 1);
@@ -391,7 +350,7 @@ private slots:
     void initRoutineWithoutFileWritesDefaults()
     {
         QVERIFY(QFile::remove("ipdata.vnf"));
-        DebugCapture debug;
+        MessageLog debug;
         QSignalSpy usb(&probe(), &ConnectionProbe::usbConnFinished);
         QSignalSpy tcp(&probe(), &ConnectionProbe::tcpConnFinished);
         emit probe().initConn();
@@ -400,7 +359,7 @@ private slots:
         QVERIFY(settle());
         QCOMPARE(tcp.count(), 0);
 
-        const QStringList lines = DebugCapture::lines();
+        const QStringList lines = debug.all();
         const int missing = lines.indexOf("File does not exist.");
         QVERIFY(missing >= 0);
         QVERIFY(lines.indexOf("usb not connected") > missing);
@@ -421,15 +380,15 @@ private slots:
     {
         QFETCH(bool, reachable);
         if (!reachable)
-            TestWorkdir::writeSettings(Host, freedPort());
-        DebugCapture debug;
+            TestWorkdir::writeSettings(Host, unusedLoopbackPort());
+        MessageLog debug;
         QSignalSpy tcp(&probe(), &ConnectionProbe::tcpConnFinished);
         emit probe().initConn();
         QVERIFY(tcp.wait(AnswerMs));
         QVERIFY(settle());
         QCOMPARE(tcp.at(0).at(0).toString(), reachable ? Model : QString("-2"));
 
-        const QStringList lines = DebugCapture::lines();
+        const QStringList lines = debug.all();
         const int exists = lines.indexOf("file exists. trying to connect Tcp");
         QVERIFY(exists >= 0);
         QVERIFY(lines.indexOf("connectTCP()") > exists);

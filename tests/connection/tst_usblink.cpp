@@ -3,6 +3,8 @@
 // simulator on loopback TCP where a TCP/IP link is involved.
 #include "connectionharness.h"
 #include "hardwareabstractionusb.h"
+#include "loopback.h"
+#include "messagelog.h"
 #include "simserver.h"
 #include "simulatedusbtmcport.h"
 #include "testworkdir.h"
@@ -10,8 +12,6 @@
 #include "winusbtmc.h"
 
 #include <QElapsedTimer>
-#include <QMutex>
-#include <QTcpServer>
 #include <QtTest>
 #include <memory>
 
@@ -42,41 +42,6 @@ private:
     QByteArray failReplyTo;
 };
 
-// Debug lines from every thread, in the order they were written.
-class DebugLines
-{
-public:
-    DebugLines()
-    {
-        QMutexLocker locker(&mutex);
-        captured.clear();
-        previous = qInstallMessageHandler(&DebugLines::handle);
-    }
-    ~DebugLines() { qInstallMessageHandler(previous); }
-    DebugLines(const DebugLines &) = delete;
-    DebugLines &operator=(const DebugLines &) = delete;
-
-    static QStringList lines()
-    {
-        QMutexLocker locker(&mutex);
-        return captured;
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &, const QString &message)
-    {
-        QMutexLocker locker(&mutex);
-        if (type == QtDebugMsg)
-            captured.append(message);
-    }
-
-    static QMutex mutex;
-    static QStringList captured;
-    QtMessageHandler previous;
-};
-QMutex DebugLines::mutex;
-QStringList DebugLines::captured;
-
 // True when `expected` appears in `lines` in this order, others in between.
 bool inOrder(const QStringList &lines, const QStringList &expected)
 {
@@ -95,13 +60,6 @@ QString statusText(const connStatus_t &status)
     return QStringLiteral("status %1%2")
         .arg(int(status.tcpConnected))
         .arg(int(status.usbConnected));
-}
-
-quint16 freedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
 }
 
 QByteArray fileContent()
@@ -368,7 +326,7 @@ private slots:
         QFETCH(QByteArray, finalFile);
 
         const QByteArray simPort = QByteArray::number(sim->port());
-        const QByteArray unused = QByteArray::number(freedPort());
+        const QByteArray unused = QByteArray::number(unusedLoopbackPort());
         if (file != "none")
             TestWorkdir::writeSettings(Host, file == "SIM" ? sim->port() : unused.toInt());
         port = std::make_unique<FaultyReadPort>(failReplyTo);
@@ -378,11 +336,11 @@ private slots:
         expected.replaceInStrings(QRegularExpression(" M$"), " " + Model);
         finalFile.replace("SIM", simPort).replace("FREED", unused);
 
-        DebugLines debug;
+        MessageLog debug;
         emit start().initConn();
         QTRY_COMPARE_WITH_TIMEOUT(events.size(), expected.size(), AnswerMs);
         QCOMPARE(events, expected);
-        QTRY_VERIFY_WITH_TIMEOUT(inOrder(DebugLines::lines(), trace), AnswerMs);
+        QTRY_VERIFY_WITH_TIMEOUT(inOrder(debug.all(), trace), AnswerMs);
         QTRY_COMPARE_WITH_TIMEOUT(fileContent(), finalFile, AnswerMs);
     }
 };
