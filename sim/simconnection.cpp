@@ -10,6 +10,13 @@ namespace
 // line feed must not make the buffer grow without bound.
 constexpr int maxLineLength = 64 * 1024;
 
+// Such a line is dropped whether it arrives in one read or in many, so what
+// the instrument executes never depends on how TCP cut the stream.
+void warnOverlong()
+{
+    qWarning("kxsim: dropping an over-long line of more than %d bytes", maxLineLength);
+}
+
 } // namespace
 
 SimConnection::SimConnection(QTcpSocket *socket, LineHandler handler, QObject *parent)
@@ -37,12 +44,14 @@ void SimConnection::readLines()
             line.chop(1);
         if (discarding)
             discarding = false;
+        else if (line.size() > maxLineLength)
+            warnOverlong();
         else
             pending += handler(line);
         pump();
     }
     if (input.size() > maxLineLength) {
-        qWarning("kxsim: dropping an over-long line of more than %d bytes", maxLineLength);
+        warnOverlong();
         input.clear();
         discarding = true;
     }
