@@ -53,11 +53,13 @@ void NetworkSettings::fillRow(QLineEdit *const (&boxes)[4], const QString &addre
         showCentred(boxes[i], i < parts.size() ? parts.at(i) : QString());
 }
 
+// A box accepts a pasted line break, which is never part of an address and
+// would split the one-value-per-line settings file and the command carrying it.
 QString NetworkSettings::joinRow(QLineEdit *const (&boxes)[4])
 {
     QStringList parts;
     for (QLineEdit *box : boxes)
-        parts << box->text();
+        parts << box->text().remove('\r').remove('\n');
     return parts.join('.');
 }
 

@@ -177,6 +177,7 @@ private slots:
                      QStringList({"192.168.7.20", "255.255.252.0", "192.168.7.1", "5025"}));
 
         box("port")->setText("5o25");
+        box("ipAddress_4")->setText("2\n0");
         h->sim.clearReceived();
         answerNextBox(QMessageBox::Yes);
         click("saveButton");
