@@ -287,14 +287,13 @@ const QHash<QByteArray, InstrumentModel::State::Handler> &InstrumentModel::State
          })},
         {"syst:savestate", command([](State &s, const QByteArray &a) {
              if (const auto n = s.stateIndex(a))
-                 s.stored[*n] = StoredState{s.tuneMHz / 1000.0, s.atten, s.lna, s.if300, s.pllMode};
+                 s.stored[*n] = StoredState{s.tuneMHz / 1000.0, s.atten, s.lna, s.if300};
          })},
         {"syst:loadstate", command([](State &s, const QByteArray &a) {
              const auto n = s.stateIndex(a);
              if (!n)
                  return;
              const StoredState &st = s.stored.at(*n);
-             s.pllMode = st.pllMode;
              s.tuneMHz = snapMHz(st.tuneGHz, s.pllMode);
              s.atten = st.atten;
              s.lna = st.lna;

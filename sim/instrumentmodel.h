@@ -12,12 +12,14 @@
 class InstrumentModel
 {
 public:
+    // What a stored state holds, as "syst:bootstate?" lists it. The PLL mode
+    // is not part of it: loading keeps the current mode, which is why the
+    // panel selects the fractional mode before every load.
     struct StoredState {
         double tuneGHz = 10.0;
         int atten = 0;
-        int lna = 1;     // status encoding: 0 = LNA on, 1 = off
-        int if300 = 1;   // 1 = 300 MHz, 0 = 187 MHz
-        int pllMode = 0; // 0 = fractional, 1 = integer
+        int lna = 1;   // status encoding: 0 = LNA on, 1 = off
+        int if300 = 1; // 1 = 300 MHz, 0 = 187 MHz
     };
 
     struct Module {

@@ -239,6 +239,19 @@ void InstrumentModelTest::storedStates()
     m.execute("syst:loadstate 9");
     QCOMPARE(field(m, 1), QByteArray("12.5000"));
     QCOMPARE(m.storedStates().size(), 5);
+
+    // Loading keeps the current PLL mode, as the panel expects after it
+    // selected the fractional mode; in integer mode the tune snaps to its grid.
+    m.execute("freq:pllm 1");
+    m.execute("syst:savestate 1");
+    m.execute("freq:pllm 0");
+    m.execute("syst:loadstate 1");
+    QCOMPARE(field(m, 12), QByteArray("0"));
+    QCOMPARE(field(m, 1), QByteArray("12.4000"));
+    m.execute("freq:pllm 1");
+    m.execute("syst:loadstate 3");
+    QCOMPARE(field(m, 12), QByteArray("1"));
+    QCOMPARE(field(m, 1), QByteArray("12.4000"));
 }
 
 void InstrumentModelTest::networkSettings()
