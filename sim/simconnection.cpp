@@ -84,5 +84,9 @@ void SimConnection::perform(const Step &step)
         socket->disconnectFromHost();
         return;
     }
+    // Out at once rather than on the next write notification: a client that
+    // shuts down its sending side after its last query (as `nc -N` does) makes
+    // the socket close on that end-of-file, dropping anything still buffered.
     socket->write(step.data);
+    socket->flush();
 }

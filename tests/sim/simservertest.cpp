@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QtTest>
+#include <sys/socket.h>
 
 namespace
 {
@@ -90,6 +91,15 @@ void SimServerTest::carriageReturnsAndOneReplyPerQuery()
     c.send("enet:ip?\n");
     QCOMPARE(c.readLine(), QByteArray("127.0.0.1\n"));
     QCOMPARE(server->receivedLines(), QStringList({"enet:ip?"}));
+
+    // A client that shuts its sending side after the last query, as `nc -N`
+    // does, still gets every reply before the instrument closes the link.
+    Client halfClosed;
+    QVERIFY(halfClosed.connectTo(server->port()));
+    halfClosed.send("*IDN?\r\nenet:ip?\n");
+    QCOMPARE(::shutdown(int(halfClosed.socket.socketDescriptor()), SHUT_WR), 0);
+    QCOMPARE(halfClosed.readLine(), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
+    QCOMPARE(halfClosed.readLine(), QByteArray("127.0.0.1\n"));
 }
 
 void SimServerTest::partialLinesAreJoined()
