@@ -4,6 +4,7 @@
 #include "connection.h"
 #include "networksettings.h"
 #include "stateselect.h"
+#include "statusreply.h"
 
 #include <QDebug>
 #include <QFile>
@@ -20,7 +21,6 @@ static void initPanelResources()
 
 namespace
 {
-const int statusFieldCount = 16;
 const int statusPollMs = 6000;
 const char picturePrefix[] = ":/new/prefix1/Pictures/";
 
@@ -293,81 +293,60 @@ void MainWindow::handleStatus(QString statusStr)
     // A truncated reply would leave half the panel describing an older state;
     // keep the last complete one. The link itself answered, so there is
     // nothing to reconnect.
-    if (fields.size() < statusFieldCount) {
+    if (fields.size() < StatusReply::FieldCount) {
         qDebug() << "Bad status read";
         goodCounter = 0;
         log(QString("<p style='color:red'>Bad status read: %1 of %2 fields received.</p>")
                 .arg(fields.size())
-                .arg(statusFieldCount));
+                .arg(StatusReply::FieldCount));
         return;
     }
 
     ++goodCounter;
     qDebug("goodCounter = %d", goodCounter);
     statusFields = fields;
+    showStatus(StatusReply(statusFields));
+}
 
-    ui->tuneActLabel->setText(fields[1]);
-    ui->lo1freqLabel->setText(fields[0]);
-    ui->rfAttenLabel->setText(fields[2]);
-    ui->filterLabel->setText(fields[11]);
-    ui->tempLabel->setText(fields[13]);
-    ui->currLabel->setText(fields[14]);
-    ui->refFreqLabel->setText(fields[10]);
+void MainWindow::showStatus(const StatusReply &status)
+{
+    ui->tuneActLabel->setText(status.tuneFrequency());
+    ui->lo1freqLabel->setText(status.lo1Frequency());
+    ui->rfAttenLabel->setText(status.attenuation());
+    ui->filterLabel->setText(status.filterState());
+    ui->tempLabel->setText(status.temperature());
+    ui->currLabel->setText(status.current());
+    ui->refFreqLabel->setText(status.referenceFrequency());
 
-    if (fields[3] == "0") {
-        ui->lnaLabel->setText("ON");
-        ui->lnaButton->setText("Turn LNA Off");
-        ui->lnaButton->setIcon(powerSymbolIcon);
-    } else {
-        ui->lnaLabel->setText("OFF");
-        ui->lnaButton->setText("Turn LNA On");
-        ui->lnaButton->setIcon(powerOnIcon);
+    const bool lnaOn = status.lnaOn();
+    ui->lnaLabel->setText(lnaOn ? "ON" : "OFF");
+    ui->lnaButton->setText(lnaOn ? "Turn LNA Off" : "Turn LNA On");
+    ui->lnaButton->setIcon(lnaOn ? powerSymbolIcon : powerOnIcon);
+
+    QLabel *const states[] = {ui->lo1Label, ui->lo2Label, ui->lo3Label};
+    QLabel *const icons[] = {ui->lo1iconLabel, ui->lo2iconLabel, ui->lo3iconLabel};
+    for (int lo = 1; lo <= 3; ++lo) {
+        const bool locked = status.loLocked(lo);
+        states[lo - 1]->setText(locked ? "LOCKED" : "UNLOCKED");
+        icons[lo - 1]->setPixmap(locked ? lockPixmap : unlockPixmap);
     }
 
-    const QList<QPair<QLabel *, QLabel *>> locks = {{ui->lo1Label, ui->lo1iconLabel},
-                                                    {ui->lo2Label, ui->lo2iconLabel},
-                                                    {ui->lo3Label, ui->lo3iconLabel}};
-    for (int i = 0; i < locks.size(); ++i) {
-        const bool locked = fields[4 + i] == "1";
-        locks[i].first->setText(locked ? "LOCKED" : "UNLOCKED");
-        locks[i].second->setPixmap(locked ? lockPixmap : unlockPixmap);
-    }
+    showLampPair(ui->lo1extLight, ui->lo1intLight, status.lo1External());
+    showLampPair(ui->if300Light, ui->if187Light, status.if300MHz());
+    showLampPair(ui->refExtLight, ui->refIntLight, status.referenceExternal());
 
-    if (fields[7] == "1")
-        setLamps(ui->lo1extLight, ui->lo1intLight);
-    else
-        setLamps(ui->lo1intLight, ui->lo1extLight);
-
-    if (fields[15] == "1")
-        setLamps(ui->if300Light, ui->if187Light);
-    else
-        setLamps(ui->if187Light, ui->if300Light);
-
-    if (fields[8] == "1")
-        setLamps(ui->refExtLight, ui->refIntLight);
-    else
-        setLamps(ui->refIntLight, ui->refExtLight);
-
-    const bool overrideActive = fields[9] == "1";
+    const bool overrideActive = status.overrideActive();
     ui->extSetButton->setEnabled(overrideActive);
     ui->intSetButton->setEnabled(overrideActive);
     ui->overrideButton->setIcon(overrideActive ? lightBlueIcon : lightOffIcon);
 
-    if (fields[12] == "1")
-        setLamps(ui->integerLight, ui->fractionalLight);
-    else
-        setLamps(ui->fractionalLight, ui->integerLight);
+    showLampPair(ui->integerLight, ui->fractionalLight, status.integerPll());
 }
 
-void MainWindow::setLamps(QLabel *lit, QLabel *dark)
+void MainWindow::showLampPair(QLabel *whenSet, QLabel *otherwise, bool set)
 {
-    lit->setPixmap(lightOnPixmap);
-    dark->setPixmap(lightOffPixmap);
-}
-
-bool MainWindow::statusFieldIs(int index, const QString &value) const
-{
-    return index < statusFields.size() && statusFields[index] == value;
+    (set ? whenSet : otherwise)->setPixmap(lightOnPixmap);
+    (set ? otherwise : whenSet)->setPixmap(lightOffPixmap);
 }
 
 void MainWindow::sendControl(const QString &cmd, const QString &logLine, bool logFirst)
@@ -416,7 +395,7 @@ void MainWindow::on_lnaButton_clicked()
 {
     // "powe:lna 1" switches the LNA off. Before any complete status the LNA
     // counts as off, matching the button's initial "Turn LNA On".
-    if (statusFieldIs(3, "0"))
+    if (StatusReply(statusFields).lnaOn())
         sendControl("powe:lna 1",
                     "<p style='color:blue'>LNA turned off. Wait for status verification.</p>",
                     true);
@@ -427,7 +406,7 @@ void MainWindow::on_lnaButton_clicked()
 
 void MainWindow::on_overrideButton_clicked()
 {
-    if (statusFieldIs(9, "1"))
+    if (StatusReply(statusFields).overrideActive())
         sendControl("freq:ref:refover 0",
                     "<p style='color:blue'>Reference select override deactivated.</p>", true);
     else

@@ -15,6 +15,7 @@
 
 class Connection;
 class StateSelect;
+class StatusReply;
 class NetworkSettings;
 class QLabel;
 class QTimer;
@@ -98,8 +99,9 @@ private:
     // Sends one control command and its log line, then asks for the status
     // so the panel shows what the instrument really did.
     void sendControl(const QString &cmd, const QString &logLine, bool logFirst);
-    bool statusFieldIs(int index, const QString &value) const;
-    void setLamps(QLabel *lit, QLabel *dark);
+    void showStatus(const StatusReply &status);
+    // Lights the first lamp of a pair when set, the second otherwise.
+    void showLampPair(QLabel *whenSet, QLabel *otherwise, bool set);
 
     Ui::MainWindow *ui;
     Connection *connection;

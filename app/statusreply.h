@@ -1,0 +1,63 @@
+#ifndef STATUSREPLY_H
+#define STATUSREPLY_H
+
+#include <QString>
+#include <QStringList>
+
+// The fields of the instrument's answer to "syst:readstate?", by meaning.
+// Flags match only their exact code and texts are passed on as received,
+// never trimmed or parsed. A field the list does not hold reads as empty,
+// so a list that is short, or still empty before the first reply, never
+// reads past its end and shows every flag off.
+class StatusReply
+{
+public:
+    // A complete reply has this many fields; any further ones are ignored.
+    static constexpr int FieldCount = 16;
+
+    explicit StatusReply(const QStringList &fields);
+
+    QString lo1Frequency() const;
+    QString tuneFrequency() const;
+    QString attenuation() const;
+    QString referenceFrequency() const;
+    QString filterState() const;
+    QString temperature() const;
+    QString current() const;
+
+    bool lnaOn() const;
+    // lo counts from 1 to 3.
+    bool loLocked(int lo) const;
+    bool lo1External() const;
+    bool referenceExternal() const;
+    bool overrideActive() const;
+    bool integerPll() const;
+    bool if300MHz() const;
+
+private:
+    enum Field {
+        Lo1Frequency,
+        TuneFrequency,
+        Attenuation,
+        Lna,
+        Lo1Lock,
+        Lo2Lock,
+        Lo3Lock,
+        Lo1Source,
+        ReferenceSource,
+        ReferenceOverride,
+        ReferenceFrequency,
+        FilterState,
+        PllMode,
+        Temperature,
+        Current,
+        IfFrequency
+    };
+
+    QString field(int index) const;
+    bool is(int index, const char *code) const;
+
+    QStringList fields;
+};
+
+#endif
