@@ -168,7 +168,9 @@ void MainWindow::handleUSBConnFinished(QString result)
     } else if (result == "-2") {
         log("<p style='color:red'>No USB devices available. Check connections.</p>");
     } else {
-        if (!tcpConnected && !reconnecting)
+        // A silent reconnection closed the link first, which showed "Device
+        // not found"; only its log messages are suppressed, not the label.
+        if (!tcpConnected)
             ui->statusLabel->setText("Connected to " + result);
         if (!reconnecting)
             log("<p style='color:green'>USB device connected.</p>");

@@ -162,6 +162,7 @@ private slots:
         w.updateConnStatus(connStatus_t{false, true});
         w.handleUSBConnFinished("KX4417-UDC");
         QCOMPARE(h.log().count(), entries);
+        QCOMPARE(h.label("statusLabel")->text(), QString("Connected to KX4417-UDC"));
 
         w.updateConnStatus(connStatus_t{false, false});
         QCOMPARE(h.log().last(), QString("red: USB device disconnected."));
