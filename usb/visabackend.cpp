@@ -110,9 +110,15 @@ int VisaBackend::setupBackend()
 {
     if (!loaded)
         return -1;
+    // A use of the USB path that ended without a teardown would otherwise
+    // leave its resource manager, and any instrument session under it, open
+    // for good.
+    if (resourceManager != 0)
+        teardownBackend();
     status = viOpenDefaultRM(&resourceManager);
     if (status != VI_SUCCESS) {
         viClose(resourceManager);
+        resourceManager = 0;
         return -1;
     }
     return 0;

@@ -41,7 +41,7 @@ private slots:
     void attributesAreForwardedAndLogged();
     void wideAttributeStaysInsideTheCallersInt();
     void readBufferSizeFailureIsLogged();
-    void teardownClosesEverySession();
+    void teardownOrNewSetupClosesEverySession();
 
 private:
     QStringList trace() const;
@@ -273,7 +273,7 @@ void TestVisaBackend::readBufferSizeFailureIsLogged()
     QCOMPARE(trace().filter("viSetBuf"), QStringList({"viSetBuf 1 4096", "viSetBuf 1 4096"}));
 }
 
-void TestVisaBackend::teardownClosesEverySession()
+void TestVisaBackend::teardownOrNewSetupClosesEverySession()
 {
     SimServer sim;
     VisaBackend backend;
@@ -288,7 +288,14 @@ void TestVisaBackend::teardownClosesEverySession()
     QCOMPARE(backend.setupBackend(), 0);
     QCOMPARE(backend.openDevice(firstResource), 0);
     QCOMPARE(backend.write("*IDN?", 5), 5);
-    QCOMPARE(backend.closeDevice(), 0);
+    QTRY_COMPARE(sim.connectionCount(), 1);
+
+    // A setup that follows a use never torn down releases what that use left open.
+    QCOMPARE(backend.setupBackend(), 0);
+    QTRY_COMPARE(sim.connectionCount(), 0);
+    QCOMPARE(trace().count("viClose resource-manager"), 2);
+    QCOMPARE(backend.openDevice(firstResource), 0);
+    QCOMPARE(backend.write("*IDN?", 5), 5);
 }
 
 QTEST_GUILESS_MAIN(TestVisaBackend)
