@@ -6,6 +6,9 @@ cd "$(dirname "$0")"
 tools/install-deps.sh
 tools/build.sh
 mkdir -p demo
+# The background job truncates the log only once it runs; without this the
+# loop below could read the port of an earlier run.
+rm -f demo/sim.log
 build/sim/kxsim --port 0 > demo/sim.log 2>&1 &
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
