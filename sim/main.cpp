@@ -44,6 +44,10 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    // Before the port is printed: a script may send the signal as soon as it has read it.
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+
     SimServer server;
     server.setVerbose(parser.isSet(verboseOption));
     if (!server.start(static_cast<quint16>(port))) {
@@ -53,8 +57,6 @@ int main(int argc, char *argv[])
     std::printf("%u\n", static_cast<unsigned>(server.port()));
     std::fflush(stdout);
 
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
     // A signal handler may only set a flag; the event loop notices it here.
     QTimer stopCheck;
     QObject::connect(&stopCheck, &QTimer::timeout, &app, [] {
