@@ -270,12 +270,9 @@ void MainWindow::handleStatus(QString statusStr)
     if (statusStr.isEmpty()) {
         qDebug() << "Bad status read";
         log("<p style='color:red'>Bad status read.</p>");
+        reconnecting = true;
         goodCounter = 0;
-        // Only a USB link is reopened. Over TCP/IP nothing would ever clear
-        // the flag, and it would hide a real disconnect and the messages and
-        // status of the operator's next USB connection.
         if (usbConnected) {
-            reconnecting = true;
             emit closeUSB();
             emit connectUSB();
         }
