@@ -47,6 +47,10 @@ HardwareAbstractionUSB::HardwareAbstractionUSB(std::function<usbConnection *()> 
 
 HardwareAbstractionUSB::~HardwareAbstractionUSB()
 {
+    // Deleting the transport does not end an instrument session; one left
+    // open would keep the instrument claimed.
+    if (open)
+        closeConnection();
     delete connection;
 }
 

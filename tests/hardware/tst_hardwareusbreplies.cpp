@@ -38,6 +38,7 @@ private slots:
     void cleanupTestCase();
     void conversions_data();
     void conversions();
+    void destructionEndsTheSession();
 
 private:
     std::unique_ptr<SimServer> sim;
@@ -112,6 +113,15 @@ void TestHardwareUsbReplies::conversions()
     sim->clearReceived();
     QCOMPARE(read(*hardware), expected);
     QTRY_COMPARE(sim->receivedLines(), QStringList{QString(query)});
+}
+
+// An open VISA instrument session holds one link to the simulator.
+void TestHardwareUsbReplies::destructionEndsTheSession()
+{
+    QCOMPARE(hardware->getBoardId(), 17);
+    QTRY_COMPARE(sim->connectionCount(), 1);
+    hardware.reset();
+    QTRY_COMPARE(sim->connectionCount(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHardwareUsbReplies)
