@@ -210,7 +210,10 @@ private slots:
         QVERIFY(statuses.wait(AnswerMs));
         QVERIFY(!statuses.at(0).at(0).value<connStatus_t>().tcpConnected);
         QTRY_COMPARE(sim->connectionCount(), 0);
-        QVERIFY(!ask("syst:readstate?", MODE_STATUS));
+        QSignalSpy responses(&probe(), &ConnectionProbe::queryResponse);
+        emit probe().query("syst:readstate?", MODE_STATUS);
+        QVERIFY(settle());
+        QCOMPARE(responses.count(), 0);
     }
 
     void instrumentStops()
