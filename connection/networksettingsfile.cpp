@@ -24,6 +24,12 @@ std::optional<NetworkSettingsFile::Settings> NetworkSettingsFile::read() const
 
 bool NetworkSettingsFile::write(const Settings &settings) const
 {
+    // A line feed inside a value would shift every later line, so the port
+    // would be read from the wrong line; the previous file is kept instead.
+    for (const QString *value : {&settings.ipAddress, &settings.subnet, &settings.gateway}) {
+        if (value->contains(QLatin1Char('\n')))
+            return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;

@@ -24,7 +24,8 @@ public:
     // Nothing when the file cannot be opened. Lines are trimmed, so CRLF
     // endings and stray blanks read the same; a missing line reads as empty.
     std::optional<Settings> read() const;
-    // Replaces the whole file; false when it cannot be written completely.
+    // Replaces the whole file; false when it cannot be written completely or
+    // a value holds a line feed, which would break the line layout.
     bool write(const Settings &settings) const;
 
     // What the panel writes before it has ever learnt the instrument's settings.

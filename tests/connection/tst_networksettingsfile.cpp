@@ -117,6 +117,16 @@ private slots:
         QVERIFY(!NetworkSettingsFile("no-such-folder/ipdata.vnf")
                      .write(NetworkSettingsFile::defaults()));
     }
+
+    void valueWithLineFeedKeepsPreviousFile()
+    {
+        TestWorkdir workdir;
+        const QByteArray previous = "10.0.0.5\n255.255.0.0\n10.0.0.1\n5025\n";
+        writeRaw(previous);
+        QVERIFY(!NetworkSettingsFile().write({"10.0.0.6\n7", "255.255.0.0", "10.0.0.1", 5025}));
+        QVERIFY(!NetworkSettingsFile().write({"10.0.0.6", "255.255.0.0", "10.0.0.1\r\n", 5025}));
+        QCOMPARE(readRaw(), previous);
+    }
 };
 
 QTEST_GUILESS_MAIN(NetworkSettingsFileTest)
