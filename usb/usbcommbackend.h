@@ -10,8 +10,6 @@
 class UsbCommBackend
 {
 public:
-    virtual ~UsbCommBackend() = default;
-
     virtual int setupBackend() = 0;
     virtual void teardownBackend() = 0;
     virtual int openDevice(const QString &resource) = 0;
@@ -23,6 +21,10 @@ public:
     virtual void setReadBufferSize(int size) = 0;
     virtual QPair<int, QStringList> findDevices() = 0;
     virtual bool isAvailable() = 0;
+
+    // Declared last so the eleven operations keep the first eleven slots of
+    // the virtual table, in the order above.
+    virtual ~UsbCommBackend() = default;
 };
 
 #endif
