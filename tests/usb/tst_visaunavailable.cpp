@@ -47,6 +47,13 @@ void TestVisaUnavailable::refusesEveryOperation()
     QCOMPARE(backend.findDevices(), qMakePair(0, QStringList()));
     QCOMPARE(backend.closeDevice(), -1);
     backend.teardownBackend();
+
+    // Handed to a connection all the same, it makes the setup fail, and says so.
+    MessageLog log;
+    usbConnection connection(new VisaBackend);
+    QCOMPARE(connection.setupVISA(), -1);
+    QCOMPARE(log.startingWith("usbConnection::"),
+             QStringList{"usbConnection::setupVISA setupBackend failed"});
 }
 
 void TestVisaUnavailable::connectionFallsBackToRawBackend()
