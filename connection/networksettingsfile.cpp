@@ -1,6 +1,7 @@
 #include "networksettingsfile.h"
 
 #include <QFile>
+#include <QSaveFile>
 
 NetworkSettingsFile::NetworkSettingsFile(const QString &path) : path(path) {}
 
@@ -30,14 +31,15 @@ bool NetworkSettingsFile::write(const Settings &settings) const
         if (value->contains(QLatin1Char('\n')))
             return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Written aside and renamed into place, so a full disk or a crash never
+    // leaves a half-written file, and a reader on the other thread sees
+    // either the old settings or the new ones.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
         return false;
-    const QByteArray content = settings.ipAddress.toUtf8() + '\n' + settings.subnet.toUtf8() +
-                               '\n' + settings.gateway.toUtf8() + '\n' +
-                               QByteArray::number(settings.port) + '\n';
-    const bool written = file.write(content) == content.size();
-    return file.flush() && written;
+    file.write(settings.ipAddress.toUtf8() + '\n' + settings.subnet.toUtf8() + '\n' +
+               settings.gateway.toUtf8() + '\n' + QByteArray::number(settings.port) + '\n');
+    return file.commit();
 }
 
 NetworkSettingsFile::Settings NetworkSettingsFile::defaults()
