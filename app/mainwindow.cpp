@@ -213,6 +213,7 @@ void MainWindow::handleQueryResponse(QString response, calling_mode_t mode)
 {
     switch (mode) {
     case MODE_STATUS:
+        statusAwaited = false;
         handleStatus(response);
         break;
     case MODE_STATE_LIST:
@@ -250,7 +251,12 @@ void MainWindow::on_logClearButton_clicked()
 
 void MainWindow::statusTimeout()
 {
-    if (tcpConnected)
+    // Each unanswered query holds the connection for its whole reply wait,
+    // longer than the poll interval; asking again before that wait is over
+    // would pile up requests and delay the operator's commands behind them.
+    const bool answerStillPossible =
+        statusAwaited && statusAsked.elapsed() < Connection::TcpReplyWaitMs;
+    if (tcpConnected && !answerStillPossible)
         requestStatus();
 }
 
@@ -262,6 +268,8 @@ void MainWindow::on_statusButton_clicked()
 void MainWindow::requestStatus()
 {
     QMutexLocker lock(&commandMutex);
+    statusAwaited = true;
+    statusAsked.start();
     emit query("syst:readstate?", MODE_STATUS);
 }
 

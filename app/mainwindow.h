@@ -4,6 +4,7 @@
 #include "connectiontypes.h"
 #include "networksettingsfile.h"
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
@@ -122,6 +123,10 @@ private:
     bool tcpConnected = false;
     bool reconnecting = false;
     int goodCounter = 0;
+    // A status request still unanswered: the poll skips a tick rather than
+    // queue requests behind an instrument that has stopped answering.
+    bool statusAwaited = false;
+    QElapsedTimer statusAsked;
 
     QIcon powerOnIcon;
     QIcon powerSymbolIcon;

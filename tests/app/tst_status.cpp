@@ -220,6 +220,14 @@ private slots:
         QCOMPARE(queries.count(), 1);
         QCOMPARE(queries[0][0].toString(), QString("syst:readstate?"));
         QCOMPARE(queries[0][1].value<calling_mode_t>(), MODE_STATUS);
+
+        // While the instrument may still answer, the poll does not queue
+        // another request; the answer frees it again.
+        w.statusTimeout();
+        QCOMPARE(queries.count(), 1);
+        w.handleQueryResponse("OH NO!", MODE_STATUS);
+        w.statusTimeout();
+        QCOMPARE(queries.count(), 2);
     }
 };
 
