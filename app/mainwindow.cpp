@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "connection.h"
+#include "enterapplies.h"
 #include "networksettings.h"
 #include "stateselect.h"
 #include "statusreply.h"
@@ -40,6 +41,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     for (QLabel *label : {ui->statusLabel, ui->tuneActLabel, ui->lo1freqLabel, ui->rfAttenLabel,
                           ui->filterLabel, ui->tempLabel, ui->currLabel, ui->refFreqLabel})
         label->setTextFormat(Qt::PlainText);
+    EnterApplies::install(ui->tuneFreqSpin, ui->tuneFreqButton);
+    EnterApplies::install(ui->rfAttenSpin, ui->rfAttenButton);
+    EnterApplies::install(ui->refFreqSpin, ui->refFreqButton);
 
     stateSelect = new StateSelect(this);
     stateSelect->setWindowModality(Qt::WindowModal);

@@ -159,6 +159,37 @@ private slots:
         QVERIFY(sentTuneWithFullStop(QLocale(QLocale::German, QLocale::Germany)));
         QVERIFY(sentTuneWithFullStop(QLocale(QLocale::French, QLocale::France)));
     }
+
+    void enterAppliesTheValueTyped_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("wire");
+        QTest::newRow("tune") << "tuneFreqSpin" << 12.5 << "freq:tune 12.5000";
+        QTest::newRow("attenuation") << "rfAttenSpin" << 17.0 << "fact:rfatten 17";
+        QTest::newRow("reference") << "refFreqSpin" << 50.0 << "freq:ref:freq 50";
+    }
+
+    void enterAppliesTheValueTyped()
+    {
+        QFETCH(QString, box);
+        QFETCH(double, value);
+        QFETCH(QString, wire);
+        PanelHarness h;
+        MainWindow &w = h.build();
+        QSignalSpy commands(&w, &MainWindow::command);
+        QSignalSpy queries(&w, &MainWindow::query);
+        auto *spin = h.find<QAbstractSpinBox>(qPrintable(box));
+        w.updateConnStatus(connStatus_t{true, false});
+
+        // Typed in the box's own locale, never committed by leaving the box.
+        spin->selectAll();
+        QTest::keyClicks(spin, spin->locale().toString(value, 'f', value == int(value) ? 0 : 1));
+        QTest::keyClick(spin, Qt::Key_Return);
+        QCOMPARE(commands.count(), 1);
+        QCOMPARE(commands[0][0].toString(), wire);
+        QCOMPARE(queries.count(), 1);
+    }
 };
 
 QTEST_MAIN(TestControls)
