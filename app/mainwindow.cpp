@@ -282,9 +282,12 @@ void MainWindow::handleStatus(QString statusStr)
     if (statusStr.isEmpty()) {
         qDebug() << "Bad status read";
         log("<p style='color:red'>Bad status read.</p>");
-        reconnecting = true;
         goodCounter = 0;
+        // Only a USB link is reopened. The flag is cleared when that attempt
+        // ends; over TCP/IP nothing would ever clear it, and it would hide
+        // every later disconnect and the next USB connection's messages.
         if (usbConnected) {
+            reconnecting = true;
             emit closeUSB();
             emit connectUSB();
         }

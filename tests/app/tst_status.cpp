@@ -168,7 +168,7 @@ private slots:
         QCOMPARE(h.log().last(), QString("red: USB device disconnected."));
     }
 
-    void emptyReplyOverTcpDoesNotTouchUsb()
+    void emptyReplyOverTcpNeitherReconnectsNorHidesADisconnect()
     {
         PanelHarness h;
         QVERIFY(h.startSim());
@@ -182,6 +182,12 @@ private slots:
         QCOMPARE(connectUsb.count(), 0);
         QCOMPARE(h.label("tuneActLabel")->text(), QString("0.0000"));
         QVERIFY(h.find<QWidget>("tuneFreqBox")->isEnabled());
+
+        // No reconnection is under way, so the instrument dropping the link
+        // is still reported.
+        h.sim.setFault(SimServer::Fault::CloseConnection, 0, "syst:readstate?");
+        h.button("statusButton")->click();
+        QTRY_COMPARE(h.log().last(), QString("red: TCP device disconnected."));
     }
 
     void overheatKeepsLastValues()
