@@ -23,6 +23,9 @@ static void initPanelResources()
 namespace
 {
 const int statusPollMs = 6000;
+// A day of failed polls must not grow the log pane without bound; the
+// oldest entries go first.
+const int logMaxEntries = 1000;
 const char picturePrefix[] = ":/new/prefix1/Pictures/";
 
 QString picture(const char *name)
@@ -44,6 +47,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     EnterApplies::install(ui->tuneFreqSpin, ui->tuneFreqButton);
     EnterApplies::install(ui->rfAttenSpin, ui->rfAttenButton);
     EnterApplies::install(ui->refFreqSpin, ui->refFreqButton);
+    // Every entry is appended as one block, so the block count is the entry count.
+    ui->logger->document()->setMaximumBlockCount(logMaxEntries);
 
     stateSelect = new StateSelect(this);
     stateSelect->setWindowModality(Qt::WindowModal);

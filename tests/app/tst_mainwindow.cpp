@@ -218,7 +218,7 @@ private slots:
         QVERIFY(panelEnabled(h, false));
     }
 
-    void logClearEmptiesThePane()
+    void logFollowsTheNewestAndKeepsAThousandEntries()
     {
         PanelHarness h;
         h.build();
@@ -229,6 +229,15 @@ private slots:
         QVERIFY(!logger->textCursor().hasSelection());
         h.button("logClearButton")->click();
         QVERIFY(logger->document()->isEmpty());
+
+        // The limit holds after a clear too, and the oldest entries go first.
+        h.window->handleUSBConnFinished("-1");
+        for (int i = 0; i < 1000; ++i)
+            h.window->handleUSBConnFinished("-2");
+        const QStringList log = h.log();
+        QCOMPARE(log.count(), 1000);
+        QVERIFY(!log.contains("red: USB connection failed."));
+        QCOMPARE(log.last(), QString("red: No USB devices available. Check connections."));
     }
 };
 
