@@ -309,15 +309,14 @@ void MainWindow::handleStatus(QString statusStr)
     }
 
     const QStringList fields = statusStr.split(',', Qt::KeepEmptyParts);
-    // A truncated reply would leave half the panel describing an older state;
-    // keep the last complete one. The link itself answered, so there is
-    // nothing to reconnect.
-    if (fields.size() < StatusReply::FieldCount) {
+    // A cut or garbled reply would leave the panel describing a state the
+    // instrument is not in; keep the last sound one. The link itself
+    // answered, so there is nothing to reconnect.
+    const QString fault = StatusReply(fields).fault();
+    if (!fault.isEmpty()) {
         qDebug() << "Bad status read";
         goodCounter = 0;
-        log(QString("<p style='color:red'>Bad status read: %1 of %2 fields received.</p>")
-                .arg(fields.size())
-                .arg(StatusReply::FieldCount));
+        log("<p style='color:red'>Bad status read: " + fault + ".</p>");
         return;
     }
 

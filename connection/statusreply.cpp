@@ -1,6 +1,52 @@
 #include "statusreply.h"
 
+#include <QtNumeric>
+
+namespace
+{
+const char *const fieldNames[StatusReply::FieldCount] = {"LO1 frequency",
+                                                         "tune frequency",
+                                                         "downconverter attenuation",
+                                                         "LNA state",
+                                                         "LO1 lock",
+                                                         "LO2 lock",
+                                                         "LO3 lock",
+                                                         "LO1 source",
+                                                         "reference source",
+                                                         "reference override",
+                                                         "reference frequency",
+                                                         "filter state",
+                                                         "PLL mode",
+                                                         "temperature",
+                                                         "current",
+                                                         "IF frequency"};
+
+bool isNumber(const QString &text)
+{
+    // Always a full stop, whatever the system locale.
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    return ok && qIsFinite(value);
+}
+} // namespace
+
 StatusReply::StatusReply(const QStringList &fields) : fields(fields) {}
+
+QString StatusReply::fault() const
+{
+    if (fields.size() < FieldCount)
+        return QString("%1 of %2 fields received").arg(fields.size()).arg(FieldCount);
+    for (int index = 0; index < FieldCount; ++index) {
+        const QString &text = fields.at(index);
+        const QString name = QString("field %1 (%2)").arg(index + 1).arg(fieldNames[index]);
+        if (text.isEmpty())
+            return name + " is empty";
+        // The filter state is the one field that is text by nature.
+        if (index != FilterState && !isNumber(text))
+            return name + " is not a number";
+    }
+    return QString();
+}
 
 QString StatusReply::field(int index) const
 {

@@ -17,6 +17,12 @@ public:
 
     explicit StatusReply(const QStringList &fields);
 
+    // Why the reply must not be shown, in words for the operator: too few
+    // fields, or one that is empty or not a number where the instrument
+    // always sends one. A reply cut short by a pause, a reset or a NUL byte
+    // looks complete but ends in such a field. Empty for a sound reply.
+    QString fault() const;
+
     QString lo1Frequency() const;
     QString tuneFrequency() const;
     QString attenuation() const;

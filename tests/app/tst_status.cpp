@@ -11,9 +11,9 @@ const char example[] = "0,10.0000,0,0,1,1,0,0,1,0,100,2,1,35.2,1.25,1";
 // Every flag of the example flipped.
 const char flipped[] = "9.1,8.8000,5,1,0,0,1,1,0,1,50,3,0,20.0,0.9,0";
 
-QString withField(int index, const QString &value)
+QString withField(int index, const QString &value, const char *reply = example)
 {
-    QStringList fields = QString(example).split(',');
+    QStringList fields = QString(reply).split(',');
     fields[index] = value;
     return fields.join(',');
 }
@@ -24,6 +24,9 @@ class TestStatus : public QObject
     Q_OBJECT
 
 private slots:
+    // The instrument's numbers always have a full stop.
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
+
     void exampleReplySetsEveryLampAndLabel()
     {
         PanelHarness h;
@@ -59,6 +62,16 @@ private slots:
         QVERIFY(!h.button("intSetButton")->isEnabled());
         QVERIFY(!h.button("extSetButton")->isEnabled());
         QVERIFY(h.iconIs("overrideButton", "lightoff.png"));
+
+        // A NUL byte before the last field cuts the reply short on its way;
+        // the panel keeps showing the last sound one.
+        QByteArray withNul(flipped);
+        withNul.insert(withNul.lastIndexOf(',') + 1, '\0');
+        h.sim.setReply("syst:readstate?", withNul);
+        h.button("statusButton")->click();
+        QTRY_VERIFY(h.log().last().startsWith("red: Bad status read"));
+        QCOMPARE(h.label("tuneActLabel")->text(), QString("10.0000"));
+        QVERIFY(h.lit("if300Light") && h.lit("integerLight"));
     }
 
     void flippedReplyFlipsEveryPair()
@@ -91,20 +104,20 @@ private slots:
     {
         PanelHarness h;
         MainWindow &w = h.build();
-        for (const QString lna : {"1", "2", "", " 0", "00"}) {
+        for (const QString lna : {"1", "2", " 0", "00"}) {
             w.handleStatus(example);
             w.handleStatus(withField(3, lna));
             QVERIFY2(h.label("lnaLabel")->text() == "OFF", qPrintable(lna));
         }
-        for (const QString lock : {"01", " 1", "", "true"}) {
+        for (const QString lock : {"01", " 1", "1.0"}) {
             w.handleStatus(example);
             w.handleStatus(withField(4, lock));
             QVERIFY2(h.label("lo1Label")->text() == "UNLOCKED", qPrintable(lock));
         }
         w.handleStatus(withField(15, "1 "));
         QVERIFY(h.lit("if187Light"));
-        w.handleStatus(withField(13, "<i>hot</i>"));
-        QCOMPARE(h.label("tempLabel")->text(), QString("<i>hot</i>"));
+        w.handleStatus(withField(11, "<i>band</i>"));
+        QCOMPARE(h.label("filterLabel")->text(), QString("<i>band</i>"));
 
         // Fields past the sixteenth are ignored.
         w.handleStatus(QString(flipped) + ",1,1,extra");
@@ -113,8 +126,31 @@ private slots:
         QVERIFY(!h.log().join('\n').contains("Bad status read"));
     }
 
-    void shortReplyKeepsThePanelAndTheLink()
+    void badReplyKeepsThePanelAndTheLink_data()
     {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("fault"); // empty when the reply is shown
+        const QString fifteen = QString(flipped).section(',', 0, 14);
+        QTest::newRow("sixteen fields") << QString(flipped) << QString();
+        QTest::newRow("three fields") << "9.9,17.0000,3"
+                                      << "3 of 16 fields received";
+        QTest::newRow("fifteen fields") << fifteen << "15 of 16 fields received";
+        QTest::newRow("cut after the last comma") << fifteen + ","
+                                                  << "field 16 (IF frequency) is empty";
+        QTest::newRow("NUL in the last field") << withField(15, QString(QChar(0)) + "1", flipped)
+                                               << "field 16 (IF frequency) is not a number";
+        QTest::newRow("empty field")
+            << withField(2, "", flipped) << "field 3 (downconverter attenuation) is empty";
+        QTest::newRow("text for a flag")
+            << withField(4, "true", flipped) << "field 5 (LO1 lock) is not a number";
+        QTest::newRow("text for a number")
+            << withField(13, "nan", flipped) << "field 14 (temperature) is not a number";
+    }
+
+    void badReplyKeepsThePanelAndTheLink()
+    {
+        QFETCH(QString, reply);
+        QFETCH(QString, fault);
         PanelHarness h;
         MainWindow &w = h.build();
         QSignalSpy closeUsb(&w, &MainWindow::closeUSB);
@@ -123,8 +159,13 @@ private slots:
         w.updateConnStatus(connStatus_t{false, true});
         w.handleStatus(example);
 
-        w.handleStatus("9.9,17.0000,3");
-        QCOMPARE(h.log().last(), QString("red: Bad status read: 3 of 16 fields received."));
+        w.handleStatus(reply);
+        if (fault.isEmpty()) {
+            QCOMPARE(h.label("tuneActLabel")->text(), QString("8.8000"));
+            QVERIFY(!h.log().join('\n').contains("Bad status read"));
+            return;
+        }
+        QCOMPARE(h.log().last(), "red: Bad status read: " + fault + ".");
         QCOMPARE(h.label("tuneActLabel")->text(), QString("10.0000"));
         QCOMPARE(h.label("lnaLabel")->text(), QString("ON"));
         QVERIFY(h.lit("integerLight"));
