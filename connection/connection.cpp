@@ -25,10 +25,14 @@ std::optional<QString> acceptedModel(const QString &reply)
 }
 } // namespace
 
-Connection::Connection(QObject *parent) : Connection(new HardwareAbstractionUSB, parent) {}
+Connection::Connection(const ConnectionTimings &timings, QObject *parent)
+    : Connection(new HardwareAbstractionUSB, timings, parent)
+{
+}
 
-Connection::Connection(HardwareAbstraction *hardware, QObject *parent)
-    : QObject(parent), hardware(hardware), socket(new QTcpSocket(this)),
+Connection::Connection(HardwareAbstraction *hardware, const ConnectionTimings &timings,
+                       QObject *parent)
+    : QObject(parent), timings(timings), hardware(hardware), socket(new QTcpSocket(this)),
       ipAddress("255.255.255.255"), subnet("255.255.255.255"), gateway("255.255.255.255"),
       port(65535)
 {
@@ -89,7 +93,7 @@ void Connection::connectTCP()
         socket->abort();
     socket->connectToHost(settings->ipAddress, quint16(settings->port), QIODevice::ReadWrite,
                           QAbstractSocket::AnyIPProtocol);
-    if (socket->waitForConnected(TcpConnectWaitMs)) {
+    if (socket->waitForConnected(timings.tcpConnectWaitMs)) {
         // With Nagle's algorithm a command followed by a query waits for the
         // instrument's delayed acknowledgement.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -246,15 +250,15 @@ std::optional<QString> Connection::tcpExchange(const QString &q)
         return std::nullopt;
     // A short line normally goes straight out; only a full send buffer waits.
     socket->flush();
-    if (socket->bytesToWrite() > 0 && !socket->waitForBytesWritten(TcpWriteWaitMs))
+    if (socket->bytesToWrite() > 0 && !socket->waitForBytesWritten(timings.tcpWriteWaitMs))
         return std::nullopt;
 
     QElapsedTimer clock;
     clock.start();
     QByteArray reply;
     for (;;) {
-        const int left = TcpReplyWaitMs - int(clock.elapsed());
-        const int wait = reply.isEmpty() ? left : qMin(left, ReplyQuietGapMs);
+        const int left = timings.tcpReplyWaitMs - int(clock.elapsed());
+        const int wait = reply.isEmpty() ? left : qMin(left, timings.replyQuietGapMs);
         if (wait <= 0 || !socket->waitForReadyRead(wait))
             break;
         reply += socket->readAll();
@@ -273,7 +277,7 @@ QString Connection::usbExchange(const QString &q, calling_mode_t mode)
 {
     hardware->sendVISACommand(q);
     if (mode == MODE_STATUS)
-        QThread::msleep(UsbStatusReadDelayMs);
+        QThread::msleep(timings.usbStatusReadDelayMs);
     // A failed read yields empty text, which the panel treats as a bad status read.
     return hardware->readVISAResponseString().second.trimmed();
 }
@@ -283,7 +287,7 @@ std::optional<QString> Connection::networkExchange(const QString &q, bool overTc
     if (overTcp)
         return tcpExchange(q);
     hardware->sendVISACommand(q);
-    QThread::msleep(UsbNetworkReadPauseMs);
+    QThread::msleep(timings.usbNetworkReadPauseMs);
     const QPair<int, QString> reply = hardware->readVISAResponseString();
     // Empty text from a failed read is no setting; taking it would blank
     // the settings file and lose the instrument's address.
@@ -315,7 +319,7 @@ bool Connection::readNetworkSettings()
     const bool overTcp = status.tcpConnected;
     if (!overTcp && !status.usbConnected)
         return false;
-    const int pauseMs = overTcp ? NetworkReadPauseMs : UsbNetworkReadPauseMs;
+    const int pauseMs = overTcp ? timings.networkReadPauseMs : timings.usbNetworkReadPauseMs;
     QStringList replies;
     for (const char *q : queries) {
         if (!replies.isEmpty())

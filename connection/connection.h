@@ -10,6 +10,25 @@
 class HardwareAbstraction;
 class QTcpSocket;
 
+// How long the connection object waits on the instrument. The defaults are
+// what the instrument needs; tests pass shorter ones.
+struct ConnectionTimings {
+    int tcpConnectWaitMs = 5000;
+    int tcpWriteWaitMs = 5000;
+    int tcpReplyWaitMs = 8000;
+    // A reply is complete at its line feed. From an instrument that has never
+    // sent one on the link, a reply is taken as complete once the instrument
+    // has been silent this long, which also rides out a lost segment's
+    // retransmission on a LAN.
+    int replyQuietGapMs = 250;
+    int networkReadPauseMs = 50;
+    // The instrument needs this long over USB before its status reply is ready.
+    int usbStatusReadDelayMs = 3000;
+    // Over USB the network settings are read with this pause between each
+    // query and its reply, and between a reply and the next query.
+    int usbNetworkReadPauseMs = 100;
+};
+
 // The one route to the instrument. Lives on a worker thread; every request
 // arrives as a queued slot call and every outcome leaves as a signal, so the
 // blocking waits below never stall the user interface.
@@ -17,26 +36,16 @@ class Connection : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int TcpConnectWaitMs = 5000;
-    static constexpr int TcpWriteWaitMs = 5000;
-    static constexpr int TcpReplyWaitMs = 8000;
-    // A reply is complete at its line feed. One that never gets one is taken
-    // as complete once the instrument has been silent this long, which also
-    // rides out a lost segment's retransmission on a LAN.
-    static constexpr int ReplyQuietGapMs = 250;
+    // The instrument's own reply limit, which the panel also goes by.
+    static constexpr int TcpReplyWaitMs = ConnectionTimings{}.tcpReplyWaitMs;
     static constexpr int MaxReplyBytes = 64 * 1024;
-    static constexpr int NetworkReadPauseMs = 50;
-    // The instrument needs this long over USB before its status reply is ready.
-    static constexpr int UsbStatusReadDelayMs = 3000;
-    // Over USB the network settings are read with this pause between each
-    // query and its reply, and between a reply and the next query.
-    static constexpr int UsbNetworkReadPauseMs = 100;
 
     // Reaches USB instruments through a HardwareAbstractionUSB of its own.
-    explicit Connection(QObject *parent = nullptr);
+    explicit Connection(const ConnectionTimings &timings = {}, QObject *parent = nullptr);
     // Takes ownership of `hardware`, which becomes a child so that it moves
     // to the worker thread together with this object.
-    explicit Connection(HardwareAbstraction *hardware, QObject *parent = nullptr);
+    explicit Connection(HardwareAbstraction *hardware, const ConnectionTimings &timings = {},
+                        QObject *parent = nullptr);
 
 signals:
     void tcpConnFinished(QString result);
@@ -67,6 +76,7 @@ private:
     bool readNetworkSettings();
     void saveNetworkSettings();
 
+    const ConnectionTimings timings;
     HardwareAbstraction *hardware;
     QTcpSocket *socket;
     connStatus_t status;

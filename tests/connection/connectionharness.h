@@ -61,11 +61,23 @@ signals:
     void socketReadyRead();
 };
 
+// The instrument's waits cut to what loopback and the simulator need, so a
+// silent instrument costs a test a second or two instead of eight.
+inline ConnectionTimings testTimings()
+{
+    ConnectionTimings timings;
+    timings.tcpConnectWaitMs = 1000;
+    timings.tcpWriteWaitMs = 1000;
+    timings.tcpReplyWaitMs = 2000;
+    timings.usbStatusReadDelayMs = 300;
+    return timings;
+}
+
 // A Connection on a worker thread of its own, as the panel runs it.
 class ConnectionHarness
 {
 public:
-    ConnectionHarness() : ConnectionHarness(new Connection) {}
+    ConnectionHarness() : ConnectionHarness(new Connection(testTimings())) {}
     // Takes ownership of a Connection made by the test, e.g. with its own USB access.
     explicit ConnectionHarness(Connection *made) : connection(made), panelSide(connection)
     {
@@ -76,7 +88,10 @@ public:
     ~ConnectionHarness()
     {
         thread.quit();
-        thread.wait();
+        // A worker that never stops is reported at once, not as a suite
+        // that hangs until its time-out.
+        if (!thread.wait(StopWaitMs))
+            qFatal("The connection worker did not stop");
     }
     ConnectionHarness(const ConnectionHarness &) = delete;
     ConnectionHarness &operator=(const ConnectionHarness &) = delete;
@@ -84,6 +99,7 @@ public:
     ConnectionProbe &probe() { return panelSide; }
 
 private:
+    static constexpr int StopWaitMs = 10000;
     QThread thread;
     Connection *connection; // deleted on its own thread when the thread ends
     ConnectionProbe panelSide;

@@ -12,7 +12,7 @@ namespace
 {
 const QString Host = QStringLiteral("127.0.0.1");
 const QString Model = QStringLiteral("KX4417-UDC");
-const int AnswerMs = 15000; // above every wait the connection itself may take
+const int AnswerMs = 5000; // above every wait of the connection with the test timings
 
 QString modelReply(SimServer &sim, const QByteArray &query)
 {
@@ -335,7 +335,7 @@ private slots:
     {
         QCOMPARE(connectTcp(), Model);
         // The subnet mask arrives only after the read has given up on it.
-        sim->setFault(SimServer::Fault::DelayReply, Connection::TcpReplyWaitMs + 500,
+        sim->setFault(SimServer::Fault::DelayReply, testTimings().tcpReplyWaitMs + 500,
                       "enet:submask?");
         QSignalSpy ready(&probe(), &ConnectionProbe::networkSettingsReady);
         QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);

@@ -20,7 +20,7 @@ namespace
 const QString Host = QStringLiteral("127.0.0.1");
 const QString Model = QStringLiteral("KX4417-UDC");
 const QString OtherModelIdn = QStringLiteral("Ostrelin,KX9000-X,SN7,1.0");
-const int AnswerMs = 15000; // above every wait the connection itself may take
+const int AnswerMs = 5000; // above every wait of the connection with the test timings
 
 // Fails the USB read that follows one chosen command, as an instrument that
 // stops answering does; every other transfer passes.
@@ -94,7 +94,7 @@ private:
         auto handed = std::make_shared<std::unique_ptr<UsbTmcPort>>(std::move(port));
         auto *hardware = new HardwareAbstractionUSB(
             [handed] { return new usbConnection(new WinUSBTMC(std::move(*handed))); });
-        harness = std::make_unique<ConnectionHarness>(new Connection(hardware));
+        harness = std::make_unique<ConnectionHarness>(new Connection(hardware, testTimings()));
         ConnectionProbe &probe = harness->probe();
         connect(&probe, &ConnectionProbe::connStatusChanged, this,
                 [this](connStatus_t s) { events << statusText(s); });
@@ -200,7 +200,7 @@ private slots:
         clock.start();
         const std::optional<QString> status = ask("syst:readstate?", MODE_STATUS);
         // The instrument's status reply is not ready any sooner.
-        QVERIFY(clock.elapsed() >= Connection::UsbStatusReadDelayMs);
+        QVERIFY(clock.elapsed() >= testTimings().usbStatusReadDelayMs);
         QVERIFY(status);
         QCOMPARE(*status, QString::fromUtf8(device->model().statusReply()));
         QCOMPARE(status->split(',').value(1), QString("12.5000"));
@@ -259,7 +259,7 @@ private slots:
         emit harness->probe().query(QString(), MODE_NETWORK);
         QTRY_COMPARE_WITH_TIMEOUT(events.size(), 3, AnswerMs);
         // 100 ms between each query and its reply and between a reply and the next query.
-        QVERIFY(clock.elapsed() >= 7 * Connection::UsbNetworkReadPauseMs);
+        QVERIFY(clock.elapsed() >= 7 * testTimings().usbNetworkReadPauseMs);
         QCOMPARE(events.last(), QString("net 127.0.0.1,255.0.0.0,127.0.0.1,5025"));
         QCOMPARE(device->commands(),
                  (QList<QByteArray>{"enet:ip?", "enet:gateway?", "enet:submask?", "enet:port?"}));
