@@ -1,5 +1,6 @@
 #include "winusbtmc.h"
 
+#include <QDeadlineTimer>
 #include <QThread>
 #include <QtEndian>
 #include <climits>
@@ -15,6 +16,9 @@ constexpr quint8 requestDevDepMsgIn = 2;
 constexpr quint8 endOfMessage = 1;
 // Room behind the caller's maximum for the reply header and alignment bytes.
 constexpr std::size_t readSlack = 16;
+// How long one read goes on discarding replies to earlier requests; each
+// transfer is bounded by the port's own time-out as well.
+constexpr qint64 replyDeadlineMs = 5000;
 
 // The driver needs a moment between transfers; every bulk transfer and
 // every enumeration step is bracketed by this pause.
@@ -129,34 +133,14 @@ int WinUSBTMC::read(char *buffer, int maximum)
         return -1;
     }
     const quint8 requestTag = tag;
-    quint8 request[headerSize];
-    putHeader(request, requestDevDepMsgIn, requestTag, quint32(maximum), 0);
-
-    pause();
-    std::size_t written = 0;
-    const bool sent = port->write(request, headerSize, &written);
-    takeTag();
-    pause();
-    if (!sent) {
-        qDebug("Error Writing to USB device");
-        qDebug("%ld", port->lastError());
+    if (!requestReply(requestTag, quint32(maximum)))
         return -1;
-    }
-    if (written < headerSize) {
-        qDebug("Couldn't send the right number of bytes");
-        return -1;
-    }
+    const QDeadlineTimer deadline(replyDeadlineMs);
 
     std::vector<quint8> reply(std::size_t(maximum) + readSlack, 0);
     std::size_t received = 0;
-    pause();
-    const bool got = port->read(reply.data(), reply.size(), &received);
-    pause();
-    if (!got) {
-        qDebug("Error Reading from USB device");
-        qDebug("%ld", port->lastError());
+    if (!receiveAnswer(requestTag, deadline, reply, &received))
         return -1;
-    }
     if (received < headerSize) {
         qDebug("Read data not long enough");
         return -1;
@@ -180,6 +164,58 @@ int WinUSBTMC::read(char *buffer, int maximum)
     if (size > 0)
         std::memcpy(buffer, reply.data() + headerSize, size);
     return int(size);
+}
+
+bool WinUSBTMC::requestReply(quint8 requestTag, quint32 maximum)
+{
+    quint8 request[headerSize];
+    putHeader(request, requestDevDepMsgIn, requestTag, maximum, 0);
+
+    pause();
+    std::size_t written = 0;
+    const bool sent = port->write(request, headerSize, &written);
+    takeTag();
+    pause();
+    if (!sent) {
+        qDebug("Error Writing to USB device");
+        qDebug("%ld", port->lastError());
+        return false;
+    }
+    if (written < headerSize) {
+        qDebug("Couldn't send the right number of bytes");
+        return false;
+    }
+    return true;
+}
+
+// A reply that reaches the endpoint after its own read gave up still waits
+// there, ahead of the reply to the next request. Taken as that answer it
+// would fail the read and leave the right reply queued, shifting every later
+// reply by one; so a well-formed reply to another tag is dropped and the
+// next transfer is read instead.
+bool WinUSBTMC::receiveAnswer(quint8 requestTag, const QDeadlineTimer &deadline,
+                              std::vector<quint8> &reply, std::size_t *received)
+{
+    for (;;) {
+        pause();
+        const bool got = port->read(reply.data(), reply.size(), received);
+        pause();
+        if (!got) {
+            qDebug("Error Reading from USB device");
+            qDebug("%ld", port->lastError());
+            return false;
+        }
+        const bool otherRequest = *received >= headerSize && reply[0] == requestDevDepMsgIn &&
+                                  reply[1] == quint8(~reply[2]) && reply[1] != requestTag;
+        if (!otherRequest)
+            return true;
+        qDebug("Reply with bTag %u does not answer this read (bTag %u); discarded", reply[1],
+               requestTag);
+        if (deadline.hasExpired()) {
+            qDebug("No reply with bTag %u in time", requestTag);
+            return false;
+        }
+    }
 }
 
 void WinUSBTMC::getAttribute(const unsigned *, int *) {}

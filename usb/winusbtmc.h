@@ -6,11 +6,14 @@
 
 #include <QtGlobal>
 #include <memory>
+#include <vector>
+
+class QDeadlineTimer;
 
 // The raw USBTMC backend, used when no VISA library can be loaded: frames
 // every command as a DEV_DEP_MSG_OUT message and every read as a
-// REQUEST_DEV_DEP_MSG_IN followed by one bulk-IN transfer, on a USBTMC
-// interface reached through a UsbTmcPort.
+// REQUEST_DEV_DEP_MSG_IN followed by the bulk-IN transfer that answers it, on
+// a USBTMC interface reached through a UsbTmcPort.
 class WinUSBTMC : public UsbCommBackend
 {
 public:
@@ -35,6 +38,9 @@ public:
 
 private:
     quint8 takeTag();
+    bool requestReply(quint8 requestTag, quint32 maximum);
+    bool receiveAnswer(quint8 requestTag, const QDeadlineTimer &deadline,
+                       std::vector<quint8> &reply, std::size_t *received);
     void interrogate(QPair<int, QStringList> &found);
     bool isOurInstrument();
 

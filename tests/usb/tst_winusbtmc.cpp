@@ -61,6 +61,8 @@ private slots:
     void replyValidation_data();
     void replyValidation();
     void oversizeReplyIsCutToTheCallersMaximum();
+    void lateReplyDoesNotShiftLaterReplies();
+    void transfersArePausedApart();
     void transportFailures_data();
     void transportFailures();
     void openAndClose();
@@ -164,7 +166,11 @@ void TestWinUsbTmc::replyValidation_data()
     using F = SimulatedUsbTmcDevice::ReplyFault;
     QTest::newRow("short frame") << F::ShortFrame << QStringList{"Read data not long enough"};
     QTest::newRow("wrong MsgID") << F::WrongMsgId << QStringList{"Read packet looks invalid"};
-    QTest::newRow("wrong tag") << F::WrongTag << QStringList{"Read packet looks invalid"};
+    // Taken for a reply to an earlier read: dropped, and nothing else comes.
+    QTest::newRow("wrong tag") << F::WrongTag
+                               << QStringList{"Reply with bTag 3 does not answer this read "
+                                              "(bTag 2); discarded",
+                                              "Error Reading from USB device", "121"};
     QTest::newRow("bad complement") << F::BadComplement << QStringList{"Read packet looks invalid"};
     QTest::newRow("size beyond data")
         << F::SizeBeyondData << QStringList{"Read data not long enough after processing size"};
@@ -211,6 +217,45 @@ void TestWinUsbTmc::oversizeReplyIsCutToTheCallersMaximum()
     QCOMPARE(memory.left(255), QByteArray(255, 'B'));
     QCOMPARE(memory.mid(255), QByteArray(16, 'G'));
     QCOMPARE(capture.lines(), QStringList{"Reply of 256 bytes cut to the 255 bytes asked for"});
+}
+
+void TestWinUsbTmc::lateReplyDoesNotShiftLaterReplies()
+{
+    Bench bench;
+    QVERIFY(bench.open());
+    bench.device->setReplyFault(SimulatedUsbTmcDevice::ReplyFault::Late);
+    DebugCapture capture;
+    QCOMPARE(bench.query("*IDN?"), QByteArray("<read failed>"));
+
+    // The *IDN? reply (bTag 2) now waits ahead of the one this query asks for.
+    capture.clear();
+    QCOMPARE(bench.query("SYST:FIRMID?"), QByteArray("0042\n"));
+    QCOMPARE(capture.lines(),
+             QStringList{"Reply with bTag 2 does not answer this read (bTag 4); discarded"});
+    QCOMPARE(bench.query("LCD:LCD?"), QByteArray("1\n"));
+    QCOMPARE(bench.device->violations(), QStringList());
+}
+
+// The driver needs 10 ms of quiet before and after every transfer, so two
+// transfers are never less than 20 ms apart, a discarded late reply included.
+void TestWinUsbTmc::transfersArePausedApart()
+{
+    Bench bench;
+    QVERIFY(bench.open());
+    DebugCapture quiet;
+    bench.device->setReplyFault(SimulatedUsbTmcDevice::ReplyFault::Late);
+    bench.query("*IDN?");
+    QCOMPARE(bench.query("SYST:FIRMID?"), QByteArray("0042\n"));
+
+    const QList<qint64> times = bench.device->transferTimes();
+    QCOMPARE(times.size(), 7);
+    for (int i = 1; i < times.size(); ++i) {
+        const qint64 gap = times.at(i) - times.at(i - 1);
+        QVERIFY2(
+            gap >= 20'000'000,
+            qPrintable(
+                QString("transfers %1 and %2 are %3 us apart").arg(i - 1).arg(i).arg(gap / 1000)));
+    }
 }
 
 void TestWinUsbTmc::transportFailures_data()

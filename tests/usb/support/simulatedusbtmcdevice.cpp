@@ -22,6 +22,7 @@ quint32 transferSizeOf(const QByteArray &frame)
 SimulatedUsbTmcDevice::SimulatedUsbTmcDevice(const InstrumentModel::Config &config)
     : instrument(config)
 {
+    clock.start();
 }
 
 void SimulatedUsbTmcDevice::attach()
@@ -41,6 +42,7 @@ void SimulatedUsbTmcDevice::clearRecords()
     answered.clear();
     executed.clear();
     breaches.clear();
+    times.clear();
 }
 
 void SimulatedUsbTmcDevice::violation(const QString &what)
@@ -50,6 +52,7 @@ void SimulatedUsbTmcDevice::violation(const QString &what)
 
 void SimulatedUsbTmcDevice::bulkOut(const QByteArray &frame)
 {
+    times << clock.nsecsElapsed();
     sent << frame;
     if (frame.size() < headerSize) {
         violation(QStringLiteral("%1 bytes, shorter than a header").arg(frame.size()));
@@ -122,8 +125,10 @@ void SimulatedUsbTmcDevice::readRequest(const QByteArray &frame, quint8 tag, qui
     if (byteAt(frame, 9) || byteAt(frame, 10) || byteAt(frame, 11))
         violation(QStringLiteral("reserved bytes 9 to 11 not zero"));
     pendingIn.reset();
-    if (pendingReply)
-        pendingIn = replyFrame(tag, size);
+    if (!pendingReply)
+        return;
+    const bool late = replyFault == ReplyFault::Late;
+    (late ? heldIn : pendingIn) = replyFrame(tag, size);
 }
 
 QByteArray SimulatedUsbTmcDevice::replyFrame(quint8 tag, quint32 requested)
@@ -154,6 +159,7 @@ QByteArray SimulatedUsbTmcDevice::replyFrame(quint8 tag, quint32 requested)
     switch (replyFault) {
     case ReplyFault::None:
     case ReplyFault::SizeBeyondRequest:
+    case ReplyFault::Late:
         break;
     case ReplyFault::WrongMsgId:
         frame[0] = 1;
@@ -185,8 +191,16 @@ QByteArray SimulatedUsbTmcDevice::replyFrame(quint8 tag, quint32 requested)
 
 std::optional<QByteArray> SimulatedUsbTmcDevice::bulkIn()
 {
-    std::optional<QByteArray> transfer = pendingIn;
-    pendingIn.reset();
+    times << clock.nsecsElapsed();
+    // A reply already on the endpoint goes out before anything asked for
+    // later; a new command cannot take it back.
+    std::optional<QByteArray> &next = lateIn ? lateIn : pendingIn;
+    std::optional<QByteArray> transfer = next;
+    next.reset();
+    if (heldIn) {
+        lateIn = heldIn;
+        heldIn.reset();
+    }
     if (transfer)
         answered << *transfer;
     return transfer;

@@ -4,6 +4,7 @@
 #include "instrumentmodel.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QStringList>
 #include <optional>
@@ -26,7 +27,8 @@ public:
         ShortFrame,        // 8 bytes, less than a header
         SizeBeyondData,    // TransferSize larger than the bytes that follow
         SizeBeyondRequest, // one byte more than the host asked for
-        HugeSize           // TransferSize 0xFFFFFFF8 on a short frame
+        HugeSize,          // TransferSize 0xFFFFFFF8 on a short frame
+        Late               // misses the host's bulk-IN, then waits on the endpoint
     };
 
     // Ways to break this device's entry in an enumeration.
@@ -55,6 +57,9 @@ public:
     // real device keeps NAKing and the host's read times out.
     std::optional<QByteArray> bulkIn();
 
+    // Monotonic time in nanoseconds of every bulk-OUT and bulk-IN transfer,
+    // answered or not, in order.
+    const QList<qint64> &transferTimes() const { return times; }
     const QList<QByteArray> &outFrames() const { return sent; }
     const QList<QByteArray> &inFrames() const { return answered; }
     // Command payloads as the device executed them.
@@ -77,11 +82,16 @@ private:
     std::optional<quint8> lastTag;
     std::optional<QByteArray> pendingReply;
     std::optional<QByteArray> pendingIn;
+    // A late reply: held back from the host's next bulk-IN, then first in line.
+    std::optional<QByteArray> heldIn;
+    std::optional<QByteArray> lateIn;
+    QElapsedTimer clock;
 
     QList<QByteArray> sent;
     QList<QByteArray> answered;
     QList<QByteArray> executed;
     QStringList breaches;
+    QList<qint64> times;
 };
 
 #endif
