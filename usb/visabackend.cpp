@@ -1,6 +1,7 @@
 #include "visabackend.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <cstring>
 
 namespace
@@ -174,27 +175,75 @@ int VisaBackend::read(char *buffer, int maximum)
 {
     if (!loaded || !buffer || maximum < 0)
         return -1;
+    QElapsedTimer clock;
+    clock.start();
     ViUInt32 count = 0;
     const ViStatus result =
         viRead(instrument, reinterpret_cast<ViByte *>(buffer), ViUInt32(maximum), &count);
-    if (result != VI_SUCCESS && result != VI_SUCCESS_TERM_CHAR && result != VI_SUCCESS_MAX_CNT)
+    if (!endsRead(result) && result != VI_SUCCESS_MAX_CNT)
         return -1;
     if (count > ViUInt32(maximum)) {
         qDebug("VISA reported %u bytes for a read of at most %d; cut", count, maximum);
-        return maximum;
+        count = ViUInt32(maximum);
     }
+    if (result == VI_SUCCESS_MAX_CNT)
+        dropRestOfReply(maximum, clock);
     return int(count);
+}
+
+// The rest of a reply longer than the caller's buffer would stay in the
+// library and be read as the answer to the next query. It is read here,
+// within the time-out of the read it belongs to, and dropped.
+void VisaBackend::dropRestOfReply(int maximum, const QElapsedTimer &clock)
+{
+    ViUInt32 timeoutMs = VI_TMO_INFINITE;
+    const bool timed = fetchAttribute(VI_ATTR_TMO_VALUE, &timeoutMs, sizeof timeoutMs) &&
+                       timeoutMs != VI_TMO_INFINITE;
+    bool shortened = false;
+    qint64 dropped = 0;
+    ViStatus result = VI_SUCCESS_MAX_CNT;
+    while (result == VI_SUCCESS_MAX_CNT) {
+        if (timed) {
+            const qint64 left = qint64(timeoutMs) - clock.elapsed();
+            if (left <= 0)
+                break;
+            viSetAttribute(instrument, VI_ATTR_TMO_VALUE, ViAttrState(left));
+            shortened = true;
+        }
+        ViByte scratch[256];
+        ViUInt32 count = 0;
+        result = viRead(instrument, scratch, ViUInt32(sizeof scratch), &count);
+        dropped += qMin<ViUInt32>(count, ViUInt32(sizeof scratch));
+    }
+    if (shortened)
+        viSetAttribute(instrument, VI_ATTR_TMO_VALUE, ViAttrState(timeoutMs));
+    qDebug("Reply longer than %d bytes: %lld bytes dropped", maximum, dropped);
+    if (!endsRead(result))
+        qDebug("End of the long reply not reached (0x%X)", unsigned(result));
+}
+
+bool VisaBackend::endsRead(ViStatus result)
+{
+    return result == VI_SUCCESS || result == VI_SUCCESS_TERM_CHAR;
+}
+
+// Some attributes are wider than the caller's value (64-bit values, resource
+// names of up to 256 characters): VISA writes into a buffer that holds any
+// of them, and the caller gets the first `size` bytes.
+bool VisaBackend::fetchAttribute(ViAttr attribute, void *value, std::size_t size)
+{
+    alignas(8) char scratch[VI_FIND_BUFLEN] = {};
+    if (viGetAttribute(instrument, attribute, scratch) < VI_SUCCESS)
+        return false;
+    std::memcpy(value, scratch, size);
+    return true;
 }
 
 void VisaBackend::getAttribute(const unsigned *attribute, int *value)
 {
     if (!loaded || !attribute || !value)
         return;
-    // Some attributes are wider than an int (64-bit values, resource names of
-    // up to 256 characters): VISA writes into a buffer that holds any of them.
-    alignas(8) char scratch[VI_FIND_BUFLEN] = {};
-    if (viGetAttribute(instrument, *attribute, scratch) >= VI_SUCCESS)
-        std::memcpy(value, scratch, sizeof *value);
+    fetchAttribute(*attribute, value, sizeof *value);
     qDebug("Attribute 0x%X = %d (0x%X)", *attribute, *value, unsigned(*value));
 }
 

@@ -5,6 +5,9 @@
 #include "visatypes.h"
 
 #include <QLibrary>
+#include <cstddef>
+
+class QElapsedTimer;
 
 // USB transport through a VISA library loaded at run time, so the program
 // starts and works without one. Instruments are found by a VISA resource
@@ -36,6 +39,9 @@ private:
     bool loadLibrary();
     bool resolveEntryPoints();
     void clearEntryPoints();
+    void dropRestOfReply(int maximum, const QElapsedTimer &clock);
+    static bool endsRead(ViStatus result);
+    bool fetchAttribute(ViAttr attribute, void *value, std::size_t size);
 
     ViSession resourceManager = 0;
     ViSession instrument = 0;

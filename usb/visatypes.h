@@ -41,6 +41,7 @@ constexpr ViStatus VI_ERROR_NSUP_OPER = static_cast<ViStatus>(0xBFFF0067U);
 constexpr ViAccessMode VI_NO_LOCK = 0;
 constexpr ViUInt16 VI_READ_BUF = 1;
 constexpr ViAttr VI_ATTR_TMO_VALUE = 0x3FFF001A;
+constexpr ViUInt32 VI_TMO_INFINITE = 0xFFFFFFFFU;
 
 // Descriptor buffers handed to viFindRsrc and viFindNext.
 constexpr int VI_FIND_BUFLEN = 256;

@@ -34,7 +34,8 @@ private slots:
     void listsEveryMatchingInstrumentAndLogsTheFirst();
     void instrumentGoneDuringSearchIsNotListed();
     void writesAndReadsWithoutTerminators();
-    void deliversLongReplyInTwoReads();
+    void readTakesOneWholeReply_data();
+    void readTakesOneWholeReply();
     void writeEndingInWarningFails();
     void failedOpenClosesTheHandleItWasGiven();
     void readTimeoutFails();
@@ -58,6 +59,7 @@ void TestVisaBackend::init()
     qunsetenv("FAKEVISA_WRITE_WARNING");
     qunsetenv("FAKEVISA_READ_TIMEOUT_MS");
     qunsetenv("FAKEVISA_FIND_VANISHED");
+    qunsetenv("FAKEVISA_TERM_CHAR");
 }
 
 void TestVisaBackend::cleanup()
@@ -162,22 +164,61 @@ void TestVisaBackend::writesAndReadsWithoutTerminators()
              QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
 }
 
-void TestVisaBackend::deliversLongReplyInTwoReads()
+void TestVisaBackend::readTakesOneWholeReply_data()
 {
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("termChar");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QStringList>("log");
+
+    QTest::newRow("short") << 30 << false << 31 << QStringList();
+    QTest::newRow("short, ends at the termination character") << 30 << true << 31 << QStringList();
+    const QStringList dropped{"Reply longer than 255 bytes: 146 bytes dropped"};
+    QTest::newRow("400 bytes") << 400 << false << 255 << dropped;
+    QTest::newRow("400 bytes, ends at the termination character") << 400 << true << 255 << dropped;
+}
+
+void TestVisaBackend::readTakesOneWholeReply()
+{
+    QFETCH(int, length);
+    QFETCH(bool, termChar);
+    QFETCH(int, count);
+    QFETCH(QStringList, log);
     SimServer sim;
     VisaBackend backend;
     openFirst(backend, sim);
-    const QByteArray longReply(300, 'L');
-    sim.setReply("SYST:LONG?", longReply);
+    const QByteArray reply = QByteArray(length, 'L') + "\n";
+    sim.setReply("SYST:LONG?", reply.left(length));
+    // Late enough that the rest of a long reply is read with less time left.
+    sim.setFault(SimServer::Fault::DelayReply, 50, "SYST:LONG?");
+    if (termChar)
+        qputenv("FAKEVISA_TERM_CHAR", "1");
 
+    MessageLog messages;
     QVERIFY(backend.write("SYST:LONG?", 10) >= 0);
     char buffer[256];
-    QCOMPARE(backend.read(buffer, 255), 255);
-    QByteArray received(buffer, 255);
-    const int rest = backend.read(buffer, 255);
-    QCOMPARE(rest, 300 + 1 - 255);
-    received.append(buffer, rest);
-    QCOMPARE(received, longReply + "\n");
+    QCOMPARE(backend.read(buffer, 255), count);
+    QCOMPARE(QByteArray(buffer, count), reply.left(count));
+    QCOMPARE(messages.startingWith("Reply longer"), log);
+    QVERIFY(messages.startingWith("End of the long reply").isEmpty());
+    const QStringList timeouts = trace().filter("viSetAttribute 1073676314 ");
+    if (log.isEmpty()) {
+        QVERIFY(timeouts.isEmpty());
+    } else {
+        QCOMPARE(timeouts.size(), 2);
+        const int left = timeouts.first().section(' ', 2).toInt();
+        QVERIFY2(left > 0 && left <= 1950, qPrintable(timeouts.first()));
+        QCOMPARE(timeouts.last(), QString("viSetAttribute 1073676314 2000"));
+    }
+
+    // The next query gets its own reply, and the session keeps its time-out.
+    QVERIFY(backend.write("SYST:FIRMID?", 12) >= 0);
+    QCOMPARE(backend.read(buffer, 255), 5);
+    QCOMPARE(QByteArray(buffer, 5), QByteArray("0042\n"));
+    const unsigned timeout = VI_ATTR_TMO_VALUE;
+    int value = 0;
+    backend.getAttribute(&timeout, &value);
+    QCOMPARE(value, 2000);
 }
 
 void TestVisaBackend::writeEndingInWarningFails()

@@ -11,6 +11,10 @@
 //   FAKEVISA_TRACE           file that gets one line per call worth checking
 //   FAKEVISA_FIND_VANISHED   number of instruments viFindRsrc counts that are
 //                            gone (unplugged) by the time viFindNext asks
+//   FAKEVISA_TERM_CHAR       "1": a read that ends at the reply's line feed
+//                            reports VI_SUCCESS_TERM_CHAR, as with the
+//                            termination character enabled
+
 
 #include "visatypes.h"
 
@@ -193,10 +197,11 @@ ViStatus receiveReply(Session &device)
     }
 }
 
-// Forgets replies nobody read, so the next read belongs to the next query.
+// Forgets replies nobody asked for, so the next read belongs to the next
+// query. The rest of a reply already read in part stays, as it does in a
+// real library's read buffer.
 void discardUnread(Session &device)
 {
-    device.pending.clear();
     device.inbox.clear();
     char chunk[4096];
     while (::recv(device.socket, chunk, sizeof chunk, MSG_DONTWAIT) > 0) {
@@ -365,7 +370,11 @@ FAKEVISA_EXPORT ViStatus viRead(ViSession instrument, ViByte *buffer, ViUInt32 c
     device->pending.erase(0, n);
     if (returned)
         *returned = ViUInt32(n);
-    return device->pending.empty() ? VI_SUCCESS : VI_SUCCESS_MAX_CNT;
+    if (!device->pending.empty())
+        return VI_SUCCESS_MAX_CNT;
+    const bool atTermChar = n > 0 && buffer[n - 1] == '\n';
+    return atTermChar && environment("FAKEVISA_TERM_CHAR") == "1" ? VI_SUCCESS_TERM_CHAR
+                                                                  : VI_SUCCESS;
 }
 
 FAKEVISA_EXPORT ViStatus viGetAttribute(ViObject object, ViAttr attribute, void *value)
