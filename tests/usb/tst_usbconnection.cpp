@@ -62,6 +62,7 @@ private slots:
     void cleanup();
 
     void prefersTheVisaBackend();
+    void setupAndTeardownNeverOverlapAcrossThreads();
     void refusesTrafficUntilOpened();
     void openRecordsTheResource();
     void sendsCommandTextAsIs();
@@ -92,6 +93,8 @@ void TestUsbConnection::init()
     qunsetenv("FAKEVISA_INSTRUMENTS");
     qunsetenv("FAKEVISA_WRITE_WARNING");
     qputenv("FAKEVISA_READ_TIMEOUT_MS", "2000");
+    qunsetenv("FAKEVISA_TRACE");
+    qunsetenv("FAKEVISA_SETUP_WAIT_MS");
 }
 
 void TestUsbConnection::cleanup()
@@ -117,6 +120,39 @@ void TestUsbConnection::prefersTheVisaBackend()
 {
     usbConnection connection;
     QVERIFY(dynamic_cast<const VisaBackend *>(connection.backend()));
+}
+
+void TestUsbConnection::setupAndTeardownNeverOverlapAcrossThreads()
+{
+    const QString tracePath = workdir->path() + "/visa-calls.txt";
+    qputenv("FAKEVISA_TRACE", tracePath.toLocal8Bit());
+    // Each resource-manager call takes a while, so calls that are not kept
+    // apart overlap and the library traces it.
+    qputenv("FAKEVISA_SETUP_WAIT_MS", "5");
+    usbConnection first;
+    usbConnection second;
+    QAtomicInt failures;
+    auto cycle = [&failures](usbConnection *connection) {
+        for (int i = 0; i < 10; ++i) {
+            if (connection->setupVISA() != 0)
+                failures.ref();
+            connection->teardownVISA();
+        }
+    };
+    std::unique_ptr<QThread> one(QThread::create(cycle, &first));
+    std::unique_ptr<QThread> two(QThread::create(cycle, &second));
+    one->start();
+    two->start();
+    QVERIFY(one->wait(10000));
+    QVERIFY(two->wait(10000));
+
+    QCOMPARE(failures.loadRelaxed(), 0);
+    QFile file(tracePath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList calls = QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(calls.count("viOpenDefaultRM"), 20);
+    QCOMPARE(calls.count("viClose resource-manager"), 20);
+    QCOMPARE(calls.count("overlapping resource-manager calls"), 0);
 }
 
 void TestUsbConnection::refusesTrafficUntilOpened()

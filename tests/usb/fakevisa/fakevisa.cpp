@@ -14,12 +14,17 @@
 //   FAKEVISA_TERM_CHAR       "1": a read that ends at the reply's line feed
 //                            reports VI_SUCCESS_TERM_CHAR, as with the
 //                            termination character enabled
-
+//   FAKEVISA_SETUP_WAIT_MS   viOpenDefaultRM and viClose of a resource manager
+//                            take this long; a second such call arriving
+//                            meanwhile is traced as "overlapping
+//                            resource-manager calls"
 
 #include "visatypes.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +34,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -208,10 +214,42 @@ void discardUnread(Session &device)
     }
 }
 
+std::atomic<int> managerCalls{0};
+
+// Marks a call that sets up or tears down a resource manager for its
+// lifetime, stretched by FAKEVISA_SETUP_WAIT_MS, and traces a second one
+// that starts meanwhile.
+class ManagerCall
+{
+public:
+    explicit ManagerCall(bool manager)
+        : waitMs(manager ? std::atoi(environment("FAKEVISA_SETUP_WAIT_MS").c_str()) : 0)
+    {
+        if (waitMs <= 0)
+            return;
+        if (managerCalls.fetch_add(1) > 0) {
+            std::lock_guard<std::mutex> guard(lock);
+            trace("overlapping resource-manager calls");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+    }
+    ~ManagerCall()
+    {
+        if (waitMs > 0)
+            managerCalls.fetch_sub(1);
+    }
+    ManagerCall(const ManagerCall &) = delete;
+    ManagerCall &operator=(const ManagerCall &) = delete;
+
+private:
+    const int waitMs;
+};
+
 } // namespace
 
 FAKEVISA_EXPORT ViStatus viOpenDefaultRM(ViSession *session)
 {
+    const ManagerCall call(true);
     std::lock_guard<std::mutex> guard(lock);
     if (!session)
         return VI_ERROR_INV_OBJECT;
@@ -297,6 +335,12 @@ FAKEVISA_EXPORT ViStatus viOpen(ViSession session, const char *resource, ViAcces
 
 FAKEVISA_EXPORT ViStatus viClose(ViObject object)
 {
+    bool manager = false;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        manager = find(object, Session::ResourceManager) != nullptr;
+    }
+    const ManagerCall call(manager);
     std::lock_guard<std::mutex> guard(lock);
     if (object == 0) {
         trace("viClose null");
