@@ -3,9 +3,11 @@
 
 #include "connection.h"
 #include "enterapplies.h"
+#include "logpane.h"
 #include "networksettings.h"
 #include "stateselect.h"
 #include "statusreply.h"
+#include "trendwindow.h"
 
 #include <QDebug>
 #include <QFile>
@@ -23,9 +25,6 @@ static void initPanelResources()
 namespace
 {
 const int statusPollMs = 6000;
-// A day of failed polls must not grow the log pane without bound; the
-// oldest entries go first.
-const int logMaxEntries = 1000;
 const char picturePrefix[] = ":/new/prefix1/Pictures/";
 
 QString picture(const char *name)
@@ -47,8 +46,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     EnterApplies::install(ui->tuneFreqSpin, ui->tuneFreqButton);
     EnterApplies::install(ui->rfAttenSpin, ui->rfAttenButton);
     EnterApplies::install(ui->refFreqSpin, ui->refFreqButton);
-    // Every entry is appended as one block, so the block count is the entry count.
-    ui->logger->document()->setMaximumBlockCount(logMaxEntries);
+    logPane = new LogPane(ui->logger);
+    trend = new TrendSeries(TrendSeries::DefaultCapacity, this);
+    TrendWindow::openFrom(ui->physicalBox, trend);
 
     stateSelect = new StateSelect(this);
     stateSelect->setWindowModality(Qt::WindowModal);
@@ -243,7 +243,7 @@ void MainWindow::handleNetworkSettingsFromDevice(QString ipAddress, QString subn
 
 void MainWindow::log(const QString &html)
 {
-    ui->logger->append(html);
+    logPane->append(html);
 }
 
 void MainWindow::on_logger_textChanged()
@@ -323,18 +323,21 @@ void MainWindow::handleStatus(QString statusStr)
     ++goodCounter;
     qDebug("goodCounter = %d", goodCounter);
     statusFields = fields;
-    showStatus(StatusReply(statusFields));
+    const StatusReply status(statusFields);
+    showStatus(status);
+    trend->append(QDateTime::currentDateTime(), status.temperature().toDouble(),
+                  status.current().toDouble());
 }
 
 void MainWindow::showStatus(const StatusReply &status)
 {
-    ui->tuneActLabel->setText(status.tuneFrequency());
-    ui->lo1freqLabel->setText(status.lo1Frequency());
-    ui->rfAttenLabel->setText(status.attenuation());
-    ui->filterLabel->setText(status.filterState());
-    ui->tempLabel->setText(status.temperature());
-    ui->currLabel->setText(status.current());
-    ui->refFreqLabel->setText(status.referenceFrequency());
+    showValue(ui->tuneActLabel, "Tune frequency", status.tuneFrequency(), "GHz");
+    showValue(ui->lo1freqLabel, "LO1 frequency", status.lo1Frequency(), "GHz");
+    showValue(ui->rfAttenLabel, "Downconverter attenuation", status.attenuation(), "dB");
+    showValue(ui->filterLabel, "Filter select state", status.filterState(), "");
+    showValue(ui->tempLabel, "Temperature", status.temperature(), QString::fromUtf8("°C"));
+    showValue(ui->currLabel, "Current", status.current(), "A");
+    showValue(ui->refFreqLabel, "Reference frequency", status.referenceFrequency(), "MHz");
 
     const bool lnaOn = status.lnaOn();
     ui->lnaLabel->setText(lnaOn ? "ON" : "OFF");
@@ -347,24 +350,51 @@ void MainWindow::showStatus(const StatusReply &status)
         const bool locked = status.loLocked(lo);
         states[lo - 1]->setText(locked ? "LOCKED" : "UNLOCKED");
         icons[lo - 1]->setPixmap(locked ? lockPixmap : unlockPixmap);
+        describe(icons[lo - 1], QString("LO%1 %2").arg(lo).arg(locked ? "locked" : "unlocked"),
+                 QString("Lock state of LO%1").arg(lo));
     }
 
-    showLampPair(ui->lo1extLight, ui->lo1intLight, status.lo1External());
-    showLampPair(ui->if300Light, ui->if187Light, status.if300MHz());
-    showLampPair(ui->refExtLight, ui->refIntLight, status.referenceExternal());
+    showLampPair({ui->lo1extLight, "LO1 external"}, {ui->lo1intLight, "LO1 internal"},
+                 status.lo1External());
+    showLampPair({ui->if300Light, "IF 300 MHz"}, {ui->if187Light, "IF 187 MHz"}, status.if300MHz());
+    showLampPair({ui->refExtLight, "Reference external"}, {ui->refIntLight, "Reference internal"},
+                 status.referenceExternal());
 
     const bool overrideActive = status.overrideActive();
     ui->extSetButton->setEnabled(overrideActive);
     ui->intSetButton->setEnabled(overrideActive);
     ui->overrideButton->setIcon(overrideActive ? lightBlueIcon : lightOffIcon);
+    ui->overrideButton->setAccessibleDescription(
+        overrideActive ? "Reference select override active" : "Reference select override inactive");
 
-    showLampPair(ui->integerLight, ui->fractionalLight, status.integerPll());
+    showLampPair({ui->integerLight, "PLL integer"}, {ui->fractionalLight, "PLL fractional"},
+                 status.integerPll());
 }
 
-void MainWindow::showLampPair(QLabel *whenSet, QLabel *otherwise, bool set)
+void MainWindow::showValue(QLabel *label, const QString &what, const QString &text,
+                           const QString &unit)
 {
-    (set ? whenSet : otherwise)->setPixmap(lightOnPixmap);
-    (set ? otherwise : whenSet)->setPixmap(lightOffPixmap);
+    label->setText(text);
+    describe(label, (what + ' ' + text + ' ' + unit).trimmed(),
+             what + " reported by the instrument");
+}
+
+void MainWindow::showLampPair(const Lamp &whenSet, const Lamp &otherwise, bool set)
+{
+    showLamp(whenSet, set);
+    showLamp(otherwise, !set);
+}
+
+void MainWindow::showLamp(const Lamp &lamp, bool lit)
+{
+    lamp.label->setPixmap(lit ? lightOnPixmap : lightOffPixmap);
+    describe(lamp.label, lamp.name + (lit ? " selected" : " not selected"), lamp.name + " lamp");
+}
+
+void MainWindow::describe(QWidget *widget, const QString &name, const QString &description)
+{
+    widget->setAccessibleName(name);
+    widget->setAccessibleDescription(description);
 }
 
 void MainWindow::sendControl(const QString &cmd, const QString &logLine, bool logFirst)

@@ -17,6 +17,8 @@
 class Connection;
 class StateSelect;
 class StatusReply;
+class LogPane;
+class TrendSeries;
 class NetworkSettings;
 class QLabel;
 class QTimer;
@@ -100,11 +102,24 @@ private:
     // Sends one control command and its log line, then asks for the status
     // so the panel shows what the instrument really did.
     void sendControl(const QString &cmd, const QString &logLine, bool logFirst);
+    // Shows a status reply. Every picture and value also gets an accessible
+    // name that says what it shows ("LO2 locked", "IF 300 MHz selected"), so
+    // a screen reader, and a test, can read the state without the pixels.
     void showStatus(const StatusReply &status);
+    void showValue(QLabel *label, const QString &what, const QString &text, const QString &unit);
+    struct Lamp {
+        QLabel *label;
+        QString name;
+    };
     // Lights the first lamp of a pair when set, the second otherwise.
-    void showLampPair(QLabel *whenSet, QLabel *otherwise, bool set);
+    void showLampPair(const Lamp &whenSet, const Lamp &otherwise, bool set);
+    void showLamp(const Lamp &lamp, bool lit);
+    static void describe(QWidget *widget, const QString &name, const QString &description);
 
     Ui::MainWindow *ui;
+    LogPane *logPane;
+    // Temperature and current of every good status read, for the trend window.
+    TrendSeries *trend;
     Connection *connection;
     StateSelect *stateSelect;
     NetworkSettings *networkSettings;

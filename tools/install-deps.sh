@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the panel, its simulator and its tests need.
 # Does nothing when they are all present already.
 set -euo pipefail
-packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools
+packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5charts5-dev
           libusb-1.0-0-dev fonts-dejavu-core python3-pyvisa python3-pyvisa-py g++-mingw-w64-x86-64)
 missing=()
 for p in "${packages[@]}"; do

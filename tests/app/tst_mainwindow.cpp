@@ -1,3 +1,4 @@
+#include "logpane.h"
 #include "loopback.h"
 #include "panelharness.h"
 
@@ -231,6 +232,7 @@ private slots:
         QVERIFY(logger->document()->isEmpty());
 
         // The limit holds after a clear too, and the oldest entries go first.
+        const QDateTime before = QDateTime::currentDateTime().addMSecs(-1);
         h.window->handleUSBConnFinished("-1");
         for (int i = 0; i < 1000; ++i)
             h.window->handleUSBConnFinished("-2");
@@ -238,6 +240,23 @@ private slots:
         QCOMPARE(log.count(), 1000);
         QVERIFY(!log.contains("red: USB connection failed."));
         QCOMPARE(log.last(), QString("red: No USB devices available. Check connections."));
+
+        // Saved, the log holds the same entries, each behind the time it was added.
+        const QDateTime after = QDateTime::currentDateTime();
+        QString error;
+        QVERIFY(h.window->findChild<LogPane *>()->saveAs("log.txt", &error));
+        QFile saved("log.txt");
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QStringList lines =
+            QString::fromUtf8(saved.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.count(), 1000);
+        for (const QString &line : {lines.first(), lines.last()}) {
+            const QDateTime time =
+                QDateTime::fromString(line.section("  ", 0, 0), Qt::ISODateWithMs);
+            QVERIFY2(time.isValid() && time >= before && time <= after, qPrintable(line));
+            QCOMPARE(line.section("  ", 1),
+                     QString("No USB devices available. Check connections."));
+        }
     }
 };
 

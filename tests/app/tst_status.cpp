@@ -1,4 +1,5 @@
 #include "panelharness.h"
+#include "trendseries.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -81,7 +82,24 @@ private slots:
         w.updateConnStatus(connStatus_t{true, false});
         w.handleStatus(example);
         QVERIFY(!h.button("intSetButton")->isEnabled());
+        const auto spoken = [&](const char *name) {
+            return h.find<QWidget>(name)->accessibleName();
+        };
+        QCOMPARE(spoken("lo2iconLabel"), QString("LO2 locked"));
+        QCOMPARE(spoken("if300Light"), QString("IF 300 MHz selected"));
+        QCOMPARE(spoken("if187Light"), QString("IF 187 MHz not selected"));
+        QCOMPARE(spoken("tempLabel"), QString::fromUtf8("Temperature 35.2 °C"));
         w.handleStatus(flipped);
+        QCOMPARE(spoken("lo2iconLabel"), QString("LO2 unlocked"));
+        QCOMPARE(spoken("if300Light"), QString("IF 300 MHz not selected"));
+        QCOMPARE(spoken("if187Light"), QString("IF 187 MHz selected"));
+        QCOMPARE(spoken("integerLight"), QString("PLL integer not selected"));
+        QCOMPARE(spoken("tempLabel"), QString::fromUtf8("Temperature 20.0 °C"));
+        // Both good reads are in the trend, newest last.
+        const auto &trend = w.findChild<TrendSeries *>()->samples();
+        QCOMPARE(int(trend.size()), 2);
+        QCOMPARE(trend.back().temperature, 20.0);
+        QCOMPARE(trend.back().current, 0.9);
 
         QCOMPARE(h.label("tuneActLabel")->text(), QString("8.8000"));
         QCOMPARE(h.label("lnaLabel")->text(), QString("OFF"));
