@@ -79,6 +79,7 @@ private:
         }
         const qreal margin = std::max((high - low) * 0.1, 0.05);
         axis->setRange(low - margin, high + margin);
+        axis->applyNiceNumbers();
     }
 
     QDateTimeAxis *time = new QDateTimeAxis;
