@@ -3,7 +3,8 @@
 # Does nothing when they are all present already.
 set -euo pipefail
 packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5charts5-dev
-          libusb-1.0-0-dev fonts-dejavu-core python3-pyvisa python3-pyvisa-py g++-mingw-w64-x86-64)
+          libusb-1.0-0-dev fonts-dejavu-core python3-pyvisa python3-pyvisa-py g++-mingw-w64-x86-64
+          umockdev libumockdev-dev libumockdev0)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

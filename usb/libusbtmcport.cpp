@@ -75,7 +75,7 @@ std::unique_ptr<UsbTmcPort> createPlatformUsbTmcPort()
     return std::make_unique<LibUsbTmcPort>();
 }
 
-LibUsbTmcPort::LibUsbTmcPort() = default;
+LibUsbTmcPort::LibUsbTmcPort(unsigned timeoutMs) : timeoutMs(timeoutMs) {}
 
 LibUsbTmcPort::~LibUsbTmcPort()
 {
@@ -115,7 +115,8 @@ bool LibUsbTmcPort::beginEnumeration()
         return fail(codeOf(int(count)));
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor descriptor;
-        if (libusb_get_device_descriptor(devices[i], &descriptor) != 0)
+        if (libusb_get_device_descriptor(devices[i], &descriptor) != 0 ||
+            descriptor.idVendor != instrumentVendorId)
             continue;
         for (unsigned number : usbTmcInterfaces(devices[i])) {
             Address a;
@@ -275,7 +276,7 @@ bool LibUsbTmcPort::write(const std::uint8_t *data, std::size_t length, std::siz
         return fail(-long(LIBUSB_ERROR_INVALID_PARAM));
     int transferred = 0;
     const int result = libusb_bulk_transfer(handle, endpointOut, const_cast<std::uint8_t *>(data),
-                                            int(length), &transferred, transferTimeoutMs);
+                                            int(length), &transferred, timeoutMs);
     *written = std::size_t(transferred);
     if (result != 0)
         return fail(codeOf(result));
@@ -297,7 +298,7 @@ bool LibUsbTmcPort::read(std::uint8_t *buffer, std::size_t maximum, std::size_t 
     std::vector<std::uint8_t> incoming(request);
     int transferred = 0;
     const int result = libusb_bulk_transfer(handle, endpointIn, incoming.data(), int(request),
-                                            &transferred, transferTimeoutMs);
+                                            &transferred, timeoutMs);
     if (result != 0)
         return fail(codeOf(result));
     *received = std::min(std::size_t(transferred), maximum);

@@ -11,13 +11,21 @@ struct libusb_device_handle;
 // USBTMC interfaces through libusb-1.0, for systems without a USBTMC driver
 // that exposes the interface as a file. Device paths have the form
 // "usb:VVVV:PPPP:BUS:ADDRESS:INTERFACE" (vendor and product id in hex, the
-// rest in decimal). The kernel's usbtmc driver is detached while a device is
-// open. Errors are libusb's codes with the sign dropped, or the shared codes
-// of UsbTmcPort where the situation is the same.
+// rest in decimal). Only interfaces of the instrument maker's devices are
+// listed: the backend opens each listed interface to ask who it is, which
+// would take other instruments away from their own drivers and software.
+// The kernel's usbtmc driver is detached while a device is open. Errors are
+// libusb's codes with the sign dropped, or the shared codes of UsbTmcPort
+// where the situation is the same.
 class LibUsbTmcPort : public UsbTmcPort
 {
 public:
-    LibUsbTmcPort();
+    // The instrument maker's USB vendor id.
+    static constexpr std::uint16_t instrumentVendorId = 0x2012;
+    // Bounded wait of every bulk transfer, unless the constructor is given another.
+    static constexpr unsigned transferTimeoutMs = 5000;
+
+    explicit LibUsbTmcPort(unsigned timeoutMs = transferTimeoutMs);
     ~LibUsbTmcPort() override;
     LibUsbTmcPort(const LibUsbTmcPort &) = delete;
     LibUsbTmcPort &operator=(const LibUsbTmcPort &) = delete;
@@ -36,13 +44,11 @@ public:
 
     long lastError() const override;
 
-    // Bounded wait of every bulk transfer.
-    static constexpr unsigned transferTimeoutMs = 5000;
-
 private:
     bool ensureContext();
     bool fail(long code);
 
+    unsigned timeoutMs;
     libusb_context *context = nullptr;
     long error = 0;
 
