@@ -77,7 +77,6 @@ EmulatedUsbDevice::EmulatedUsbDevice(const Identity &identity,
                                      const InstrumentModel::Config &config)
     : id(identity), ioctlHandler(umockdev_ioctl_base_new()), instrument(config)
 {
-    instrument.attach();
     signalId = g_signal_connect(ioctlHandler, "handle-ioctl", G_CALLBACK(&onIoctl), this);
 }
 
@@ -282,6 +281,8 @@ void EmulatedUsbDevice::claim(UMockdevIoctlClient *client, UMockdevIoctlData *ar
         violation(QStringLiteral("interface claimed twice"));
     claimed = true;
     ++claimCount;
+    // A new session: the tag sequence starts afresh.
+    instrument.attach();
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
@@ -298,6 +299,7 @@ void EmulatedUsbDevice::release(UMockdevIoctlClient *client, UMockdevIoctlData *
     }
     claimed = false;
     ++releaseCount;
+    instrument.detach();
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QMutex>
+#include <QMutexLocker>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -50,6 +51,13 @@ public:
     // Device descriptor followed by the configuration, as sysfs shows them.
     QByteArray descriptors() const;
     UMockdevIoctlBase *handler() const { return ioctlHandler; }
+
+    // Runs `change` on the instrument's state, between two transfers.
+    template <typename Change> void withModel(Change change)
+    {
+        QMutexLocker lock(&mutex);
+        change(instrument.model());
+    }
 
     // Faults, each until changed.
     void setReplyDelayMs(int ms);
