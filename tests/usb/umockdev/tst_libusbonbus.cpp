@@ -17,8 +17,9 @@ Q_DECLARE_METATYPE(SimulatedUsbTmcDevice::ReplyFault)
 namespace
 {
 const QByteArray Idn = "Ostrelin,KX4417-UDC,SN000123,2.4.1\n";
-// Short enough to keep the suite fast, long enough for any reply that is on time.
-const unsigned ShortTimeoutMs = 300;
+// Short enough to keep the suite fast, long enough for any reply that is on
+// time even on a busy machine.
+const unsigned ShortTimeoutMs = 1000;
 
 // A raw USBTMC backend over the libusb layer, as the panel builds it.
 std::unique_ptr<WinUSBTMC> backend(unsigned timeoutMs = LibUsbTmcPort::transferTimeoutMs)
@@ -134,7 +135,7 @@ void LibUsbOnBusTest::slowRepliesWithinTheTimeout_data()
     QTest::addColumn<int>("delayMs");
     QTest::addColumn<QByteArray>("reply");
     QTest::newRow("late, within the timeout") << 150 << Idn;
-    QTest::newRow("later than the timeout") << 1500 << QByteArray("(read failed)");
+    QTest::newRow("later than the timeout") << 2500 << QByteArray("(read failed)");
     QTest::newRow("never: no reply waiting") << -1 << QByteArray("(read failed)");
 }
 
@@ -172,8 +173,11 @@ void LibUsbOnBusTest::badReplyFramesAreRefused_data()
 {
     QTest::addColumn<SimulatedUsbTmcDevice::ReplyFault>("fault");
     QTest::addColumn<QString>("line");
+    // Taken for a reply to another request and dropped; nothing else comes.
     QTest::newRow("wrong tag") << SimulatedUsbTmcDevice::ReplyFault::WrongTag
-                               << "Read packet looks invalid";
+                               << "Reply with bTag 3 does not answer this read (bTag 2); discarded";
+    QTest::newRow("tag without its complement")
+        << SimulatedUsbTmcDevice::ReplyFault::BadComplement << "Read packet looks invalid";
     QTest::newRow("short frame") << SimulatedUsbTmcDevice::ReplyFault::ShortFrame
                                  << "Read data not long enough";
 }
