@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <libusb.h>
+#include <memory>
 
 namespace
 {
@@ -43,12 +44,71 @@ bool isUsbTmc(const libusb_interface_descriptor &alt)
            alt.bInterfaceSubClass == subclassUsbTmc;
 }
 
+// The devices libusb sees, with the references it holds, for one scope.
+class DeviceList
+{
+public:
+    explicit DeviceList(libusb_context *context) : count(libusb_get_device_list(context, &devices))
+    {
+    }
+    ~DeviceList()
+    {
+        if (devices)
+            libusb_free_device_list(devices, 1);
+    }
+    DeviceList(const DeviceList &) = delete;
+    DeviceList &operator=(const DeviceList &) = delete;
+
+    // The number of devices, or libusb's (negative) error.
+    ssize_t size() const { return count; }
+    libusb_device *at(ssize_t index) const { return devices[index]; }
+
+private:
+    libusb_device **devices = nullptr;
+    ssize_t count;
+};
+
+struct ConfigFree {
+    void operator()(libusb_config_descriptor *config) const
+    {
+        libusb_free_config_descriptor(config);
+    }
+};
+using ConfigDescriptor = std::unique_ptr<libusb_config_descriptor, ConfigFree>;
+
+// The device's active configuration; null when it cannot be read.
+ConfigDescriptor activeConfig(libusb_device *device)
+{
+    libusb_config_descriptor *config = nullptr;
+    if (libusb_get_active_config_descriptor(device, &config) != 0)
+        return nullptr;
+    return ConfigDescriptor(config);
+}
+
+bool sameAddress(libusb_device *device, const Address &wanted)
+{
+    libusb_device_descriptor descriptor;
+    return libusb_get_device_descriptor(device, &descriptor) == 0 &&
+           descriptor.idVendor == wanted.vendor && descriptor.idProduct == wanted.product &&
+           libusb_get_bus_number(device) == wanted.bus &&
+           libusb_get_device_address(device) == wanted.device;
+}
+
+libusb_device *findDevice(const DeviceList &devices, const Address &wanted)
+{
+    for (ssize_t i = 0; i < devices.size(); ++i) {
+        if (sameAddress(devices.at(i), wanted))
+            return devices.at(i);
+    }
+    return nullptr;
+}
+
 // USBTMC interfaces of one device, by interface number.
 std::vector<unsigned> usbTmcInterfaces(libusb_device *device)
 {
     std::vector<unsigned> numbers;
-    libusb_config_descriptor *config = nullptr;
-    if (libusb_get_active_config_descriptor(device, &config) != 0)
+    const ConfigDescriptor config = activeConfig(device);
+    if (!config)
         return numbers;
     for (int i = 0; i < config->bNumInterfaces; ++i) {
         const libusb_interface &interface = config->interface[i];
@@ -59,7 +119,6 @@ std::vector<unsigned> usbTmcInterfaces(libusb_device *device)
             }
         }
     }
-    libusb_free_config_descriptor(config);
     return numbers;
 }
 
@@ -109,26 +168,25 @@ bool LibUsbTmcPort::beginEnumeration()
     selected = -1;
     if (!ensureContext())
         return false;
-    libusb_device **devices = nullptr;
-    const ssize_t count = libusb_get_device_list(context, &devices);
-    if (count < 0)
-        return fail(codeOf(int(count)));
-    for (ssize_t i = 0; i < count; ++i) {
+    const DeviceList devices(context);
+    if (devices.size() < 0)
+        return fail(codeOf(int(devices.size())));
+    for (ssize_t i = 0; i < devices.size(); ++i) {
+        libusb_device *device = devices.at(i);
         libusb_device_descriptor descriptor;
-        if (libusb_get_device_descriptor(devices[i], &descriptor) != 0 ||
+        if (libusb_get_device_descriptor(device, &descriptor) != 0 ||
             descriptor.idVendor != instrumentVendorId)
             continue;
-        for (unsigned number : usbTmcInterfaces(devices[i])) {
+        for (unsigned number : usbTmcInterfaces(device)) {
             Address a;
             a.vendor = descriptor.idVendor;
             a.product = descriptor.idProduct;
-            a.bus = libusb_get_bus_number(devices[i]);
-            a.device = libusb_get_device_address(devices[i]);
+            a.bus = libusb_get_bus_number(device);
+            a.device = libusb_get_device_address(device);
             a.interface = number;
             snapshot.push_back(formatPath(a));
         }
     }
-    libusb_free_device_list(devices, 1);
     return true;
 }
 
@@ -171,6 +229,42 @@ bool LibUsbTmcPort::endEnumeration()
     return true;
 }
 
+// The bulk endpoints of one USBTMC interface.
+struct LibUsbTmcPort::Endpoints {
+    unsigned char out = 0;
+    unsigned char in = 0;
+    std::size_t packetSizeIn = 0;
+
+    bool complete() const { return out && in; }
+};
+
+LibUsbTmcPort::Endpoints LibUsbTmcPort::bulkEndpoints(libusb_device *device,
+                                                      unsigned interfaceNumber)
+{
+    Endpoints found;
+    const ConfigDescriptor config = activeConfig(device);
+    for (int i = 0; config && i < config->bNumInterfaces; ++i) {
+        const libusb_interface &interface = config->interface[i];
+        if (interface.num_altsetting < 1 ||
+            interface.altsetting[0].bInterfaceNumber != interfaceNumber ||
+            !isUsbTmc(interface.altsetting[0]))
+            continue;
+        const libusb_interface_descriptor &alt = interface.altsetting[0];
+        for (int e = 0; e < alt.bNumEndpoints; ++e) {
+            const libusb_endpoint_descriptor &ep = alt.endpoint[e];
+            if ((ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK)
+                continue;
+            if (ep.bEndpointAddress & LIBUSB_ENDPOINT_IN) {
+                found.in = ep.bEndpointAddress;
+                found.packetSizeIn = ep.wMaxPacketSize;
+            } else {
+                found.out = ep.bEndpointAddress;
+            }
+        }
+    }
+    return found;
+}
+
 bool LibUsbTmcPort::open(const std::string &path)
 {
     if (handle)
@@ -180,71 +274,38 @@ bool LibUsbTmcPort::open(const std::string &path)
         return fail(errorFileNotFound);
     if (!ensureContext())
         return false;
-
-    libusb_device **devices = nullptr;
-    const ssize_t count = libusb_get_device_list(context, &devices);
-    if (count < 0)
-        return fail(codeOf(int(count)));
-    libusb_device *match = nullptr;
-    for (ssize_t i = 0; i < count && !match; ++i) {
-        libusb_device_descriptor descriptor;
-        if (libusb_get_device_descriptor(devices[i], &descriptor) == 0 &&
-            descriptor.idVendor == wanted.vendor && descriptor.idProduct == wanted.product &&
-            libusb_get_bus_number(devices[i]) == wanted.bus &&
-            libusb_get_device_address(devices[i]) == wanted.device)
-            match = devices[i];
-    }
-
-    unsigned char out = 0;
-    unsigned char in = 0;
-    std::size_t packetIn = 0;
-    libusb_config_descriptor *config = nullptr;
-    if (match && libusb_get_active_config_descriptor(match, &config) == 0) {
-        for (int i = 0; i < config->bNumInterfaces; ++i) {
-            const libusb_interface &interface = config->interface[i];
-            if (interface.num_altsetting < 1 ||
-                interface.altsetting[0].bInterfaceNumber != wanted.interface ||
-                !isUsbTmc(interface.altsetting[0]))
-                continue;
-            const libusb_interface_descriptor &alt = interface.altsetting[0];
-            for (int e = 0; e < alt.bNumEndpoints; ++e) {
-                const libusb_endpoint_descriptor &ep = alt.endpoint[e];
-                if ((ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK)
-                    continue;
-                if (ep.bEndpointAddress & LIBUSB_ENDPOINT_IN) {
-                    in = ep.bEndpointAddress;
-                    packetIn = ep.wMaxPacketSize;
-                } else {
-                    out = ep.bEndpointAddress;
-                }
-            }
-        }
-        libusb_free_config_descriptor(config);
-    }
-    if (!match || !in || !out) {
-        libusb_free_device_list(devices, 1);
+    const DeviceList devices(context);
+    if (devices.size() < 0)
+        return fail(codeOf(int(devices.size())));
+    libusb_device *device = findDevice(devices, wanted);
+    const Endpoints endpoints = device ? bulkEndpoints(device, wanted.interface) : Endpoints();
+    if (!endpoints.complete())
         return fail(errorFileNotFound);
-    }
+    // The opened handle keeps its own reference to the device, so the list
+    // may go once this returns.
+    return claim(device, wanted.interface, endpoints);
+}
 
+bool LibUsbTmcPort::claim(libusb_device *device, unsigned interfaceNumber,
+                          const Endpoints &endpoints)
+{
     libusb_device_handle *opened = nullptr;
-    const int result = libusb_open(match, &opened);
-    libusb_free_device_list(devices, 1);
+    const int result = libusb_open(device, &opened);
     if (result != 0)
         return fail(codeOf(result));
-
     // The kernel's usbtmc driver holds the interface on Linux; it gets it
     // back when the interface is released.
     libusb_set_auto_detach_kernel_driver(opened, 1);
-    const int claimed = libusb_claim_interface(opened, int(wanted.interface));
+    const int claimed = libusb_claim_interface(opened, int(interfaceNumber));
     if (claimed != 0) {
         libusb_close(opened);
         return fail(codeOf(claimed));
     }
     handle = opened;
-    claimedInterface = int(wanted.interface);
-    endpointOut = out;
-    endpointIn = in;
-    packetSizeIn = packetIn > 0 ? packetIn : 64;
+    claimedInterface = int(interfaceNumber);
+    endpointOut = endpoints.out;
+    endpointIn = endpoints.in;
+    packetSizeIn = endpoints.packetSizeIn > 0 ? endpoints.packetSizeIn : 64;
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 struct libusb_context;
+struct libusb_device;
 struct libusb_device_handle;
 
 // USBTMC interfaces through libusb-1.0, for systems without a USBTMC driver
@@ -45,8 +46,13 @@ public:
     long lastError() const override;
 
 private:
+    struct Endpoints;
+
     bool ensureContext();
     bool fail(long code);
+    static Endpoints bulkEndpoints(libusb_device *device, unsigned interfaceNumber);
+    // Opens the device and claims the interface; the port is open on success.
+    bool claim(libusb_device *device, unsigned interfaceNumber, const Endpoints &endpoints);
 
     unsigned timeoutMs;
     libusb_context *context = nullptr;
