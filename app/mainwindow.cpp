@@ -3,6 +3,7 @@
 
 #include "connection.h"
 #include "enterapplies.h"
+#include "instrumentcommands.h"
 #include "logpane.h"
 #include "networksettings.h"
 #include "stateselect.h"
@@ -147,7 +148,7 @@ void MainWindow::refreshControls()
 
 void MainWindow::requestSavedStates()
 {
-    emit query("syst:bootstate?", MODE_STATE_LIST);
+    emit query(InstrumentCommands::storedStatesQuery(), MODE_STATE_LIST);
 }
 
 void MainWindow::on_usbButton_clicked()
@@ -279,7 +280,7 @@ void MainWindow::requestStatus()
     QMutexLocker lock(&commandMutex);
     statusAwaited = true;
     statusAsked.start();
-    emit query("syst:readstate?", MODE_STATUS);
+    emit query(InstrumentCommands::statusQuery(), MODE_STATUS);
 }
 
 void MainWindow::handleStatus(QString statusStr)
@@ -412,10 +413,10 @@ void MainWindow::sendControl(const QString &cmd, const QString &logLine, bool lo
 
 void MainWindow::on_tuneFreqButton_clicked()
 {
-    // Always four decimals with a full stop, whatever the spin box shows and
-    // whatever the system locale.
-    const QString number = QString::number(ui->tuneFreqSpin->value(), 'f', 4);
-    sendControl("freq:tune " + number,
+    // The log shows the number exactly as the command carries it.
+    const QString command = InstrumentCommands::tune(ui->tuneFreqSpin->value());
+    const QString number = command.section(' ', 1);
+    sendControl(command,
                 "<p style='color:blue'>Tune frequency set to " + number +
                     " GHz. Wait for status verification.</p>",
                 false);
@@ -424,7 +425,7 @@ void MainWindow::on_tuneFreqButton_clicked()
 void MainWindow::on_rfAttenButton_clicked()
 {
     const QString number = QString::number(ui->rfAttenSpin->value());
-    sendControl("fact:rfatten " + number,
+    sendControl(InstrumentCommands::attenuation(ui->rfAttenSpin->value()),
                 "<p style='color:blue'>Downconverter attenuation set to " + number +
                     " dB. Wait for status verification.</p>",
                 false);
@@ -433,7 +434,7 @@ void MainWindow::on_rfAttenButton_clicked()
 void MainWindow::on_refFreqButton_clicked()
 {
     const QString number = QString::number(ui->refFreqSpin->value());
-    sendControl("freq:ref:freq " + number,
+    sendControl(InstrumentCommands::referenceFrequency(ui->refFreqSpin->value()),
                 "<p style='color:blue'>Reference frequency set to " + number +
                     " MHz. Wait for status verification.</p>",
                 false);
@@ -444,27 +445,27 @@ void MainWindow::on_lnaButton_clicked()
     // "powe:lna 1" switches the LNA off. Before any complete status the LNA
     // counts as off, matching the button's initial "Turn LNA On".
     if (StatusReply(statusFields).lnaOn())
-        sendControl("powe:lna 1",
+        sendControl(InstrumentCommands::lna(false),
                     "<p style='color:blue'>LNA turned off. Wait for status verification.</p>",
                     true);
     else
-        sendControl("powe:lna 0",
+        sendControl(InstrumentCommands::lna(true),
                     "<p style='color:blue'>LNA turned on. Wait for status verification.</p>", true);
 }
 
 void MainWindow::on_overrideButton_clicked()
 {
     if (StatusReply(statusFields).overrideActive())
-        sendControl("freq:ref:refover 0",
+        sendControl(InstrumentCommands::referenceOverride(false),
                     "<p style='color:blue'>Reference select override deactivated.</p>", true);
     else
-        sendControl("freq:ref:refover 1",
+        sendControl(InstrumentCommands::referenceOverride(true),
                     "<p style='color:blue'>Reference select override activated.</p>", true);
 }
 
 void MainWindow::on_intSetButton_clicked()
 {
-    sendControl("freq:ref:ext 0",
+    sendControl(InstrumentCommands::referenceExternal(false),
                 "<p style='color:blue'>Reference set to internal. Wait for status "
                 "verification.</p>",
                 true);
@@ -472,7 +473,7 @@ void MainWindow::on_intSetButton_clicked()
 
 void MainWindow::on_extSetButton_clicked()
 {
-    sendControl("freq:ref:ext 1",
+    sendControl(InstrumentCommands::referenceExternal(true),
                 "<p style='color:blue'>Reference set to external. Wait for status "
                 "verification.</p>",
                 true);
@@ -480,13 +481,13 @@ void MainWindow::on_extSetButton_clicked()
 
 void MainWindow::on_setIF300Button_clicked()
 {
-    sendControl("fact:slot2 \"freq>set 21.000\"",
+    sendControl(InstrumentCommands::if300MHz(true),
                 "<p style='color:blue'>IF set to 300 MHz. Wait for status verification.</p>", true);
 }
 
 void MainWindow::on_setIF187Button_clicked()
 {
-    sendControl("fact:slot2 \"freq>set 20.887\"",
+    sendControl(InstrumentCommands::if300MHz(false),
                 "<p style='color:blue'>IF set to 187 MHz. Wait for status verification.</p>", true);
 }
 
@@ -497,7 +498,7 @@ void MainWindow::on_fractionalSetButton_clicked()
         log("<p style='color:blue'>PLL mode set to fractional. Wait for status "
             "verification.</p>");
         ui->tuneFreqSpin->setDecimals(3);
-        emit command("freq:pllm 0");
+        emit command(InstrumentCommands::integerPll(false));
     }
     requestStatus();
 }
@@ -508,7 +509,7 @@ void MainWindow::on_integerSetButton_clicked()
         QMutexLocker lock(&commandMutex);
         log("<p style='color:blue'>PLL mode set to integer. Wait for status verification.</p>");
         ui->tuneFreqSpin->setDecimals(1);
-        emit command("freq:pllm 1");
+        emit command(InstrumentCommands::integerPll(true));
     }
     requestStatus();
 }

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "instrumentcommands.h"
 #include "networksettings.h"
 #include "networksettingsfile.h"
 
@@ -7,17 +8,6 @@
 #include <QMessageBox>
 #include <QStringList>
 #include <QThread>
-
-namespace
-{
-// A pause after each setting, so the instrument is not handed them back to back.
-const unsigned long settingWriteGapMs = 50;
-
-QString quoted(const QString &text)
-{
-    return '"' + text + '"';
-}
-} // namespace
 
 void MainWindow::on_editNetworkButton_clicked()
 {
@@ -62,16 +52,15 @@ void MainWindow::handleNetworkSettings(QString ipAddress, QString subnet, QStrin
         return;
 
     // The protocol is always written as 1, whatever the dialog reported.
-    const QStringList commands = {"enet:ip " + quoted(ipAddress), "enet:gateway " + quoted(gateway),
-                                  "enet:submask " + quoted(subnet),
-                                  "enet:port " + QString::number(port), "enet:prot 1"};
+    const QStringList commands =
+        InstrumentCommands::networkSettings(ipAddress, subnet, gateway, port);
     // The connection handles requests in order, so the TCP link is closed
     // before the settings arrive and they travel over USB.
     const bool tcpWasUp = tcpConnected;
     emit closeTCP();
     for (const QString &c : commands) {
         emit command(c);
-        QThread::msleep(settingWriteGapMs);
+        QThread::msleep(InstrumentCommands::NetworkWriteGapMs);
     }
     log("<p style='color:blue'>Settings saved to device.</p>");
     if (tcpWasUp)

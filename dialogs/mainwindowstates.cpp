@@ -1,16 +1,11 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "instrumentcommands.h"
+
 #include <QDebug>
 #include <QMutexLocker>
 #include <QThread>
-
-namespace
-{
-const int storedStates = 5;
-// The instrument needs this long to store a state before its list reflects it.
-const unsigned long saveSettleMs = 500;
-} // namespace
 
 void MainWindow::on_loadStateButton_clicked()
 {
@@ -24,7 +19,7 @@ void MainWindow::on_saveStateButton_clicked()
 
 void MainWindow::handleStateSelect(bool load, int result)
 {
-    if (result < 0 || result >= storedStates) {
+    if (result < 0 || result >= InstrumentCommands::StoredStateCount) {
         qDebug() << "Ignoring stored state number" << result;
         return;
     }
@@ -33,17 +28,16 @@ void MainWindow::handleStateSelect(bool load, int result)
     // request slips in between the state commands.
     QMutexLocker lock(&commandMutex);
     if (load) {
-        // Stored states are recalled in fractional PLL mode.
-        emit command("freq:pllm 0");
-        emit command("syst:loadstate " + QString::number(result));
+        for (const QString &c : InstrumentCommands::loadState(result))
+            emit command(c);
         ui->tuneFreqSpin->setDecimals(3);
         log("<p style='color:blue'>Loaded state " + QString::number(result + 1) +
             ". Wait for status verification.</p>");
     } else {
-        emit command("syst:savestate " + QString::number(result));
+        emit command(InstrumentCommands::saveState(result));
         log("<p style='color:blue'>Saved state " + QString::number(result + 1) + ".</p>");
-        QThread::msleep(saveSettleMs);
+        QThread::msleep(InstrumentCommands::SaveSettleMs);
         // Emitted directly: this runs under commandMutex, which is not recursive.
-        emit query("syst:bootstate?", MODE_STATE_LIST);
+        emit query(InstrumentCommands::storedStatesQuery(), MODE_STATE_LIST);
     }
 }
