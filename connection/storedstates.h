@@ -1,0 +1,48 @@
+#ifndef STOREDSTATES_H
+#define STOREDSTATES_H
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// One stored state of the instrument's list, its fields by meaning. Like
+// StatusReply, flags match only their exact code, texts pass on as received,
+// and a field the state does not hold reads as empty and every flag off.
+class StoredState
+{
+public:
+    explicit StoredState(const QStringList &fields);
+
+    QString tuneFrequency() const;
+    QString attenuation() const;
+    bool lnaOn() const;
+    bool if300MHz() const;
+
+private:
+    enum Field { TuneFrequency, Attenuation, Lna, IfFrequency };
+
+    QString field(int index) const;
+
+    QStringList fields;
+};
+
+// The answer to the stored-state query: states separated by ";", their
+// fields by ",". A short or empty answer yields fewer states, never a read
+// past the end.
+class StoredStateList
+{
+public:
+    explicit StoredStateList(const QString &reply);
+    explicit StoredStateList(const QList<QStringList> &states);
+
+    // The states as received, each split into its fields.
+    const QList<QStringList> &fields() const;
+    int count() const;
+    // `index` counts from 0 as on the wire; a state the list does not hold is empty.
+    StoredState state(int index) const;
+
+private:
+    QList<QStringList> states;
+};
+
+#endif
