@@ -76,8 +76,6 @@ void Connection::connectUSB()
 void Connection::connectTCP()
 {
     qDebug() << "connectTCP()";
-    // A fresh attempt never reports what an earlier one found.
-    tcpResult.clear();
     const std::optional<NetworkSettingsFile::Settings> settings = NetworkSettingsFile().read();
     if (!settings) {
         // Reported like any other failed attempt, so the panel re-enables its
@@ -88,10 +86,17 @@ void Connection::connectTCP()
         emit tcpConnFinished(tcpResult);
         return;
     }
-    // Reconnecting always uses the address in the file now, not an old link.
+    connectTCPTo(settings->ipAddress, settings->port);
+}
+
+void Connection::connectTCPTo(QString host, int port)
+{
+    // A fresh attempt never reports what an earlier one found.
+    tcpResult.clear();
+    // Reconnecting always uses the address given now, not an old link.
     if (socket->state() != QAbstractSocket::UnconnectedState)
         socket->abort();
-    socket->connectToHost(settings->ipAddress, quint16(settings->port), QIODevice::ReadWrite,
+    socket->connectToHost(host, quint16(port), QIODevice::ReadWrite,
                           QAbstractSocket::AnyIPProtocol);
     if (socket->waitForConnected(timings.tcpConnectWaitMs)) {
         // With Nagle's algorithm a command followed by a query waits for the

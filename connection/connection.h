@@ -57,6 +57,8 @@ signals:
 public slots:
     void connectUSB();
     void connectTCP();
+    // As connectTCP, to the given address instead of the settings file's.
+    void connectTCPTo(QString host, int port);
     void query(QString q, calling_mode_t mode);
     void command(QString c);
     void closeConnection();

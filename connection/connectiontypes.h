@@ -15,6 +15,8 @@ enum calling_mode_t : qint32 {
     MODE_IDENTIFY = 1,
     MODE_STATE_LIST = 2,
     MODE_NETWORK = 3,
+    // A query of a tool's own, answered as it is; over USB read at once.
+    MODE_RAW = 4,
 };
 
 Q_DECLARE_METATYPE(connStatus_t)
