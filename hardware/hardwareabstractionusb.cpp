@@ -289,6 +289,23 @@ QPair<int, QStringList> HardwareAbstractionUSB::getDeviceList()
     return {0, opened};
 }
 
+QList<ModuleInfo> HardwareAbstractionUSB::inventory()
+{
+    if (!open)
+        return {};
+    // The identification adds to the records it finds, so start from none;
+    // the resource name is the one thing it does not ask the instrument for.
+    const ModuleInfo opened = connection->deviceInfo;
+    connection->clearDeviceInfo();
+    connection->deviceInfo.name = opened.name;
+    connection->deviceInfo.address = opened.address;
+    connection->identifyModules();
+    QList<ModuleInfo> found = {connection->deviceInfo};
+    for (const ModuleInfo *module : connection->moduleList)
+        found << *module;
+    return found;
+}
+
 bool HardwareAbstractionUSB::query(const QString &command, QString *reply)
 {
     if (!open)
