@@ -1,0 +1,77 @@
+#ifndef INSTRUMENTSESSION_H
+#define INSTRUMENTSESSION_H
+
+#include "connectiontypes.h"
+#include "moduleinfo.h"
+#include "networksettingsfile.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <functional>
+#include <optional>
+
+class Connection;
+class HardwareAbstractionUSB;
+
+// The panel's Connection on a worker thread of its own, driven the way the
+// panel drives it, but each call waits for the outcome, at most `timeoutMs`.
+// Requests run on the worker one at a time, in order; every wait also ends
+// once the worker has finished the request, so a request the connection
+// drops (no link, no reply within its own waits) ends the wait at once.
+//
+// A call that runs out of time leaves the worker blocked in one of the
+// connection's own waits: the session is then stuck, and the program must
+// end without destroying it (see stuck()).
+class InstrumentSession : public QObject
+{
+    Q_OBJECT
+public:
+    explicit InstrumentSession(int timeoutMs);
+    // Closes both links and stops the worker. Never call it on a stuck session.
+    ~InstrumentSession() override;
+    InstrumentSession(const InstrumentSession &) = delete;
+    InstrumentSession &operator=(const InstrumentSession &) = delete;
+
+    // The connection's result string ("-2", "-1" or the model field, or
+    // empty for a TCP/IP instrument that did not identify as the expected
+    // model); nothing when the attempt did not end in time.
+    std::optional<QString> connectUsb();
+    std::optional<QString> connectTcp(const QString &host, int port);
+    connStatus_t status() const;
+
+    // The trimmed reply; nothing when none came in time. The status query
+    // gets the instrument's status read delay over USB.
+    std::optional<QString> query(const QString &text);
+    // True once the command has been handed to the link, as far as the
+    // connection can tell.
+    bool command(const QString &text);
+    std::optional<NetworkSettingsFile::Settings> readNetworkSettings();
+    // The instrument and its modules (USB only); empty on failure.
+    QList<ModuleInfo> usbInventory();
+
+    bool stuck() const;
+
+signals:
+    void requestFinished();
+
+private:
+    // Runs `job` on the worker and waits until it is done or time is up.
+    bool run(const std::function<void()> &job);
+
+    int timeoutMs;
+    QThread worker;
+    HardwareAbstractionUSB *usb;
+    Connection *connection;
+    connStatus_t linkStatus;
+    bool timedOut = false;
+    quint64 lastRequest = 0;
+    quint64 finishedRequest = 0;
+
+    std::optional<QString> connectResult;
+    std::optional<QString> reply;
+    std::optional<NetworkSettingsFile::Settings> network;
+};
+
+#endif
