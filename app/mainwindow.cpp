@@ -300,7 +300,7 @@ void MainWindow::handleStatus(QString statusStr)
         return;
     }
 
-    if (statusStr == "OH NO!") {
+    if (statusStr == QLatin1String(StatusReply::OverheatReply)) {
         goodCounter = 0;
         log("<p style='color:red'><b>SYSTEM OVERHEATED! RF power disabled. Please restart "
             "hardware and software.</b></p>");

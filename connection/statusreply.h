@@ -14,6 +14,8 @@ class StatusReply
 public:
     // A complete reply has this many fields; any further ones are ignored.
     static constexpr int FieldCount = 16;
+    // The whole reply of an instrument that has overheated and shut its RF power down.
+    static constexpr const char *OverheatReply = "OH NO!";
 
     explicit StatusReply(const QStringList &fields);
 

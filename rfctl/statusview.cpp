@@ -9,9 +9,6 @@
 
 namespace
 {
-// The instrument's answer when it has shut its RF power down.
-const QString OverheatReply = QStringLiteral("OH NO!");
-
 QString row(const QString &caption, const QString &value, const QString &unit = QString())
 {
     return caption.leftJustified(24) + value + (unit.isEmpty() ? QString() : ' ' + unit);
@@ -63,21 +60,19 @@ std::optional<StatusReply> readStatus(InstrumentSession &session, int *exitCode)
         *exitCode = fail(ExitCode::NoLink, QStringLiteral("no status reply"));
         return std::nullopt;
     }
-    if (*reply == OverheatReply) {
+    if (*reply == QLatin1String(StatusReply::OverheatReply)) {
         *exitCode = fail(ExitCode::Refused, QStringLiteral("SYSTEM OVERHEATED! RF power disabled. "
                                                            "Please restart hardware and "
                                                            "software."));
         return std::nullopt;
     }
-    const QStringList fields = reply->split(',', Qt::KeepEmptyParts);
-    if (fields.size() < StatusReply::FieldCount) {
-        *exitCode = fail(ExitCode::NoLink, QStringLiteral("bad status read: %1 of %2 fields "
-                                                          "received")
-                                               .arg(fields.size())
-                                               .arg(StatusReply::FieldCount));
+    const StatusReply status(reply->split(',', Qt::KeepEmptyParts));
+    const QString fault = status.fault();
+    if (!fault.isEmpty()) {
+        *exitCode = fail(ExitCode::NoLink, QStringLiteral("bad status read: ") + fault);
         return std::nullopt;
     }
-    return StatusReply(fields);
+    return status;
 }
 
 QStringList statusTable(const StatusReply &s)

@@ -229,6 +229,28 @@ private slots:
         QCOMPARE(o.out, QStringList());
     }
 
+    void unusableStatusIsAnError_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("overheated") << QByteArray("OH NO!") << 1 << "OVERHEATED";
+        QTest::newRow("empty") << QByteArray("") << 3 << "no status reply";
+        QTest::newRow("cut short") << QByteArray("10.30000,10.0000,0") << 3 << "3 of 16 fields";
+    }
+
+    void unusableStatusIsAnError()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        sim->setReply("syst:readstate?", reply);
+        const Outcome o = overTcp({"status", "--json"});
+        QCOMPARE(o.exitCode, exitCode);
+        QVERIFY2(o.err.contains(message), qPrintable(o.err));
+        QCOMPARE(o.out, QStringList());
+    }
+
     void otherInstrumentIsRefused()
     {
         InstrumentModel::Config other;
