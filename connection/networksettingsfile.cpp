@@ -1,7 +1,31 @@
 #include "networksettingsfile.h"
 
+#include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QRegularExpression>
 #include <QSaveFile>
+
+namespace
+{
+// Far more than four lines of addresses (or host names) and a port need;
+// a huge or foreign file is never read whole.
+const qint64 maxFileBytes = 4096;
+// No address, host name or port is longer than this.
+const int maxValueBytes = 255;
+
+// The panel's two threads may save at once; one save must never take the
+// other's temporary file for a leftover.
+QMutex &writeLock()
+{
+    static QMutex lock;
+    return lock;
+}
+} // namespace
 
 NetworkSettingsFile::NetworkSettingsFile(const QString &path) : path(path) {}
 
@@ -15,11 +39,24 @@ std::optional<NetworkSettingsFile::Settings> NetworkSettingsFile::read() const
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
+    const QList<QByteArray> lines = file.read(maxFileBytes).split('\n');
+    const int cutLine = file.atEnd() ? -1 : lines.size() - 1;
+    // A value cut at a NUL byte or at the read limit would be a different
+    // setting, so such a line reads as unreadable, which is empty.
+    const auto value = [&](int index) {
+        if (index >= lines.size())
+            return QByteArray();
+        const QByteArray line = lines.at(index).trimmed();
+        if (index != cutLine && line.size() <= maxValueBytes && !line.contains('\0'))
+            return line;
+        qDebug("Network settings file: line %d is unreadable", index + 1);
+        return QByteArray();
+    };
     Settings settings;
-    settings.ipAddress = QString::fromUtf8(file.readLine().trimmed());
-    settings.subnet = QString::fromUtf8(file.readLine().trimmed());
-    settings.gateway = QString::fromUtf8(file.readLine().trimmed());
-    settings.port = parsePort(QString::fromUtf8(file.readLine().trimmed()));
+    settings.ipAddress = QString::fromUtf8(value(0));
+    settings.subnet = QString::fromUtf8(value(1));
+    settings.gateway = QString::fromUtf8(value(2));
+    settings.port = parsePort(QString::fromUtf8(value(3)));
     return settings;
 }
 
@@ -31,15 +68,41 @@ bool NetworkSettingsFile::write(const Settings &settings) const
         if (value->contains(QLatin1Char('\n')))
             return false;
     }
+    const QByteArray content = settings.ipAddress.toUtf8() + '\n' + settings.subnet.toUtf8() +
+                               '\n' + settings.gateway.toUtf8() + '\n' +
+                               QByteArray::number(settings.port) + '\n';
+    QMutexLocker locker(&writeLock());
+    removeLeftovers();
     // Written aside and renamed into place, so a full disk or a crash never
     // leaves a half-written file, and a reader on the other thread sees
-    // either the old settings or the new ones.
+    // either the old settings or the new ones. Only a write that fully
+    // reached the disk may replace the file: commit() alone would rename an
+    // empty file over it when the disk is full.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(settings.ipAddress.toUtf8() + '\n' + settings.subnet.toUtf8() + '\n' +
-               settings.gateway.toUtf8() + '\n' + QByteArray::number(settings.port) + '\n');
+    if (file.write(content) != content.size() || !file.flush()) {
+        file.cancelWriting();
+        return false;
+    }
     return file.commit();
+}
+
+// A save that was killed before its rename leaves its temporary file, named
+// after the settings file plus "." and six letters, beside it.
+void NetworkSettingsFile::removeLeftovers() const
+{
+    const QFileInfo target(path);
+    const QRegularExpression leftover(QRegularExpression::anchoredPattern(
+        QRegularExpression::escape(target.fileName()) + QStringLiteral("\\.[A-Za-z]{6}")));
+    QDir dir = target.absoluteDir();
+    const QStringList names =
+        dir.entryList({target.fileName() + QStringLiteral(".??????")},
+                      QDir::Files | QDir::Hidden | QDir::System | QDir::CaseSensitive);
+    for (const QString &name : names) {
+        if (leftover.match(name).hasMatch())
+            dir.remove(name);
+    }
 }
 
 NetworkSettingsFile::Settings NetworkSettingsFile::defaults()

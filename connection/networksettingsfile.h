@@ -22,10 +22,14 @@ public:
 
     bool exists() const;
     // Nothing when the file cannot be opened. Lines are trimmed, so CRLF
-    // endings and stray blanks read the same; a missing line reads as empty.
+    // endings and stray blanks read the same; a missing line reads as empty,
+    // and so does an unreadable one (a NUL byte, or longer than any value).
+    // Reads only the first few KiB of the file.
     std::optional<Settings> read() const;
-    // Replaces the whole file; false when it cannot be written completely or
-    // a value holds a line feed, which would break the line layout.
+    // Replaces the whole file, and removes what interrupted saves left
+    // beside it. False when a value holds a line feed, which would break the
+    // line layout, or when the file cannot be written completely; the
+    // previous file is then left as it was.
     bool write(const Settings &settings) const;
 
     // What the panel writes before it has ever learnt the instrument's settings.
@@ -34,6 +38,8 @@ public:
     static int parsePort(const QString &text);
 
 private:
+    void removeLeftovers() const;
+
     QString path;
 };
 

@@ -1,8 +1,14 @@
 #include "networksettingsfile.h"
 #include "testworkdir.h"
 
+#include <QDir>
 #include <QFile>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace
 {
@@ -23,6 +29,10 @@ QByteArray readRaw()
 class NetworkSettingsFileTest : public QObject
 {
     Q_OBJECT
+    // A tmpfs the current case mounted, inside a folder that outlives the case.
+    QByteArray mounted;
+    std::unique_ptr<TestWorkdir> diskWorkdir;
+
 private slots:
     void readsLayouts_data()
     {
@@ -63,6 +73,27 @@ private slots:
         QTest::newRow("utf-8 text") << QByteArray("h\xc3\xb6st\n\n\n65535\n") << "h\u00f6st"
                                     << ""
                                     << "" << 65535;
+        // A value cut short would be another setting: such a line reads as empty.
+        QTest::newRow("NUL in port")
+            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n43761") + '\0' + " 9\n"
+            << "10.0.0.5"
+            << "255.255.0.0"
+            << "10.0.0.1" << 0;
+        QTest::newRow("NUL in address")
+            << QByteArray("10.0.0.5") + '\0' + ".7\n255.255.0.0\n10.0.0.1\n5025\n"
+            << ""
+            << "255.255.0.0"
+            << "10.0.0.1" << 5025;
+        QTest::newRow("overlong line") << "10.0.0.5\n" + QByteArray(300, '7') + "\n10.0.0.1\n5025\n"
+                                       << "10.0.0.5"
+                                       << ""
+                                       << "10.0.0.1" << 5025;
+        // Blank padding takes line 2 past the read limit in the middle of its value.
+        QTest::newRow("value across the read limit")
+            << "10.0.0.5\n" + QByteArray(4084, ' ') + "255.255.0.0\n10.0.0.1\n5025\n"
+            << "10.0.0.5"
+            << ""
+            << "" << 0;
     }
 
     void readsLayouts()
@@ -116,6 +147,68 @@ private slots:
         TestWorkdir workdir;
         QVERIFY(!NetworkSettingsFile("no-such-folder/ipdata.vnf")
                      .write(NetworkSettingsFile::defaults()));
+    }
+
+    // A save killed before its rename leaves "ipdata.vnf." and six letters;
+    // nothing else beside the file is touched.
+    void writeRemovesLeftoversOfInterruptedSaves()
+    {
+        TestWorkdir workdir;
+        const QStringList leftovers = {"ipdata.vnf.AbCdEf", "ipdata.vnf.zzzzzz"};
+        const QStringList others = {"ipdata.vnf.AbCdE1", "ipdata.vnf.AbCdEfg", "ipdata.vnf.bak",
+                                    "ipdata.vnf.AbCdE",  "xipdata.vnf.AbCdEf", "IPDATA.VNF.AbCdEf"};
+        for (const QString &name : leftovers + others) {
+            QFile file(name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QDir().mkdir("ipdata.vnf.Folder"));
+
+        QVERIFY(NetworkSettingsFile().write(NetworkSettingsFile::defaults()));
+        QStringList expected = others + QStringList{"ipdata.vnf", "ipdata.vnf.Folder"};
+        expected.sort();
+        QCOMPARE(
+            QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
+            expected);
+    }
+
+    // A small file system of its own, filled up: the save fails, says so and
+    // keeps the previous file byte for byte. Mounting needs root.
+    void fullDiskKeepsPreviousFile()
+    {
+        if (geteuid() != 0)
+            QSKIP("mounting a small tmpfs to fill up needs root; run as root to test a full disk");
+        diskWorkdir = std::make_unique<TestWorkdir>();
+        QVERIFY(QDir().mkdir("small"));
+        const QByteArray target = QDir("small").absolutePath().toLocal8Bit();
+        if (::mount("tmpfs", target.constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP(qPrintable(QString("cannot mount a tmpfs: %1").arg(std::strerror(errno))));
+        mounted = target;
+
+        const QString path = "small/ipdata.vnf";
+        const QByteArray previous = "10.0.0.5\n255.255.0.0\n10.0.0.1\n5025\n";
+        QVERIFY(NetworkSettingsFile(path).write({"10.0.0.5", "255.255.0.0", "10.0.0.1", 5025}));
+        QFile filler("small/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size()) {
+        }
+        filler.close();
+
+        QVERIFY(!NetworkSettingsFile(path).write(
+            {"192.168.10.20", "255.255.255.0", "192.168.10.1", 2000}));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), previous);
+        QCOMPARE(QDir("small").entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"filler", "ipdata.vnf"}));
+    }
+
+    void cleanup()
+    {
+        if (!mounted.isEmpty())
+            QCOMPARE(::umount2(mounted.constData(), MNT_DETACH), 0);
+        mounted.clear();
+        diskWorkdir.reset();
     }
 
     void valueWithLineFeedKeepsPreviousFile()
