@@ -3,7 +3,9 @@
 
 #include "networksettingsfile.h"
 
+#include <QLabel>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace
@@ -14,6 +16,34 @@ void showCentred(QLineEdit *box, const QString &text)
 {
     box->setText(NetworkSettings::tr("%1").arg(text));
     box->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+}
+
+bool inRange(const QString &digits, int maxDigits, int low, int high)
+{
+    static const QRegularExpression decimal(QStringLiteral("^[0-9]+$"));
+    if (digits.size() > maxDigits || !decimal.match(digits).hasMatch())
+        return false;
+    const int value = digits.toInt();
+    return value >= low && value <= high;
+}
+
+// Four decimal parts 0..255. Anything else, sent to the instrument, would
+// leave it unreachable after its restart.
+bool isAddress(const QString &address)
+{
+    const QStringList parts = address.split('.', Qt::KeepEmptyParts);
+    if (parts.size() != octets)
+        return false;
+    for (const QString &part : parts) {
+        if (!inRange(part, 3, 0, 255))
+            return false;
+    }
+    return true;
+}
+
+bool isPort(const QString &text)
+{
+    return inRange(text.trimmed(), 5, 1, 65535);
 }
 } // namespace
 
@@ -79,15 +109,50 @@ bool NetworkSettings::confirmSave()
     return box.exec() == QMessageBox::Yes;
 }
 
+NetworkSettings::Entries NetworkSettings::entries() const
+{
+    return {joinRow({ui->ipAddress_1, ui->ipAddress_2, ui->ipAddress_3, ui->ipAddress_4}),
+            joinRow({ui->subnet_1, ui->subnet_2, ui->subnet_3, ui->subnet_4}),
+            joinRow({ui->gateway_1, ui->gateway_2, ui->gateway_3, ui->gateway_4}),
+            ui->port->text()};
+}
+
+// Names the first field that holds no valid setting; false when there is one.
+bool NetworkSettings::entriesValid(const Entries &typed)
+{
+    const QString part = "%1 is not valid: each of its four parts must be a number from 0 to 255.";
+    QString problem;
+    if (!isAddress(typed.ipAddress))
+        problem = part.arg(ui->IP_Address->text());
+    else if (!isAddress(typed.subnet))
+        problem = part.arg(ui->SubnetMask->text());
+    else if (!isAddress(typed.gateway))
+        problem = part.arg(ui->Gateway->text());
+    else if (!isPort(typed.port))
+        problem =
+            QString("%1 is not valid: it must be a number from 1 to 65535.").arg(ui->Port->text());
+    if (problem.isEmpty())
+        return true;
+    QMessageBox box(QMessageBox::Warning, windowTitle(), problem, QMessageBox::Ok, this);
+    box.exec();
+    return false;
+}
+
 void NetworkSettings::on_saveButton_clicked()
 {
+    // Taken before the confirmation: while it is up, a late reply to "Load
+    // from Device" can refill the boxes, and the operator confirms what was
+    // on screen when Save was clicked.
+    const Entries typed = entries();
+    if (!entriesValid(typed))
+        return;
     if (!isHidden() && !confirmSave())
         return;
 
-    ipAddress = joinRow({ui->ipAddress_1, ui->ipAddress_2, ui->ipAddress_3, ui->ipAddress_4});
-    subnet = joinRow({ui->subnet_1, ui->subnet_2, ui->subnet_3, ui->subnet_4});
-    gateway = joinRow({ui->gateway_1, ui->gateway_2, ui->gateway_3, ui->gateway_4});
-    port = NetworkSettingsFile::parsePort(ui->port->text());
+    ipAddress = typed.ipAddress;
+    subnet = typed.subnet;
+    gateway = typed.gateway;
+    port = NetworkSettingsFile::parsePort(typed.port);
     prot = 1;
 
     emit result(ipAddress, subnet, gateway, port, prot);

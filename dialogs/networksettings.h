@@ -41,8 +41,18 @@ private slots:
     void loadFromDevice();
 
 private:
+    // The boxes' texts as typed, each address joined from its four parts.
+    struct Entries {
+        QString ipAddress;
+        QString subnet;
+        QString gateway;
+        QString port;
+    };
+
     void fillRow(QLineEdit *const (&boxes)[4], const QString &address);
     static QString joinRow(QLineEdit *const (&boxes)[4]);
+    Entries entries() const;
+    bool entriesValid(const Entries &typed);
     bool confirmSave();
 
     QString ipAddress;
