@@ -103,6 +103,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(this, &MainWindow::closeUSB, connection, &Connection::closeUSB);
     connect(connection, &Connection::networkSettingsReady, this,
             &MainWindow::handleNetworkSettingsFromDevice);
+    connect(this, &MainWindow::deliverCommand, connection, &Connection::deliverCommand);
+    connect(connection, &Connection::commandDelivered, this, &MainWindow::handleCommandDelivered);
+    connect(connection, &Connection::settingsFileWriteFailed, this,
+            &MainWindow::handleSettingsFileWriteFailed);
     connect(this, &MainWindow::initConn, connection, &Connection::initRoutine);
 
     if (!QFile::exists("ipdata.vnf"))

@@ -56,6 +56,7 @@ signals:
     void closeUSB();
     void query(QString s, calling_mode_t mode);
     void command(QString s);
+    void deliverCommand(QString s);
     void closeConnection();
     void networkSettingsFromFile(QString ip, QString subnet, QString gateway, int port);
     void networkSettingsFromDevice(QString ip, QString subnet, QString gateway, int port);
@@ -75,6 +76,8 @@ public slots:
     void loadNetworkSettingsFromDevice();
     void handleNetworkSettingsFromDevice(QString ipAddress, QString subnet, QString gateway,
                                          int port);
+    void handleCommandDelivered(bool delivered);
+    void handleSettingsFileWriteFailed();
 
 private slots:
     void on_usbButton_clicked();
@@ -132,6 +135,11 @@ private:
     // The settings of the last save in the network dialog.
     NetworkSettingsFile::Settings savedNetwork;
     int savedProtocol = 1;
+    // The network settings sent to the instrument and not yet answered for,
+    // and how many of those answered went out or failed.
+    int settingsAwaited = 0;
+    int settingsSent = 0;
+    int settingsFailed = 0;
 
     bool connected = false;
     bool usbConnected = false;

@@ -141,13 +141,23 @@ void Connection::query(QString q, calling_mode_t mode)
 
 void Connection::command(QString c)
 {
-    if (status.tcpConnected) {
-        // Sent when the event loop runs; commands get no reply and are not waited for.
-        if (tcpLinkUsable())
-            writeLine(c);
-    } else if (status.usbConnected) {
-        hardware->sendVISACommand(c);
-    }
+    send(c);
+}
+
+void Connection::deliverCommand(QString c)
+{
+    emit commandDelivered(send(c));
+}
+
+// True when the command went out: into the socket, or to the USB transport.
+bool Connection::send(const QString &c)
+{
+    // Sent when the event loop runs; commands get no reply and are not waited for.
+    if (status.tcpConnected)
+        return tcpLinkUsable() && writeLine(c);
+    if (status.usbConnected)
+        return hardware->sendVISACommand(c) >= 0;
+    return false;
 }
 
 void Connection::closeConnection()
@@ -196,14 +206,14 @@ void Connection::initRoutine()
         if (readNetworkSettings()) {
             qDebug() << "saving network settings";
             qDebug().noquote() << ipAddress;
-            saveNetworkSettings();
+            saveSettingsFile({ipAddress, subnet, gateway, port});
         }
         qDebug() << "connecting tcp";
         connectTCP();
         return;
     }
     qDebug() << "File does not exist.";
-    file.write(NetworkSettingsFile::defaults());
+    saveSettingsFile(NetworkSettingsFile::defaults());
     // Without a USB link there is no way to learn the instrument's address,
     // so start-up ends with the default file in place.
     if (!status.usbConnected) {
@@ -213,7 +223,7 @@ void Connection::initRoutine()
     qDebug() << "USB Connected. Reading network settings.";
     if (readNetworkSettings()) {
         qDebug() << "Saving network settings";
-        saveNetworkSettings();
+        saveSettingsFile({ipAddress, subnet, gateway, port});
     }
     qDebug() << "attempting to connect tcp";
     connectTCP();
@@ -346,9 +356,13 @@ bool Connection::readNetworkSettings()
     return true;
 }
 
-void Connection::saveNetworkSettings()
+// A file that cannot be written is left as it is; the operator hears of it,
+// and the TCP attempt that follows reports whether the instrument can still
+// be reached.
+void Connection::saveSettingsFile(const NetworkSettingsFile::Settings &settings)
 {
-    // A file that cannot be written is left as it is; the TCP attempt that
-    // follows reports whether the instrument can still be reached.
-    NetworkSettingsFile().write({ipAddress, subnet, gateway, port});
+    if (NetworkSettingsFile().write(settings))
+        return;
+    qDebug() << "Network settings file could not be written";
+    emit settingsFileWriteFailed();
 }

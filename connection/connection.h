@@ -2,6 +2,7 @@
 #define CONNECTION_H
 
 #include "connectiontypes.h"
+#include "networksettingsfile.h"
 
 #include <QObject>
 #include <QString>
@@ -53,6 +54,10 @@ signals:
     void connStatusChanged(connStatus_t status);
     void queryResponse(QString response, calling_mode_t mode);
     void networkSettingsReady(QString ipAddress, QString subnet, QString gateway, int port);
+    // The start-up routine could not write the settings file.
+    void settingsFileWriteFailed();
+    // Answers deliverCommand: false when no link was up or the write failed.
+    void commandDelivered(bool delivered);
 
 public slots:
     void connectUSB();
@@ -61,6 +66,8 @@ public slots:
     void connectTCPTo(QString host, int port);
     void query(QString q, calling_mode_t mode);
     void command(QString c);
+    // As command(), and answers with commandDelivered.
+    void deliverCommand(QString c);
     void closeConnection();
     void closeTCP();
     void closeUSB();
@@ -69,6 +76,7 @@ public slots:
 
 private:
     bool tcpLinkUsable();
+    bool send(const QString &c);
     bool writeLine(const QString &text);
     std::optional<QString> tcpExchange(const QString &q);
     QString usbExchange(const QString &q, calling_mode_t mode);
@@ -76,7 +84,7 @@ private:
     void identifyTcp(const QString &reply);
     void identifyUsb(const QString &reply);
     bool readNetworkSettings();
-    void saveNetworkSettings();
+    void saveSettingsFile(const NetworkSettingsFile::Settings &settings);
 
     const ConnectionTimings timings;
     HardwareAbstraction *hardware;

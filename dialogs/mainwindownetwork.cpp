@@ -9,6 +9,12 @@
 #include <QStringList>
 #include <QThread>
 
+namespace
+{
+const char fileNotWritten[] =
+    "<p style='color:red'>Network settings could not be written to ipdata.vnf.</p>";
+} // namespace
+
 void MainWindow::on_editNetworkButton_clicked()
 {
     emit initNetworkSettings();
@@ -46,7 +52,7 @@ void MainWindow::handleNetworkSettings(QString ipAddress, QString subnet, QStrin
     // Unlike the instrument, the file gives a definite answer; a settings
     // change that silently never reached it would be lost at the next start.
     if (!NetworkSettingsFile().write(savedNetwork))
-        log("<p style='color:red'>Network settings could not be written to ipdata.vnf.</p>");
+        log(fileNotWritten);
 
     if (!usbConnected)
         return;
@@ -55,14 +61,41 @@ void MainWindow::handleNetworkSettings(QString ipAddress, QString subnet, QStrin
     const QStringList commands =
         InstrumentCommands::networkSettings(ipAddress, subnet, gateway, port);
     // The connection handles requests in order, so the TCP link is closed
-    // before the settings arrive and they travel over USB.
+    // before the settings arrive and they travel over USB; each is answered
+    // for in handleCommandDelivered.
     const bool tcpWasUp = tcpConnected;
     emit closeTCP();
+    settingsAwaited += commands.size();
     for (const QString &c : commands) {
-        emit command(c);
+        emit deliverCommand(c);
         QThread::msleep(InstrumentCommands::NetworkWriteGapMs);
     }
-    log("<p style='color:blue'>Settings saved to device.</p>");
     if (tcpWasUp)
         emit connectTCP();
+}
+
+// The link may have gone since the window last heard of it, and the
+// connection then drops the settings: only settings that all went out are
+// reported as saved.
+void MainWindow::handleCommandDelivered(bool delivered)
+{
+    if (settingsAwaited == 0)
+        return;
+    ++(delivered ? settingsSent : settingsFailed);
+    if (--settingsAwaited > 0)
+        return;
+    if (settingsFailed == 0)
+        log("<p style='color:blue'>Settings saved to device.</p>");
+    else if (settingsSent == 0)
+        log("<p style='color:red'>Settings could not be saved to device. Its network settings "
+            "were not changed.</p>");
+    else
+        log("<p style='color:red'>Settings could not all be saved to device. Its network "
+            "settings were only partly changed.</p>");
+    settingsSent = settingsFailed = 0;
+}
+
+void MainWindow::handleSettingsFileWriteFailed()
+{
+    log(fileNotWritten);
 }

@@ -35,6 +35,17 @@ private slots:
                  "127.0.0.1\n255.0.0.0\n127.0.0.1\n" + QByteArray::number(h.sim.port()) + "\n");
         const QStringList received = h.sim.receivedLines();
         QVERIFY(received.indexOf("enet:port?") > received.indexOf("enet:ip?"));
+
+        // Saving them back goes to the instrument over USB, and is reported
+        // as saved once every setting went out.
+        h.sim.clearReceived();
+        const QString port = QString::number(h.sim.port());
+        h.window->handleNetworkSettings("127.0.0.1", "255.0.0.0", "127.0.0.1", port.toInt(), 1);
+        QTRY_VERIFY(h.log().contains("blue: Settings saved to device."));
+        QCOMPARE(h.sim.receivedLines().filter("enet:"),
+                 (QStringList{"enet:ip \"127.0.0.1\"", "enet:gateway \"127.0.0.1\"",
+                              "enet:submask \"255.0.0.0\"", "enet:port " + port, "enet:prot 1"}));
+        QTRY_COMPARE(h.log().last(), QString("green: TCP/IP device connected."));
     }
 };
 

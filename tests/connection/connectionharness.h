@@ -20,6 +20,8 @@ public:
                 connect(this, SIGNAL(query(QString, calling_mode_t)), connection,
                         SLOT(query(QString, calling_mode_t))) &&
                 connect(this, SIGNAL(command(QString)), connection, SLOT(command(QString))) &&
+                connect(this, SIGNAL(deliverCommand(QString)), connection,
+                        SLOT(deliverCommand(QString))) &&
                 connect(this, SIGNAL(closeConnection()), connection, SLOT(closeConnection())) &&
                 connect(this, SIGNAL(closeTCP()), connection, SLOT(closeTCP())) &&
                 connect(this, SIGNAL(closeUSB()), connection, SLOT(closeUSB())) &&
@@ -33,7 +35,11 @@ public:
                 connect(connection, SIGNAL(queryResponse(QString, calling_mode_t)), this,
                         SIGNAL(queryResponse(QString, calling_mode_t))) &&
                 connect(connection, SIGNAL(networkSettingsReady(QString, QString, QString, int)),
-                        this, SIGNAL(networkSettingsReady(QString, QString, QString, int)));
+                        this, SIGNAL(networkSettingsReady(QString, QString, QString, int))) &&
+                connect(connection, SIGNAL(commandDelivered(bool)), this,
+                        SIGNAL(commandDelivered(bool))) &&
+                connect(connection, SIGNAL(settingsFileWriteFailed()), this,
+                        SIGNAL(settingsFileWriteFailed()));
         // Lets a test wait until stray bytes have reached the panel's socket.
         if (auto *socket = connection->findChild<QTcpSocket *>())
             connect(socket, &QTcpSocket::readyRead, this, &ConnectionProbe::socketReadyRead);
@@ -48,6 +54,7 @@ signals:
     void connectTCP();
     void query(QString q, calling_mode_t mode);
     void command(QString c);
+    void deliverCommand(QString c);
     void closeConnection();
     void closeTCP();
     void closeUSB();
@@ -58,6 +65,8 @@ signals:
     void connStatusChanged(connStatus_t status);
     void queryResponse(QString response, calling_mode_t mode);
     void networkSettingsReady(QString ipAddress, QString subnet, QString gateway, int port);
+    void commandDelivered(bool delivered);
+    void settingsFileWriteFailed();
     void socketReadyRead();
 };
 

@@ -76,6 +76,7 @@ private:
     std::unique_ptr<TestWorkdir> workdir;
     std::unique_ptr<SimServer> sim;
     std::unique_ptr<FaultyReadPort> port; // until the Connection takes it
+    FaultyReadPort *portInUse = nullptr;  // after that
     std::unique_ptr<ConnectionHarness> harness;
     QStringList events;
     int instruments = 0;
@@ -91,6 +92,7 @@ private:
     ConnectionProbe &start()
     {
         events.clear();
+        portInUse = port.get();
         auto handed = std::make_shared<std::unique_ptr<UsbTmcPort>>(std::move(port));
         auto *hardware = new HardwareAbstractionUSB(
             [handed] { return new usbConnection(new WinUSBTMC(std::move(*handed))); });
@@ -102,6 +104,8 @@ private:
                 [this](const QString &r) { events << "usb " + r; });
         connect(&probe, &ConnectionProbe::tcpConnFinished, this,
                 [this](const QString &r) { events << "tcp " + r; });
+        connect(&probe, &ConnectionProbe::settingsFileWriteFailed, this,
+                [this] { events << "file not written"; });
         connect(
             &probe, &ConnectionProbe::networkSettingsReady, this,
             [this](const QString &ip, const QString &subnet, const QString &gateway, int p) {
@@ -115,6 +119,15 @@ private:
         QSignalSpy finished(&harness->probe(), &ConnectionProbe::usbConnFinished);
         emit harness->probe().connectUSB();
         return finished.wait(AnswerMs) ? finished.at(0).at(0).toString() : "(no answer)";
+    }
+
+    std::optional<bool> deliver(const QString &command)
+    {
+        QSignalSpy answers(&harness->probe(), &ConnectionProbe::commandDelivered);
+        emit harness->probe().deliverCommand(command);
+        if (!answers.wait(AnswerMs))
+            return std::nullopt;
+        return answers.at(0).at(0).toBool();
     }
 
     std::optional<QString> ask(const QString &query, calling_mode_t mode)
@@ -210,12 +223,21 @@ private slots:
                  (QList<QByteArray>{"freq:tune 12.5000", "syst:readstate?", "syst:bootstate?"}));
         QVERIFY2(device->violations().isEmpty(), qPrintable(device->violations().join("; ")));
 
+        // A command can report whether it went out: not when the write
+        // fails, nor once the link is closed.
+        QCOMPARE(deliver("powe:lna 1"), true);
+        portInUse->setWriteError(SimulatedUsbTmcPort::errorInvalidParameter);
+        QCOMPARE(deliver("powe:lna 0"), false);
+        portInUse->setWriteError(0);
+
         events.clear();
         emit harness->probe().closeUSB();
         QTRY_COMPARE_WITH_TIMEOUT(events, QStringList{"status 00"}, AnswerMs);
         emit harness->probe().command("freq:tune 9.0000");
+        QCOMPARE(deliver("freq:tune 9.0000"), false);
         QCOMPARE(connectUsb(), Model);
         QVERIFY(!device->commands().contains("freq:tune 9.0000"));
+        QVERIFY(device->commands().contains("powe:lna 1"));
     }
 
     void identificationOverUsbWhileTcpIsUp()
@@ -267,7 +289,8 @@ private slots:
 
     void initRoutine_data()
     {
-        QTest::addColumn<QString>("file"); // "none", "SIM" or "FREED", the port it names
+        QTest::addColumn<QString>(
+            "file"); // "none", "unwritable", or "SIM" or "FREED", the port it names
         QTest::addColumn<bool>("usb");
         QTest::addColumn<QByteArray>("failReplyTo");
         QTest::addColumn<QStringList>("expected");
@@ -314,6 +337,14 @@ private slots:
         QTest::newRow("no file, no USB")
             << "none" << false << QByteArray() << QStringList{"status 00", "usb -2"}
             << QStringList{"File does not exist.", "usb not connected"} << defaults;
+        // A settings file whose folder cannot take it (root writes anywhere,
+        // so a link into a missing folder stands in for a read-only one).
+        QTest::newRow("no file, cannot be created")
+            << "unwritable" << false << QByteArray()
+            << QStringList{"status 00", "usb -2", "file not written"}
+            << QStringList{"File does not exist.", "Network settings file could not be written",
+                           "usb not connected"}
+            << QByteArray("(no file)");
     }
 
     void initRoutine()
@@ -327,7 +358,9 @@ private slots:
 
         const QByteArray simPort = QByteArray::number(sim->port());
         const QByteArray unused = QByteArray::number(unusedLoopbackPort());
-        if (file != "none")
+        if (file == "unwritable")
+            QVERIFY(QFile::link("no-such-folder/ipdata.vnf", "ipdata.vnf"));
+        else if (file != "none")
             TestWorkdir::writeSettings(Host, file == "SIM" ? sim->port() : unused.toInt());
         port = std::make_unique<FaultyReadPort>(failReplyTo);
         if (usb)
