@@ -90,8 +90,8 @@ void MainWindow::handleCommandDelivered(bool delivered)
         log("<p style='color:red'>Settings could not be saved to device. Its network settings "
             "were not changed.</p>");
     else
-        log("<p style='color:red'>Settings could not all be saved to device. Its network "
-            "settings were only partly changed.</p>");
+        log("<p style='color:red'>Not every setting could be saved to device. Its network "
+            "settings may be only partly changed.</p>");
     settingsSent = settingsFailed = 0;
 }
 

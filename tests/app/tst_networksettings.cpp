@@ -242,8 +242,8 @@ private slots:
         w->handleNetworkSettings("10.0.0.5", "255.255.255.0", "10.0.0.1", 5025, 1);
         for (bool delivered : {true, true, false, true, true})
             w->handleCommandDelivered(delivered);
-        QCOMPARE(h->log().last(), QString("red: Settings could not all be saved to device. Its "
-                                          "network settings were only partly changed."));
+        QCOMPARE(h->log().last(), QString("red: Not every setting could be saved to device. Its "
+                                          "network settings may be only partly changed."));
     }
 
     // The USB link went away before the window heard of it: the connection
