@@ -1,11 +1,10 @@
 #include "networksettings.h"
 #include "ui_networksettings.h"
 
+#include "instrumentcommands.h"
 #include "networksettingsfile.h"
 
-#include <QLabel>
 #include <QMessageBox>
-#include <QRegularExpression>
 #include <QStringList>
 
 namespace
@@ -16,34 +15,6 @@ void showCentred(QLineEdit *box, const QString &text)
 {
     box->setText(NetworkSettings::tr("%1").arg(text));
     box->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-}
-
-bool inRange(const QString &digits, int maxDigits, int low, int high)
-{
-    static const QRegularExpression decimal(QStringLiteral("^[0-9]+$"));
-    if (digits.size() > maxDigits || !decimal.match(digits).hasMatch())
-        return false;
-    const int value = digits.toInt();
-    return value >= low && value <= high;
-}
-
-// Four decimal parts 0..255. Anything else, sent to the instrument, would
-// leave it unreachable after its restart.
-bool isAddress(const QString &address)
-{
-    const QStringList parts = address.split('.', Qt::KeepEmptyParts);
-    if (parts.size() != octets)
-        return false;
-    for (const QString &part : parts) {
-        if (!inRange(part, 3, 0, 255))
-            return false;
-    }
-    return true;
-}
-
-bool isPort(const QString &text)
-{
-    return inRange(text.trimmed(), 5, 1, 65535);
 }
 } // namespace
 
@@ -120,20 +91,12 @@ NetworkSettings::Entries NetworkSettings::entries() const
 // Names the first field that holds no valid setting; false when there is one.
 bool NetworkSettings::entriesValid(const Entries &typed)
 {
-    const QString part = "%1 is not valid: each of its four parts must be a number from 0 to 255.";
-    QString problem;
-    if (!isAddress(typed.ipAddress))
-        problem = part.arg(ui->IP_Address->text());
-    else if (!isAddress(typed.subnet))
-        problem = part.arg(ui->SubnetMask->text());
-    else if (!isAddress(typed.gateway))
-        problem = part.arg(ui->Gateway->text());
-    else if (!isPort(typed.port))
-        problem =
-            QString("%1 is not valid: it must be a number from 1 to 65535.").arg(ui->Port->text());
+    QString problem = InstrumentCommands::networkSettingsProblem(
+        typed.ipAddress, typed.subnet, typed.gateway, typed.port.trimmed());
     if (problem.isEmpty())
         return true;
-    QMessageBox box(QMessageBox::Warning, windowTitle(), problem, QMessageBox::Ok, this);
+    problem[0] = problem.at(0).toUpper();
+    QMessageBox box(QMessageBox::Warning, windowTitle(), problem + '.', QMessageBox::Ok, this);
     box.exec();
     return false;
 }

@@ -306,8 +306,8 @@ private slots:
 
         answerNextBox(QMessageBox::Ok);
         click("saveButton");
-        QCOMPARE(boxSaid.value(0).section(' ', 0, field.count(' ')), field);
-        QVERIFY2(boxSaid.value(0).contains("is not valid"), qPrintable(boxSaid.join(" | ")));
+        QVERIFY2(boxSaid.value(0).startsWith(field, Qt::CaseInsensitive),
+                 qPrintable(boxSaid.join(" | ")));
         QCOMPARE(boxSaid.value(2), QString("other"));
         QCOMPARE(boxSaid.size(), 3); // no confirmation asked after it
         QVERIFY(dialog->isVisible());
