@@ -29,7 +29,8 @@ struct SimServer::Private : public QThread {
 
     mutable QMutex lock;
     InstrumentModel model;
-    QStringList received;
+    QList<QByteArray> received;
+    int receivedBytes = 0;
     Fault fault = Fault::None;
     int faultMs = 0;
     QByteArray faultPrefix;
@@ -75,10 +76,18 @@ struct SimServer::Private : public QThread {
         clients = 0;
     }
 
+    void record(const QByteArray &line)
+    {
+        received.append(line);
+        receivedBytes += line.size();
+        while (received.size() > RecordedLines || receivedBytes > RecordedBytes)
+            receivedBytes -= received.takeFirst().size();
+    }
+
     QList<SimConnection::Step> answer(const QByteArray &line)
     {
         QMutexLocker locker(&lock);
-        received.append(QString::fromUtf8(line));
+        record(line);
         std::optional<QByteArray> reply = model.execute(line);
         const QByteArray lowered = line.trimmed().toLower();
         for (const auto &override : replies) {
@@ -153,13 +162,17 @@ void SimServer::stop()
 QStringList SimServer::receivedLines() const
 {
     QMutexLocker locker(&d->lock);
-    return d->received;
+    QStringList lines;
+    for (const QByteArray &line : d->received)
+        lines.append(QString::fromUtf8(line));
+    return lines;
 }
 
 void SimServer::clearReceived()
 {
     QMutexLocker locker(&d->lock);
     d->received.clear();
+    d->receivedBytes = 0;
 }
 
 int SimServer::connectionCount() const

@@ -35,7 +35,11 @@ public:
     quint16 port() const;
     void stop();
 
-    // Every line received since start or the last clear, terminators stripped, in order.
+    // The lines received since start or the last clear, terminators stripped,
+    // in order. Only the latest are kept, at most RecordedLines lines and
+    // RecordedBytes bytes, so a long session or a flood cannot fill memory.
+    static constexpr int RecordedLines = 1000;
+    static constexpr int RecordedBytes = 1024 * 1024;
     QStringList receivedLines() const;
     void clearReceived();
     int connectionCount() const; // clients connected right now

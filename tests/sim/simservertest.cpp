@@ -1,10 +1,15 @@
 #include "simserver.h"
+#include "simconnection.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QtTest>
+#include <atomic>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace
 {
@@ -36,6 +41,43 @@ public:
     QTcpSocket socket;
 };
 
+// A client that sends queries as fast as it can and never reads a reply,
+// through a plain socket with a small receive buffer.
+class Flooder
+{
+public:
+    explicit Flooder(quint16 port)
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int small = 4096;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    }
+    ~Flooder() { ::close(fd); }
+
+    // Sends until the instrument drops the link; false if `limit` bytes went
+    // out without that happening.
+    bool floodUntilDropped(qint64 limit)
+    {
+        const QByteArray block = QByteArray("syst:gatevolt?\n").repeated(4096);
+        for (qint64 sent = 0; sent < limit;) {
+            const ssize_t n = ::send(fd, block.constData(), block.size(), MSG_NOSIGNAL);
+            if (n < 0)
+                return true;
+            sent += n;
+        }
+        return false;
+    }
+
+    int fd;
+    bool connected = false;
+};
+
 } // namespace
 
 class SimServerTest : public QObject
@@ -48,6 +90,8 @@ private slots:
     void carriageReturnsAndOneReplyPerQuery();
     void partialLinesAreJoined();
     void overlongLineIsDropped();
+    void clientLeavingRepliesUnreadIsDropped();
+    void receivedRecordIsBounded();
     void reportsItsOwnPort();
     void replyOverrides();
     void noReplyFaultOnlyForPrefix();
@@ -94,12 +138,17 @@ void SimServerTest::carriageReturnsAndOneReplyPerQuery()
 
     // A client that shuts its sending side after the last query, as `nc -N`
     // does, still gets every reply before the instrument closes the link.
+    // A script of many lines is answered in full too, although the instrument
+    // takes only a few lines of one client at a time.
     Client halfClosed;
     QVERIFY(halfClosed.connectTo(server->port()));
-    halfClosed.send("*IDN?\r\nenet:ip?\n");
+    const int queries = SimConnection::LinesPerTurn * 3;
+    halfClosed.send(QByteArray("*IDN?\r\nenet:ip?\n").repeated(queries / 2));
     QCOMPARE(::shutdown(int(halfClosed.socket.socketDescriptor()), SHUT_WR), 0);
-    QCOMPARE(halfClosed.readLine(), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
-    QCOMPARE(halfClosed.readLine(), QByteArray("127.0.0.1\n"));
+    for (int n = 0; n < queries / 2; ++n) {
+        QCOMPARE(halfClosed.readLine(), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
+        QCOMPARE(halfClosed.readLine(), QByteArray("127.0.0.1\n"));
+    }
 }
 
 void SimServerTest::partialLinesAreJoined()
@@ -129,6 +178,74 @@ void SimServerTest::overlongLineIsDropped()
         QCOMPARE(server->receivedLines(), QStringList({"*IDN?"}));
         server->withModel([](InstrumentModel &m) { QCOMPARE(m.tuneGHz(), 10.0); });
     }
+}
+
+void SimServerTest::clientLeavingRepliesUnreadIsDropped()
+{
+    Client good;
+    QVERIFY(good.connectTo(server->port()));
+    std::vector<std::unique_ptr<Flooder>> flooders;
+    for (int n = 0; n < 4; ++n) {
+        flooders.push_back(std::make_unique<Flooder>(server->port()));
+        QVERIFY(flooders.back()->connected);
+    }
+    QTRY_COMPARE(server->connectionCount(), 5);
+
+    // Queries worth about ten times as many bytes of replies: far more than
+    // the limit, even with every kernel buffer on the way full.
+    const qint64 limit = 4 * SimConnection::MaxUnreadOutput;
+    std::atomic<int> dropped{0};
+    std::atomic<int> running{int(flooders.size())};
+    std::vector<std::thread> threads;
+    for (auto &flooder : flooders) {
+        threads.emplace_back([&, f = flooder.get()] {
+            dropped += f->floodUntilDropped(limit) ? 1 : 0;
+            --running;
+        });
+    }
+    // The well-behaved client is answered all along.
+    int answered = 0;
+    do {
+        good.send("*IDN?\n");
+        if (good.readLine() == "Ostrelin,KX4417-UDC,SN000123,2.4.1\n")
+            ++answered;
+        else
+            break;
+    } while (running > 0);
+    for (std::thread &t : threads)
+        t.join();
+    QVERIFY(answered > 0);
+    QCOMPARE(good.socket.state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(dropped.load(), int(flooders.size()));
+    QTRY_COMPARE(server->connectionCount(), 1);
+    good.send("enet:ip?\n");
+    QCOMPARE(good.readLine(), QByteArray("127.0.0.1\n"));
+}
+
+void SimServerTest::receivedRecordIsBounded()
+{
+    Client c;
+    QVERIFY(c.connectTo(server->port()));
+    QByteArray many;
+    for (int n = 0; n < SimServer::RecordedLines + 100; ++n)
+        many += "syst:time " + QByteArray::number(n) + '\n';
+    c.send(many + "*IDN?\n");
+    QVERIFY(!c.readLine().isEmpty());
+    QStringList lines = server->receivedLines();
+    QCOMPARE(lines.size(), SimServer::RecordedLines);
+    QCOMPARE(lines.first(), QString("syst:time 101"));
+    QCOMPARE(lines.last(), QString("*IDN?"));
+
+    // Long lines are bounded by their size.
+    const QByteArray padded = "syst:time 7" + QByteArray(60000, ' ');
+    for (int n = 0; n < 20; ++n)
+        c.send(padded + '\n');
+    c.send("*IDN?\n");
+    QVERIFY(!c.readLine().isEmpty());
+    lines = server->receivedLines();
+    QCOMPARE(lines.last(), QString("*IDN?"));
+    QVERIFY(lines.join(QString()).size() <= SimServer::RecordedBytes);
+    QCOMPARE(lines.at(lines.size() - 2), QString::fromLatin1(padded));
 }
 
 void SimServerTest::reportsItsOwnPort()
