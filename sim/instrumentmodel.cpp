@@ -139,13 +139,12 @@ struct InstrumentModel::State {
     void tune(const QByteArray &arg)
     {
         const auto ghz = parseDouble(arg);
-        // Range check before rounding keeps huge values away from llround.
-        if (!ghz || *ghz < 1.0 || *ghz > 19.0)
+        // Refused before rounding, like every other value out of range: 18.1
+        // must not land on 18 GHz. Both band edges lie on the 400 MHz grid, so
+        // what passes stays in the band once snapped.
+        if (!ghz || *ghz < minTuneMHz / 1000.0 || *ghz > maxTuneMHz / 1000.0)
             return;
-        const qint64 mhz = snapMHz(*ghz, pllMode);
-        if (mhz < minTuneMHz || mhz > maxTuneMHz)
-            return;
-        tuneMHz = mhz;
+        tuneMHz = snapMHz(*ghz, pllMode);
     }
 
     void setPllMode(const QByteArray &arg)

@@ -72,11 +72,20 @@ void InstrumentModelTest::tuning_data()
     QTest::newRow("integer rounds up") << 1 << QByteArray("12.3456") << QByteArray("12.4000");
     QTest::newRow("integer nearest") << 1 << QByteArray("12.3") << QByteArray("12.4000");
     QTest::newRow("integer rounds down") << 1 << QByteArray("12.19") << QByteArray("12.0000");
-    QTest::newRow("integer low edge") << 1 << QByteArray("1.8") << QByteArray("2.0000");
+    QTest::newRow("integer low edge") << 1 << QByteArray("2.1") << QByteArray("2.0000");
+    QTest::newRow("integer high edge") << 1 << QByteArray("17.9") << QByteArray("18.0000");
+    QTest::newRow("integer rounds into band from below")
+        << 1 << QByteArray("1.85") << QByteArray("10.0000");
+    QTest::newRow("integer rounds into band from above")
+        << 1 << QByteArray("18.1") << QByteArray("10.0000");
     QTest::newRow("integer beyond top") << 1 << QByteArray("18.21") << QByteArray("10.0000");
     QTest::newRow("fractional MHz") << 0 << QByteArray("12.3456") << QByteArray("12.3460");
-    QTest::newRow("fractional bottom") << 0 << QByteArray("1.9996") << QByteArray("2.0000");
-    QTest::newRow("fractional top") << 0 << QByteArray("18.0004") << QByteArray("18.0000");
+    QTest::newRow("fractional bottom") << 0 << QByteArray("2") << QByteArray("2.0000");
+    QTest::newRow("fractional top") << 0 << QByteArray("18.0000") << QByteArray("18.0000");
+    QTest::newRow("fractional rounds into band from below")
+        << 0 << QByteArray("1.9996") << QByteArray("10.0000");
+    QTest::newRow("fractional rounds into band from above")
+        << 0 << QByteArray("18.0004") << QByteArray("10.0000");
     QTest::newRow("below band") << 0 << QByteArray("1.9") << QByteArray("10.0000");
     QTest::newRow("above band") << 0 << QByteArray("18.001") << QByteArray("10.0000");
     QTest::newRow("negative") << 0 << QByteArray("-12") << QByteArray("10.0000");
