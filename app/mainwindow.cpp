@@ -32,6 +32,21 @@ QString picture(const char *name)
 {
     return QLatin1String(picturePrefix) + QLatin1String(name);
 }
+
+// Instrument text for a log entry: quoted, shown as plain text whatever it
+// holds, and short enough to take in at a glance.
+QString quotedForLog(const QString &text)
+{
+    const int maxChars = 64;
+    QString shown = text.left(maxChars);
+    if (shown.size() < text.size() && shown.at(maxChars - 1).isHighSurrogate())
+        shown.chop(1);
+    for (QChar &c : shown)
+        if (c.category() == QChar::Other_Control)
+            c = QChar::ReplacementCharacter;
+    const QString ellipsis = shown.size() < text.size() ? "..." : "";
+    return "\"" + shown.toHtmlEscaped() + ellipsis + "\"";
+}
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
@@ -196,14 +211,26 @@ void MainWindow::handleUSBConnFinished(QString result)
     reconnecting = false;
 }
 
-void MainWindow::handleTCPConnFinished(QString result)
+void MainWindow::handleTCPConnFinished(QString result, QString identification)
 {
     if (result == "-2") {
         log("<p style='color:red'>TCP/IP connection timed out. Check connections and network "
             "settings.</p>");
     } else {
-        ui->statusLabel->setText("Connected to " + result);
-        log("<p style='color:green'>TCP/IP device connected.</p>");
+        // The link is up either way; an instrument that did not identify as
+        // the expected model is only named as such.
+        if (result.isEmpty()) {
+            ui->statusLabel->setText("Connected to unidentified device");
+            const QString answer = identification.isEmpty()
+                                       ? QString("It gave no reply.")
+                                       : "It replied " + quotedForLog(identification) + ".";
+            // One pass, so a "%1" in the instrument's reply stays as it is.
+            log(QString("<p style='color:red'>TCP/IP device did not identify as a %1. %2</p>")
+                    .arg(QLatin1String(Connection::ExpectedModel), answer));
+        } else {
+            ui->statusLabel->setText("Connected to " + result);
+            log("<p style='color:green'>TCP/IP device connected.</p>");
+        }
         requestSavedStates();
         refreshControls();
     }

@@ -68,7 +68,7 @@ public slots:
     void handleStateSelect(bool load, int result);
     void handleNetworkSettings(QString ipAddress, QString subnet, QString gateway, int port,
                                int prot);
-    void handleTCPConnFinished(QString result);
+    void handleTCPConnFinished(QString result, QString identification = QString());
     void handleUSBConnFinished(QString result);
     void updateConnStatus(connStatus_t status);
     void handleQueryResponse(QString response, calling_mode_t mode);

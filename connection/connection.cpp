@@ -13,13 +13,13 @@ namespace
 {
 const QString NotConnected = QStringLiteral("-2");
 const QString NoneAccepted = QStringLiteral("-1");
-const QString ExpectedModelPrefix = QStringLiteral("KX4417");
 
 // The model field of an identification reply from the expected instrument.
 std::optional<QString> acceptedModel(const QString &reply)
 {
     const QStringList fields = reply.split(',', Qt::KeepEmptyParts);
-    if (fields.size() >= 2 && fields.at(1).startsWith(ExpectedModelPrefix, Qt::CaseSensitive))
+    if (fields.size() >= 2 &&
+        fields.at(1).startsWith(QLatin1String(Connection::ExpectedModel), Qt::CaseSensitive))
         return fields.at(1);
     return std::nullopt;
 }
@@ -93,6 +93,7 @@ void Connection::connectTCPTo(QString host, int port)
 {
     // A fresh attempt never reports what an earlier one found.
     tcpResult.clear();
+    tcpIdentification.clear();
     // Reconnecting always uses the address given now, not an old link.
     if (socket->state() != QAbstractSocket::UnconnectedState)
         socket->abort();
@@ -114,7 +115,7 @@ void Connection::connectTCPTo(QString host, int port)
         tcpResult = NotConnected;
         emit connStatusChanged(status);
     }
-    emit tcpConnFinished(tcpResult);
+    emit tcpConnFinished(tcpResult, tcpIdentification);
 }
 
 void Connection::query(QString q, calling_mode_t mode)
@@ -313,6 +314,7 @@ std::optional<QString> Connection::networkExchange(const QString &q, bool overTc
 
 void Connection::identifyTcp(const QString &reply)
 {
+    tcpIdentification = reply;
     if (const std::optional<QString> model = acceptedModel(reply))
         tcpResult = *model;
 }

@@ -40,6 +40,9 @@ public:
     // The instrument's own reply limit, which the panel also goes by.
     static constexpr int TcpReplyWaitMs = ConnectionTimings{}.tcpReplyWaitMs;
     static constexpr int MaxReplyBytes = 64 * 1024;
+    // An instrument is accepted when the model field of its identification
+    // begins with this.
+    static constexpr char ExpectedModel[] = "KX4417";
 
     // Reaches USB instruments through a HardwareAbstractionUSB of its own.
     explicit Connection(const ConnectionTimings &timings = {}, QObject *parent = nullptr);
@@ -49,7 +52,10 @@ public:
                         QObject *parent = nullptr);
 
 signals:
-    void tcpConnFinished(QString result);
+    // `identification` is the instrument's reply to the identification
+    // query, trimmed; empty when it gave none. A result that is empty
+    // means the link is up but the reply was not accepted.
+    void tcpConnFinished(QString result, QString identification = QString());
     void usbConnFinished(QString result);
     void connStatusChanged(connStatus_t status);
     void queryResponse(QString response, calling_mode_t mode);
@@ -91,6 +97,7 @@ private:
     QTcpSocket *socket;
     connStatus_t status;
     QString tcpResult;
+    QString tcpIdentification;
     QString usbResult;
     QString ipAddress;
     QString subnet;

@@ -114,6 +114,38 @@ private slots:
             QCOMPARE(h.label(name)->textFormat(), Qt::PlainText);
     }
 
+    // The link stays up and the panel usable, but the operator is told.
+    void unidentifiedInstrumentIsReported_data()
+    {
+        QTest::addColumn<QString>("idn"); // empty: the instrument never answers
+        QTest::addColumn<QString>("logLine");
+        const QString start = "red: TCP/IP device did not identify as a KX4417. ";
+        QTest::newRow("silent") << QString() << start + "It gave no reply.";
+        const QString shown = "Acme,<b>X200</b>,%1," + QString(44, '7');
+        QTest::newRow("another model")
+            << shown + "777777" << start + "It replied \"" + shown + "...\".";
+    }
+
+    void unidentifiedInstrumentIsReported()
+    {
+        QFETCH(QString, idn);
+        QFETCH(QString, logLine);
+        InstrumentModel::Config config;
+        if (!idn.isEmpty())
+            config.idn = idn;
+        PanelHarness h(config);
+        QVERIFY(h.startSim());
+        if (idn.isEmpty())
+            h.sim.setFault(SimServer::Fault::NoReply, 0, "*IDN?");
+        h.launch();
+        QTRY_COMPARE_WITH_TIMEOUT(h.label("statusLabel")->text(),
+                                  QString("Connected to unidentified device"), 20000);
+        QVERIFY2(h.log().contains(logLine), qPrintable(h.log().join('\n')));
+        QVERIFY(!h.log().join('\n').contains("green"));
+        QCOMPARE(h.button("tcpipButton")->text(), QString("Disconnect TCP/IP"));
+        QVERIFY(panelEnabled(h, true));
+    }
+
     void repliesAreRoutedByMode()
     {
         PanelHarness h;

@@ -47,6 +47,25 @@ private slots:
                               "enet:submask \"255.0.0.0\"", "enet:port " + port, "enet:prot 1"}));
         QTRY_COMPARE(h.log().last(), QString("green: TCP/IP device connected."));
     }
+
+    // An instrument of another model is refused over USB; over TCP/IP the
+    // link stays up, but the panel never calls it connected.
+    void anotherModelIsNeverShownAsConnected()
+    {
+        InstrumentModel::Config config;
+        config.idn = "Acme,X200,SN1,1.0";
+        PanelHarness h(config);
+        QVERIFY(h.startSim());
+        qputenv("FAKEVISA_INSTRUMENTS", "127.0.0.1:" + QByteArray::number(h.sim.port()));
+
+        h.launch();
+        QTRY_COMPARE_WITH_TIMEOUT(h.label("statusLabel")->text(),
+                                  QString("Connected to unidentified device"), 20000);
+        QCOMPARE(h.log(), (QStringList{"red: USB connection failed.",
+                                       "red: TCP/IP device did not identify as a KX4417. It "
+                                       "replied \"Acme,X200,SN1,1.0\"."}));
+        QCOMPARE(h.button("usbButton")->text(), QString("Connect USB"));
+    }
 };
 
 QTEST_MAIN(TestUsbStartup)
