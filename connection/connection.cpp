@@ -97,6 +97,11 @@ void Connection::connectTCPTo(QString host, int port)
     // Reconnecting always uses the address given now, not an old link.
     if (socket->state() != QAbstractSocket::UnconnectedState)
         socket->abort();
+    const QString address = host + ':' + QString::number(port);
+    if (address != peerAddress) {
+        peerAddress = address;
+        lineFeedSeen = false;
+    }
     socket->connectToHost(host, quint16(port), QIODevice::ReadWrite,
                           QAbstractSocket::AnyIPProtocol);
     if (socket->waitForConnected(timings.tcpConnectWaitMs)) {
@@ -254,12 +259,7 @@ std::optional<QString> Connection::tcpExchange(const QString &q)
 {
     if (!tcpLinkUsable())
         return std::nullopt;
-    // Bytes still here belong to an earlier query that gave up waiting;
-    // they must not be taken for this query's reply. The poll also notices
-    // a link the instrument has closed meanwhile.
-    socket->readAll();
-    if (socket->waitForReadyRead(0))
-        socket->readAll();
+    forgetStaleBytes();
     if (!tcpLinkUsable())
         return std::nullopt;
     if (!writeLine(q))
@@ -268,25 +268,68 @@ std::optional<QString> Connection::tcpExchange(const QString &q)
     socket->flush();
     if (socket->bytesToWrite() > 0 && !socket->waitForBytesWritten(timings.tcpWriteWaitMs))
         return std::nullopt;
+    const std::optional<QByteArray> reply = readReply();
+    if (!reply)
+        return std::nullopt;
+    return QString::fromUtf8(reply->trimmed());
+}
 
+void Connection::forgetStaleBytes()
+{
+    // Bytes still here belong to an earlier query that gave up waiting;
+    // they must not be taken for this query's reply. The poll also notices
+    // a link the instrument has closed meanwhile.
+    QByteArray stale = socket->readAll();
+    if (socket->waitForReadyRead(0))
+        stale += socket->readAll();
+    // A late reply still shows how this instrument ends its replies.
+    if (stale.contains('\n'))
+        lineFeedSeen = true;
+}
+
+// The reply up to its line feed, or nothing when no whole reply arrived.
+std::optional<QByteArray> Connection::readReply()
+{
     QElapsedTimer clock;
     clock.start();
     QByteArray reply;
-    for (;;) {
+    int end;
+    while ((end = reply.indexOf('\n')) < 0) {
+        if (reply.size() >= MaxReplyBytes) {
+            qDebug() << "TCP reply dropped: longer than" << MaxReplyBytes << "bytes";
+            return std::nullopt;
+        }
+        // An instrument that has never sent a line feed ends its reply by
+        // falling silent.
+        const bool endsBySilence = !lineFeedSeen && !reply.isEmpty();
         const int left = timings.tcpReplyWaitMs - int(clock.elapsed());
-        const int wait = reply.isEmpty() ? left : qMin(left, timings.replyQuietGapMs);
-        if (wait <= 0 || !socket->waitForReadyRead(wait))
-            break;
+        const int wait = endsBySilence ? qMin(left, timings.replyQuietGapMs) : left;
+        const bool arrived = wait > 0 && socket->waitForReadyRead(wait);
+        // What arrived before the link ended still counts.
         reply += socket->readAll();
-        if (reply.contains('\n') || reply.size() >= MaxReplyBytes)
+        if (arrived || reply.contains('\n'))
+            continue;
+        if (socket->state() != QAbstractSocket::ConnectedState) {
+            if (!reply.isEmpty())
+                qDebug() << "TCP reply dropped: the link ended before its line feed";
+            return std::nullopt;
+        }
+        if (endsBySilence)
             break;
-    }
-    if (reply.isEmpty())
+        if (!reply.isEmpty())
+            qDebug() << "TCP reply dropped: no line feed within" << timings.tcpReplyWaitMs << "ms";
         return std::nullopt;
-    const int end = reply.indexOf('\n');
-    if (end >= 0)
+    }
+    if (end >= 0) {
+        lineFeedSeen = true;
         reply.truncate(end);
-    return QString::fromUtf8(reply.trimmed());
+    }
+    // Decoding would silently stop at the NUL and leave a shortened reply.
+    if (reply.contains('\0')) {
+        qDebug() << "TCP reply dropped: it holds a NUL byte";
+        return std::nullopt;
+    }
+    return reply;
 }
 
 QString Connection::usbExchange(const QString &q, calling_mode_t mode)

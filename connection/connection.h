@@ -85,6 +85,8 @@ private:
     bool send(const QString &c);
     bool writeLine(const QString &text);
     std::optional<QString> tcpExchange(const QString &q);
+    std::optional<QByteArray> readReply();
+    void forgetStaleBytes();
     QString usbExchange(const QString &q, calling_mode_t mode);
     std::optional<QString> networkExchange(const QString &q, bool overTcp);
     void identifyTcp(const QString &reply);
@@ -103,6 +105,10 @@ private:
     QString subnet;
     QString gateway;
     int port;
+    // The instrument at `peerAddress` has ended a reply with a line feed, so
+    // its replies are complete only at their line feed.
+    bool lineFeedSeen = false;
+    QString peerAddress;
 };
 
 #endif

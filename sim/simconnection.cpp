@@ -3,6 +3,10 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
 namespace
 {
 
@@ -137,7 +141,10 @@ void SimConnection::perform(const Step &step)
         closing = true;
         pending.clear();
         pendingBytes = 0;
-        socket->disconnectFromHost();
+        if (step.reset)
+            resetLink();
+        else
+            socket->disconnectFromHost();
         return;
     }
     socket->write(step.data);
@@ -152,5 +159,16 @@ void SimConnection::dropUnreadClient()
     closing = true;
     pending.clear();
     pendingBytes = 0;
+    socket->abort();
+}
+
+void SimConnection::resetLink()
+{
+#ifdef Q_OS_UNIX
+    // Lingering for no time makes closing send a reset, not an orderly end.
+    const linger abortive{1, 0};
+    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
+                 sizeof abortive);
+#endif
     socket->abort();
 }

@@ -19,11 +19,13 @@ class SimConnection : public QObject
 {
     Q_OBJECT
 public:
-    // One piece of output: wait `delayMs`, then write `data` or close the link.
+    // One piece of output: wait `delayMs`, then write `data` or close the
+    // link, by a reset when `reset` is set.
     struct Step {
         int delayMs = 0;
         QByteArray data;
         bool close = false;
+        bool reset = false;
     };
     using LineHandler = std::function<QList<Step>(const QByteArray &line)>;
 
@@ -44,6 +46,7 @@ private:
     void pump();
     void perform(const Step &step);
     void dropUnreadClient();
+    void resetLink();
 
     QTcpSocket *socket;
     LineHandler handler;

@@ -121,6 +121,10 @@ struct SimServer::Private : public QThread {
             return {{faultMs, text, false}};
         case Fault::CloseConnection:
             return {{0, {}, true}};
+        case Fault::Unterminated:
+            return {{0, *reply, false}};
+        case Fault::ResetMidReply:
+            return {{0, text.left(text.size() / 2), false}, {0, {}, true, true}};
         }
         return {{0, text, false}};
     }

@@ -23,6 +23,8 @@ public:
         OverheatReply,   // "OH NO!" instead of the reply
         DelayReply,      // the reply is sent faultMs late
         CloseConnection, // the instrument closes the link instead of replying
+        Unterminated,    // the reply goes out without its line feed
+        ResetMidReply,   // half the reply goes out, then the link is reset
     };
 
     explicit SimServer(const InstrumentModel::Config &config = {});

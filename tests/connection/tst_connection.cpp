@@ -103,6 +103,8 @@ private slots:
         QTest::newRow("blank before model") << QByteArray("Ostrelin, KX4417-UDC,SN1,1") << "";
         QTest::newRow("lower case") << QByteArray("Ostrelin,kx4417-udc,SN1,1") << "";
         QTest::newRow("single field") << QByteArray("KX4417-UDC") << "";
+        QTest::newRow("CR LF ending, blanks around")
+            << QByteArray("  Ostrelin,KX4417-UDC \r") << Model;
         QTest::newRow("empty reply") << QByteArray() << "";
     }
 
@@ -282,30 +284,66 @@ private slots:
                  (QStringList{longCommand, "freq:tune 12.5000", "syst:readstate?"}));
     }
 
+    void splitReplyDeliveredWhole_data()
+    {
+        QTest::addColumn<int>("gapMs");
+        QTest::newRow("60 ms apart") << 60;
+        QTest::newRow("300 ms apart") << 300;
+        QTest::newRow("1 s apart") << 1000;
+    }
+
     void splitReplyDeliveredWhole()
     {
+        QFETCH(int, gapMs);
         QCOMPARE(connectTcp(), Model);
-        sim->setFault(SimServer::Fault::SplitReply, 60, "syst:readstate?");
+        sim->setFault(SimServer::Fault::SplitReply, gapMs, "syst:readstate?");
         QCOMPARE(ask("syst:readstate?", MODE_STATUS), modelReply(*sim, "syst:readstate?"));
+        // The identification on a new link to the same instrument, too.
+        emit probe().closeTCP();
+        sim->setFault(SimServer::Fault::SplitReply, gapMs, "*IDN?");
+        QCOMPARE(connectTcp(), Model);
         QCOMPARE(ask("syst:bootstate?", MODE_STATE_LIST), modelReply(*sim, "syst:bootstate?"));
     }
 
-    void unterminatedReplyDeliveredAfterSilence()
+    void instrumentWithoutLineFeedsAnswersBySilence()
     {
+        sim->setFault(SimServer::Fault::Unterminated);
         QCOMPARE(connectTcp(), Model);
-        const QString status = modelReply(*sim, "syst:readstate?");
-        // The rest of the line comes far too late to count as the same reply.
-        sim->setFault(SimServer::Fault::SplitReply, 2000, "syst:readstate?");
-        const std::optional<QString> head = ask("syst:readstate?", MODE_STATUS);
-        QVERIFY(head);
-        QVERIFY(!head->isEmpty());
-        QVERIFY(head->size() < status.size());
-        QVERIFY(status.startsWith(*head));
+        QCOMPARE(ask("syst:readstate?", MODE_STATUS), modelReply(*sim, "syst:readstate?"));
+    }
 
-        QSignalSpy tailArrived(&probe(), &ConnectionProbe::socketReadyRead);
-        QVERIFY(tailArrived.wait(AnswerMs));
-        sim->clearFault();
-        QCOMPARE(ask("syst:bootstate?", MODE_STATE_LIST), modelReply(*sim, "syst:bootstate?"));
+    void brokenReplyIsDropped_data()
+    {
+        QTest::addColumn<int>("fault"); // a SimServer::Fault
+        QTest::addColumn<int>("faultMs");
+        QTest::addColumn<QByteArray>("reply"); // empty: the instrument's own
+        QTest::addColumn<QString>("why");
+        QTest::newRow("reset mid-reply")
+            << int(SimServer::Fault::ResetMidReply) << 0 << QByteArray()
+            << "TCP reply dropped: the link ended before its line feed";
+        QTest::newRow("line feed too late")
+            << int(SimServer::Fault::SplitReply) << testTimings().tcpReplyWaitMs + 500
+            << QByteArray() << "TCP reply dropped: no line feed within 2000 ms";
+        QTest::newRow("NUL byte") << int(SimServer::Fault::None) << 0
+                                  << QByteArray("0,10.0000\0,0,0", 14)
+                                  << "TCP reply dropped: it holds a NUL byte";
+    }
+
+    void brokenReplyIsDropped()
+    {
+        QFETCH(int, fault);
+        QFETCH(int, faultMs);
+        QFETCH(QByteArray, reply);
+        QCOMPARE(connectTcp(), Model);
+        sim->setFault(SimServer::Fault(fault), faultMs, "syst:readstate?");
+        if (!reply.isEmpty())
+            sim->setReply("syst:readstate?", reply);
+        MessageLog debug;
+        QSignalSpy responses(&probe(), &ConnectionProbe::queryResponse);
+        emit probe().query("syst:readstate?", MODE_STATUS);
+        QVERIFY(settle());
+        QCOMPARE(responses.count(), 0);
+        QTEST(debug.startingWith("TCP reply dropped").value(0), "why");
     }
 
     void networkSettingsRead()
