@@ -134,8 +134,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
+    // Closing never waits on the instrument: the worker gives up the wait in
+    // progress and drops the requests still queued. The close still runs,
+    // and the loop ends only behind it, so the link is closed cleanly.
+    connThread.requestInterruption();
     emit closeConnection();
-    connThread.quit();
+    QMetaObject::invokeMethod(
+        connection, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
     connThread.wait();
     // A thread that never ran never delivers the deferred deletion.
     if (!connThread.isFinished())

@@ -23,6 +23,40 @@ std::optional<QString> acceptedModel(const QString &reply)
         return fields.at(1);
     return std::nullopt;
 }
+
+// How often a wait on the instrument looks whether the worker should stop.
+constexpr int StopCheckMs = 50;
+
+// Set when the panel closes: the request in progress gives up its wait and
+// the requests still queued are dropped, so closing never waits out the
+// instrument.
+bool stopRequested()
+{
+    return QThread::currentThread()->isInterruptionRequested();
+}
+
+// Runs `attempt` on slices of an `ms` budget until it reports success, the
+// budget is spent or the worker is asked to stop.
+template <class Attempt> bool waitInSlices(int ms, Attempt attempt)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (int left = ms; left > 0 && !stopRequested(); left = ms - int(clock.elapsed())) {
+        if (attempt(qMin(left, StopCheckMs)))
+            return true;
+    }
+    return false;
+}
+
+// Sleeps `ms`; false when the worker was asked to stop meanwhile.
+bool pause(int ms)
+{
+    waitInSlices(ms, [](int slice) {
+        QThread::msleep(ulong(slice));
+        return false;
+    });
+    return !stopRequested();
+}
 } // namespace
 
 Connection::Connection(const ConnectionTimings &timings, QObject *parent)
@@ -46,6 +80,8 @@ Connection::Connection(HardwareAbstraction *hardware, const ConnectionTimings &t
 
 void Connection::connectUSB()
 {
+    if (stopRequested())
+        return;
     usbResult = NoneAccepted;
     // The listing opens every instrument in turn, so one still held open here
     // would be missed; and the flag must not outlive the instrument it names.
@@ -75,6 +111,8 @@ void Connection::connectUSB()
 
 void Connection::connectTCP()
 {
+    if (stopRequested())
+        return;
     qDebug() << "connectTCP()";
     const std::optional<NetworkSettingsFile::Settings> settings = NetworkSettingsFile().read();
     if (!settings) {
@@ -104,6 +142,9 @@ void Connection::connectTCPTo(QString host, int port)
     }
     socket->connectToHost(host, quint16(port), QIODevice::ReadWrite,
                           QAbstractSocket::AnyIPProtocol);
+    // The one wait that does not give up when the panel closes: the socket
+    // abandons its attempt when a wait for it times out, so it cannot be
+    // waited for in slices.
     if (socket->waitForConnected(timings.tcpConnectWaitMs)) {
         // With Nagle's algorithm a command followed by a query waits for the
         // instrument's delayed acknowledgement.
@@ -125,6 +166,8 @@ void Connection::connectTCPTo(QString host, int port)
 
 void Connection::query(QString q, calling_mode_t mode)
 {
+    if (stopRequested())
+        return;
     if (mode == MODE_NETWORK) {
         readNetworkSettings();
         return;
@@ -147,11 +190,15 @@ void Connection::query(QString q, calling_mode_t mode)
 
 void Connection::command(QString c)
 {
+    if (stopRequested())
+        return;
     send(c);
 }
 
 void Connection::deliverCommand(QString c)
 {
+    if (stopRequested())
+        return;
     emit commandDelivered(send(c));
 }
 
@@ -198,6 +245,8 @@ void Connection::socketDisconnected()
 
 void Connection::initRoutine()
 {
+    if (stopRequested())
+        return;
     connectUSB();
     NetworkSettingsFile file;
     if (file.exists()) {
@@ -264,9 +313,7 @@ std::optional<QString> Connection::tcpExchange(const QString &q)
         return std::nullopt;
     if (!writeLine(q))
         return std::nullopt;
-    // A short line normally goes straight out; only a full send buffer waits.
-    socket->flush();
-    if (socket->bytesToWrite() > 0 && !socket->waitForBytesWritten(timings.tcpWriteWaitMs))
+    if (!waitWritten())
         return std::nullopt;
     const std::optional<QByteArray> reply = readReply();
     if (!reply)
@@ -287,6 +334,18 @@ void Connection::forgetStaleBytes()
         lineFeedSeen = true;
 }
 
+bool Connection::waitWritten()
+{
+    // A short line normally goes straight out; only a full send buffer waits.
+    socket->flush();
+    waitInSlices(timings.tcpWriteWaitMs, [this](int slice) {
+        if (socket->bytesToWrite() > 0)
+            socket->waitForBytesWritten(slice);
+        return socket->bytesToWrite() == 0 || socket->state() != QAbstractSocket::ConnectedState;
+    });
+    return socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState;
+}
+
 // The reply up to its line feed, or nothing when no whole reply arrived.
 std::optional<QByteArray> Connection::readReply()
 {
@@ -304,16 +363,24 @@ std::optional<QByteArray> Connection::readReply()
         const bool endsBySilence = !lineFeedSeen && !reply.isEmpty();
         const int left = timings.tcpReplyWaitMs - int(clock.elapsed());
         const int wait = endsBySilence ? qMin(left, timings.replyQuietGapMs) : left;
-        const bool arrived = wait > 0 && socket->waitForReadyRead(wait);
+        waitInSlices(wait, [this](int slice) {
+            return socket->waitForReadyRead(slice) ||
+                   socket->state() != QAbstractSocket::ConnectedState;
+        });
         // What arrived before the link ended still counts.
-        reply += socket->readAll();
-        if (arrived || reply.contains('\n'))
+        const QByteArray more = socket->readAll();
+        reply += more;
+        if (reply.contains('\n'))
             continue;
+        if (stopRequested())
+            return std::nullopt;
         if (socket->state() != QAbstractSocket::ConnectedState) {
             if (!reply.isEmpty())
                 qDebug() << "TCP reply dropped: the link ended before its line feed";
             return std::nullopt;
         }
+        if (!more.isEmpty())
+            continue;
         if (endsBySilence)
             break;
         if (!reply.isEmpty())
@@ -332,11 +399,11 @@ std::optional<QByteArray> Connection::readReply()
     return reply;
 }
 
-QString Connection::usbExchange(const QString &q, calling_mode_t mode)
+std::optional<QString> Connection::usbExchange(const QString &q, calling_mode_t mode)
 {
     hardware->sendVISACommand(q);
-    if (mode == MODE_STATUS)
-        QThread::msleep(timings.usbStatusReadDelayMs);
+    if (mode == MODE_STATUS && !pause(timings.usbStatusReadDelayMs))
+        return std::nullopt;
     // A failed read yields empty text, which the panel treats as a bad status read.
     return hardware->readVISAResponseString().second.trimmed();
 }
@@ -346,7 +413,8 @@ std::optional<QString> Connection::networkExchange(const QString &q, bool overTc
     if (overTcp)
         return tcpExchange(q);
     hardware->sendVISACommand(q);
-    QThread::msleep(timings.usbNetworkReadPauseMs);
+    if (!pause(timings.usbNetworkReadPauseMs))
+        return std::nullopt;
     const QPair<int, QString> reply = hardware->readVISAResponseString();
     // Empty text from a failed read is no setting; taking it would blank
     // the settings file and lose the instrument's address.
@@ -382,8 +450,8 @@ bool Connection::readNetworkSettings()
     const int pauseMs = overTcp ? timings.networkReadPauseMs : timings.usbNetworkReadPauseMs;
     QStringList replies;
     for (const char *q : queries) {
-        if (!replies.isEmpty())
-            QThread::msleep(pauseMs);
+        if (!replies.isEmpty() && !pause(pauseMs))
+            return false;
         const std::optional<QString> reply = networkExchange(QString::fromLatin1(q), overTcp);
         if (!reply)
             return false;

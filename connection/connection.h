@@ -85,9 +85,10 @@ private:
     bool send(const QString &c);
     bool writeLine(const QString &text);
     std::optional<QString> tcpExchange(const QString &q);
+    bool waitWritten();
     std::optional<QByteArray> readReply();
     void forgetStaleBytes();
-    QString usbExchange(const QString &q, calling_mode_t mode);
+    std::optional<QString> usbExchange(const QString &q, calling_mode_t mode);
     std::optional<QString> networkExchange(const QString &q, bool overTcp);
     void identifyTcp(const QString &reply);
     void identifyUsb(const QString &reply);

@@ -96,6 +96,8 @@ public:
     }
     ~ConnectionHarness()
     {
+        // As the panel does on closing: a wait in progress gives up.
+        thread.requestInterruption();
         thread.quit();
         // A worker that never stops is reported at once, not as a suite
         // that hangs until its time-out.
