@@ -129,6 +129,8 @@ void Connection::connectTCP()
 
 void Connection::connectTCPTo(QString host, int port)
 {
+    if (stopRequested())
+        return;
     // A fresh attempt never reports what an earlier one found.
     tcpResult.clear();
     tcpIdentification.clear();
