@@ -349,13 +349,16 @@ private slots:
         tune->setFocus();
         QTRY_VERIFY(tune->hasFocus());
 
+        // The operator types, and the box shows, numbers in the box's own
+        // locale: "12,5" under a decimal-comma locale.
+        const QLocale locale = tune->locale();
         tune->selectAll();
-        QTest::keyClicks(tune, typed);
+        QTest::keyClicks(tune, QString(typed).replace(QLatin1Char('.'), locale.decimalPoint()));
         QCOMPARE(tune->value(), 10.0);
         QTest::keyClick(tune, Qt::Key(leaveBy));
         QCOMPARE(tune->value(), expected);
         QVERIFY(tune->value() >= 2.0 && tune->value() <= 18.0);
-        QVERIFY(tune->text().startsWith(QString::number(expected, 'f', 4)));
+        QVERIFY(tune->text().startsWith(locale.toString(expected, 'f', 4)));
         // Enter also applied the value; the cases that follow share the window
         // and expect an empty log.
         h->find<QTextEdit>("logger")->clear();
