@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses of fuzz/ (clang, with ASan and UBSan) into
+# build-fuzz/ and runs each one for SECONDS, 60 by default, starting from its
+# corpus in fuzz/corpus/<name>. A crash, a sanitizer report or a broken
+# property fails the run; the input that found it is kept in
+# build-fuzz/findings/<name>/ and belongs in fuzz/corpus/<name> once fixed.
+# Usage: tools/fuzz.sh [SECONDS [NAME...]], e.g. tools/fuzz.sh 3600 settingsfile
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+shift $(($# > 0 ? 1 : 0))
+names=("$@")
+if [ ${#names[@]} -eq 0 ]; then
+    for dir in fuzz/corpus/*/; do names+=("$(basename "$dir")"); done
+fi
+tools/install-deps.sh
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DRFPANEL_FUZZ=ON >/dev/null
+cmake --build build-fuzz -j"$(nproc)" --target fuzzers
+export QT_QPA_PLATFORM=offscreen
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export LSAN_OPTIONS=suppressions=$PWD/tools/sanitizers/lsan.supp:print_suppressions=0
+failed=0
+# Absolute paths: a harness may change its working folder.
+for name in "${names[@]}"; do
+    corpus=$PWD/build-fuzz/corpus/$name
+    findings=$PWD/build-fuzz/findings/$name
+    log=$PWD/build-fuzz/fuzz_$name.log
+    mkdir -p "$corpus" "$findings"
+    echo "fuzz_$name: ${seconds} s"
+    if build-fuzz/fuzz/fuzz_"$name" -max_total_time="$seconds" -print_final_stats=1 \
+        -artifact_prefix="$findings/" "$corpus" "$PWD/fuzz/corpus/$name" >"$log" 2>&1; then
+        grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" | sed 's/^/    /'
+    else
+        echo "fuzz_$name: FINDING (input kept in $findings/)"
+        tail -n 60 "$log"
+        failed=$((failed + 1))
+    fi
+done
+echo "fuzzers: $((${#names[@]} - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]
