@@ -8,6 +8,7 @@
 #include "networksettings.h"
 #include "stateselect.h"
 #include "statusreply.h"
+#include "storedstates.h"
 #include "trendwindow.h"
 
 #include <QDebug>
@@ -263,9 +264,7 @@ void MainWindow::handleQueryResponse(QString response, calling_mode_t mode)
         handleStatus(response);
         break;
     case MODE_STATE_LIST:
-        savedStates.clear();
-        for (const QString &state : response.split(';', Qt::KeepEmptyParts))
-            savedStates.append(state.split(',', Qt::KeepEmptyParts));
+        savedStates = StoredStateList(response).fields();
         break;
     default:
         break;

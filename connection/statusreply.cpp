@@ -94,9 +94,19 @@ QString StatusReply::current() const
 }
 
 // The instrument reports the LNA as "0" when it is on.
+bool StatusReply::lnaOnCode(const QString &field)
+{
+    return field == QLatin1String("0");
+}
+
+bool StatusReply::if300MHzCode(const QString &field)
+{
+    return field == QLatin1String("1");
+}
+
 bool StatusReply::lnaOn() const
 {
-    return is(Lna, "0");
+    return lnaOnCode(field(Lna));
 }
 
 bool StatusReply::loLocked(int lo) const
@@ -126,5 +136,5 @@ bool StatusReply::integerPll() const
 
 bool StatusReply::if300MHz() const
 {
-    return is(IfFrequency, "1");
+    return if300MHzCode(field(IfFrequency));
 }

@@ -42,6 +42,11 @@ public:
     bool integerPll() const;
     bool if300MHz() const;
 
+    // The instrument's codes for the two settings a stored state carries as
+    // well (see StoredState), so both read them alike.
+    static bool lnaOnCode(const QString &field);
+    static bool if300MHzCode(const QString &field);
+
 private:
     enum Field {
         Lo1Frequency,

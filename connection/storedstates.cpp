@@ -1,5 +1,7 @@
 #include "storedstates.h"
 
+#include "statusreply.h"
+
 StoredState::StoredState(const QStringList &fields) : fields(fields) {}
 
 QString StoredState::field(int index) const
@@ -17,21 +19,28 @@ QString StoredState::attenuation() const
     return field(Attenuation);
 }
 
-// Encoded as in the status reply: "0" is on.
 bool StoredState::lnaOn() const
 {
-    return field(Lna) == QLatin1String("0");
+    return StatusReply::lnaOnCode(field(Lna));
 }
 
 bool StoredState::if300MHz() const
 {
-    return field(IfFrequency) == QLatin1String("1");
+    return StatusReply::if300MHzCode(field(IfFrequency));
+}
+
+bool StoredState::holdsLna() const
+{
+    return Lna < fields.size();
+}
+
+bool StoredState::holdsIfFrequency() const
+{
+    return IfFrequency < fields.size();
 }
 
 StoredStateList::StoredStateList(const QString &reply)
 {
-    if (reply.isEmpty())
-        return;
     for (const QString &state : reply.split(';', Qt::KeepEmptyParts))
         states.append(state.split(',', Qt::KeepEmptyParts));
 }

@@ -17,6 +17,10 @@ public:
     QString attenuation() const;
     bool lnaOn() const;
     bool if300MHz() const;
+    // Whether the state holds the field at all: a missing one is shown as
+    // unknown rather than read as off.
+    bool holdsLna() const;
+    bool holdsIfFrequency() const;
 
 private:
     enum Field { TuneFrequency, Attenuation, Lna, IfFrequency };
@@ -27,7 +31,8 @@ private:
 };
 
 // The answer to the stored-state query: states separated by ";", their
-// fields by ",". A short or empty answer yields fewer states, never a read
+// fields by ",", every part kept as received, so an empty answer is one
+// state with one empty field. A short list yields fewer states, never a read
 // past the end.
 class StoredStateList
 {

@@ -1,23 +1,11 @@
 #include "stateselect.h"
 #include "ui_stateselect.h"
 
+#include "storedstates.h"
+
 namespace
 {
 const int stateCount = 5;
-
-enum Field { TuneField = 0, AttenField = 1, LnaField = 2, IfField = 3 };
-
-// A list that arrived short (no reply yet, or a truncated one) leaves the
-// missing cells empty rather than guessing a value.
-bool hasField(const QList<QStringList> &data, int state, Field index)
-{
-    return state < data.size() && index < data.at(state).size();
-}
-
-QString field(const QList<QStringList> &data, int state, Field index)
-{
-    return hasField(data, state, index) ? data.at(state).at(index) : QString();
-}
 } // namespace
 
 StateSelect::StateSelect(QWidget *parent) : QDialog(parent), ui(new Ui::StateSelect)
@@ -47,19 +35,16 @@ void StateSelect::showWindow(bool load, QList<QStringList> data)
                                         ui->ifFreq_5};
     QLabel *const lna[stateCount] = {ui->lna1, ui->lna2, ui->lna3, ui->lna4, ui->lna5};
 
-    for (int state = 0; state < stateCount; ++state) {
-        tune[state]->setText(field(data, state, TuneField));
-        atten[state]->setText(field(data, state, AttenField));
-
-        // The instrument encodes LNA on as "0" and the 300 MHz IF as "1";
-        // anything else, however close, means the other setting.
-        QString lnaText, ifText;
-        if (hasField(data, state, LnaField))
-            lnaText = field(data, state, LnaField) == "0" ? "ON" : "OFF";
-        if (hasField(data, state, IfField))
-            ifText = field(data, state, IfField) == "1" ? "300" : "187";
-        lna[state]->setText(lnaText);
-        ifFreq[state]->setText(ifText);
+    // A list that arrived short (no reply yet, or a truncated one) leaves the
+    // missing cells empty rather than guessing a value.
+    const StoredStateList list(data);
+    for (int row = 0; row < stateCount; ++row) {
+        const StoredState state = list.state(row);
+        tune[row]->setText(state.tuneFrequency());
+        atten[row]->setText(state.attenuation());
+        lna[row]->setText(state.holdsLna() ? (state.lnaOn() ? "ON" : "OFF") : QString());
+        ifFreq[row]->setText(state.holdsIfFrequency() ? (state.if300MHz() ? "300" : "187")
+                                                      : QString());
     }
     show();
 }

@@ -32,7 +32,7 @@ private slots:
                                                  << "" << false << false;
         QTest::newRow("state with two fields") << "10.0000,7" << 1 << 0 << "10.0000"
                                                << "7" << false << false;
-        QTest::newRow("empty reply") << "" << 0 << 0 << ""
+        QTest::newRow("empty reply") << "" << 1 << 0 << ""
                                      << "" << false << false;
         QTest::newRow("negative index") << five << 5 << -1 << ""
                                         << "" << false << false;
