@@ -171,11 +171,6 @@ void MainWindow::refreshControls()
     ui->statusButton->setEnabled(connected);
 }
 
-void MainWindow::requestSavedStates()
-{
-    emit query(InstrumentCommands::storedStatesQuery(), MODE_STATE_LIST);
-}
-
 void MainWindow::on_usbButton_clicked()
 {
     if (usbConnected) {
@@ -269,12 +264,6 @@ void MainWindow::handleQueryResponse(QString response, calling_mode_t mode)
     default:
         break;
     }
-}
-
-void MainWindow::handleNetworkSettingsFromDevice(QString ipAddress, QString subnet, QString gateway,
-                                                 int port)
-{
-    emit networkSettingsFromDevice(ipAddress, subnet, gateway, port);
 }
 
 void MainWindow::log(const QString &html)

@@ -43,10 +43,8 @@ public:
     // Starts the worker thread and the connection object's start-up routine.
     void startConnectionThread();
 
-    void refreshControls();
-    void requestStatus();
-    void requestSavedStates();
-
+    // Requests to the connection object, queued to connThread, and to the
+    // two dialogs.
 signals:
     void initStateSelect(bool load, QList<QStringList> data);
     void initNetworkSettings();
@@ -62,22 +60,19 @@ signals:
     void networkSettingsFromDevice(QString ip, QString subnet, QString gateway, int port);
     void initConn();
 
+    // app/mainwindow.cpp: construction, the connection state and its
+    // buttons, the log pane, status polling and decoding, control commands.
+public:
+    void refreshControls();
+    void requestStatus();
+
 public slots:
     void statusTimeout();
     void handleStatus(QString statusStr);
-    void handleStateSelect(bool load, int result);
-    void handleNetworkSettings(QString ipAddress, QString subnet, QString gateway, int port,
-                               int prot);
     void handleTCPConnFinished(QString result, QString identification = QString());
     void handleUSBConnFinished(QString result);
     void updateConnStatus(connStatus_t status);
     void handleQueryResponse(QString response, calling_mode_t mode);
-    void loadNetworkSettingsFromFile();
-    void loadNetworkSettingsFromDevice();
-    void handleNetworkSettingsFromDevice(QString ipAddress, QString subnet, QString gateway,
-                                         int port);
-    void handleCommandDelivered(bool delivered);
-    void handleSettingsFileWriteFailed();
 
 private slots:
     void on_usbButton_clicked();
@@ -96,9 +91,6 @@ private slots:
     void on_integerSetButton_clicked();
     void on_logClearButton_clicked();
     void on_logger_textChanged();
-    void on_loadStateButton_clicked();
-    void on_saveStateButton_clicked();
-    void on_editNetworkButton_clicked();
 
 private:
     void log(const QString &html);
@@ -124,22 +116,11 @@ private:
     // Temperature and current of every good status read, for the trend window.
     TrendSeries *trend;
     Connection *connection;
-    StateSelect *stateSelect;
-    NetworkSettings *networkSettings;
     QThread connThread;
     QTimer *statusTimer;
     QMutex commandMutex;
 
     QStringList statusFields;
-    QList<QStringList> savedStates;
-    // The settings of the last save in the network dialog.
-    NetworkSettingsFile::Settings savedNetwork;
-    int savedProtocol = 1;
-    // The network settings sent to the instrument and not yet answered for,
-    // and how many of those answered went out or failed.
-    int settingsAwaited = 0;
-    int settingsSent = 0;
-    int settingsFailed = 0;
 
     bool connected = false;
     bool usbConnected = false;
@@ -159,6 +140,49 @@ private:
     QPixmap unlockPixmap;
     QPixmap lightOnPixmap;
     QPixmap lightOffPixmap;
+
+    // dialogs/mainwindowstates.cpp: the instrument's stored states, loaded
+    // and overwritten through the StateSelect dialog.
+public:
+    void requestSavedStates();
+
+public slots:
+    void handleStateSelect(bool load, int result);
+
+private slots:
+    void on_loadStateButton_clicked();
+    void on_saveStateButton_clicked();
+
+private:
+    StateSelect *stateSelect;
+    // The stored states as last listed by the instrument (handleQueryResponse).
+    QList<QStringList> savedStates;
+
+    // dialogs/mainwindownetwork.cpp: the instrument's network settings and
+    // the settings file, edited in the NetworkSettings dialog.
+public slots:
+    void handleNetworkSettings(QString ipAddress, QString subnet, QString gateway, int port,
+                               int prot);
+    void loadNetworkSettingsFromFile();
+    void loadNetworkSettingsFromDevice();
+    void handleNetworkSettingsFromDevice(QString ipAddress, QString subnet, QString gateway,
+                                         int port);
+    void handleCommandDelivered(bool delivered);
+    void handleSettingsFileWriteFailed();
+
+private slots:
+    void on_editNetworkButton_clicked();
+
+private:
+    NetworkSettings *networkSettings;
+    // The settings of the last save in the network dialog.
+    NetworkSettingsFile::Settings savedNetwork;
+    int savedProtocol = 1;
+    // The network settings sent to the instrument and not yet answered for,
+    // and how many of those answered went out or failed.
+    int settingsAwaited = 0;
+    int settingsSent = 0;
+    int settingsFailed = 0;
 };
 
 #endif

@@ -43,6 +43,12 @@ void MainWindow::loadNetworkSettingsFromDevice()
     box.exec();
 }
 
+void MainWindow::handleNetworkSettingsFromDevice(QString ipAddress, QString subnet, QString gateway,
+                                                 int port)
+{
+    emit networkSettingsFromDevice(ipAddress, subnet, gateway, port);
+}
+
 void MainWindow::handleNetworkSettings(QString ipAddress, QString subnet, QString gateway, int port,
                                        int prot)
 {

@@ -7,6 +7,11 @@
 #include <QMutexLocker>
 #include <QThread>
 
+void MainWindow::requestSavedStates()
+{
+    emit query(InstrumentCommands::storedStatesQuery(), MODE_STATE_LIST);
+}
+
 void MainWindow::on_loadStateButton_clicked()
 {
     emit initStateSelect(true, savedStates);
