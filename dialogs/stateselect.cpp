@@ -1,11 +1,12 @@
 #include "stateselect.h"
 #include "ui_stateselect.h"
 
+#include "instrumentcommands.h"
 #include "storedstates.h"
 
 namespace
 {
-const int stateCount = 5;
+const int stateCount = InstrumentCommands::StoredStateCount;
 } // namespace
 
 StateSelect::StateSelect(QWidget *parent) : QDialog(parent), ui(new Ui::StateSelect)
