@@ -27,5 +27,21 @@ int main()
 }
 CPP
 "$cxx" "${flags[@]}" -c "$out/linkcheck.cpp" -o "$out/linkcheck.o"
-"$cxx" -static -o "$out/linkcheck.exe" "$out/linkcheck.o" "$out/win32usbtmcport.o" -lsetupapi
-echo "cross-check-windows: usb/win32usbtmcport.cpp compiles and links for x86_64-w64-mingw32"
+
+# rfpanel.exe's resources (icon and version), filled in as CMake's
+# configure_file does it on Windows, compiled and linked in too.
+windres=${WINDRES_WIN64:-x86_64-w64-mingw32-windres}
+version=$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+IFS=. read -r major minor _ <<<"$version"
+sed -e "s|@RFPANEL_ICON@|$PWD/resources/Pictures/mainicon.ico|" -e "s|@PROJECT_VERSION@|$version|g" \
+    -e "s|@PROJECT_VERSION_MAJOR@|$major|g" -e "s|@PROJECT_VERSION_MINOR@|${minor:-0}|g" \
+    app/rfpanel.rc.in >"$out/rfpanel.rc"
+if grep -q @ "$out/rfpanel.rc"; then
+    echo "cross-check-windows: app/rfpanel.rc.in has a placeholder this check does not fill" >&2
+    exit 1
+fi
+"$windres" -O coff -i "$out/rfpanel.rc" -o "$out/rfpanel-res.o"
+
+"$cxx" -static -o "$out/linkcheck.exe" "$out/linkcheck.o" "$out/win32usbtmcport.o" \
+    "$out/rfpanel-res.o" -lsetupapi
+echo "cross-check-windows: usb/win32usbtmcport.cpp and app/rfpanel.rc.in compile and link for x86_64-w64-mingw32"

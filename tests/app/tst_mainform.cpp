@@ -227,7 +227,7 @@ private slots:
         QCOMPARE(w->font().bold(), style == Bold);
         QCOMPARE(w->font().italic(), style == Italic);
         if (style == Bold)
-            QCOMPARE(w->font().weight(), 75);
+            QCOMPARE(w->font().weight(), int(QFont::Bold));
     }
 
     void lampsAndImages()
