@@ -2,10 +2,57 @@
 #include "stopsignals.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+namespace
+{
+
+// --help and --version are answered before the application object exists, so
+// they need no display and create neither a window nor the settings file.
+// Every other argument is left to QApplication (-style, -platform, ...).
+void answerInformationOptions(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Control panel for the KX4417 RF upconverter/downconverter.\n"
+                       "Keeps its settings file ipdata.vnf in the working folder."));
+    // "-reverse" must stay Qt's option, not read as -r -e -v ...
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.parse(arguments);
+    if (!parser.isSet(help) && !parser.isSet(version))
+        return;
+
+    QCoreApplication info(argc, argv);
+    if (parser.isSet(help))
+        parser.showHelp(0);
+    parser.showVersion();
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationName(QStringLiteral("rfpanel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RFPANEL_VERSION));
+    answerInformationOptions(argc, argv);
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 always scales by the screen's factor; Qt 5 only when asked, and
+    // otherwise grows the fonts alone at 150 % so that captions clip.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    // 150 % stays 150 % instead of being rounded to 200 %, as in Qt 6.
+    QApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+#endif
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("rfpanel"));
     quitOnStopSignals(app);
     MainWindow window;
     window.startConnectionThread();

@@ -24,10 +24,12 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kxsim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RFPANEL_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Simulated RF converter instrument"));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption portOption(
         QStringLiteral("port"), QStringLiteral("TCP port on 127.0.0.1 (0 = any free port)."),
         QStringLiteral("N"), QStringLiteral("0"));
