@@ -3,8 +3,8 @@
 # loopback port and runs the panel against it from the demo/ working folder.
 set -euo pipefail
 cd "$(dirname "$0")"
-tools/install-deps.sh
-tools/build.sh
+tools/install-deps.sh run
+RFPANEL_TESTS=OFF tools/build.sh
 mkdir -p demo
 # The background job truncates the log only once it runs; without this the
 # loop below could read the port of an earlier run.

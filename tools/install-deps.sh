@@ -1,23 +1,61 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the panel, its simulator and its tests need.
-# Does nothing when they are all present already.
+# Installs the Debian 12 packages that one kind of work needs:
+#   run      build and run the panel and the simulator (run.sh)
+#   package  that, and build the Debian package (cpack -G DEB)
+#   test     that, and run the whole test suite (test.sh; the default), also
+#            under a decimal-comma locale
+#   ci       that, and the Qt 6 build, the package checks, the sanitizer and
+#            fuzzing builds and the Windows cross-check (.ci/run)
+# Does nothing when they are all present already. Without root and without
+# sudo it names what is missing and the command that installs it, and fails.
 set -euo pipefail
-packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5charts5-dev
-          libusb-1.0-0-dev fonts-dejavu-core python3-pyvisa python3-pyvisa-py g++-mingw-w64-x86-64
-          umockdev libumockdev-dev libumockdev0 locales clang libclang-rt-14-dev)
+
+set_name=${1:-test}
+run=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5charts5-dev libusb-1.0-0-dev
+     fonts-dejavu-core)
+package=("${run[@]}" dpkg-dev file)
+test=("${package[@]}" python3-pyvisa python3-pyvisa-py umockdev libumockdev-dev libumockdev0
+      locales)
+ci=("${test[@]}" qt6-base-dev qt6-charts-dev lintian g++-mingw-w64-x86-64 clang
+    libclang-rt-14-dev)
+case "$set_name" in
+run | package | test | ci) declare -n packages="$set_name" ;;
+*)
+    echo "usage: $0 [run|package|test|ci]" >&2
+    exit 2
+    ;;
+esac
+
+if [ "$(id -u)" -eq 0 ]; then
+    sudo=()
+elif command -v sudo >/dev/null; then
+    sudo=(sudo)
+else
+    sudo=(false)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    install=(apt-get install --no-install-recommends "${missing[@]}")
+    if [ "${sudo[*]}" = false ]; then
+        echo "install-deps: missing Debian packages: ${missing[*]}" >&2
+        echo "install-deps: as root, run: apt-get update && ${install[*]}" >&2
+        exit 1
+    fi
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive "${install[@]}" -y -qq
 fi
+
 # The panel's suites also run under a decimal-comma locale.
-if ! locale -a 2>/dev/null | grep -qx 'de_DE.utf8'; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8
+if [ "$set_name" = test ] || [ "$set_name" = ci ]; then
+    if ! locale -a 2>/dev/null | grep -qx 'de_DE.utf8'; then
+        if [ "${sudo[*]}" = false ]; then
+            echo "install-deps: as root, run: localedef -i de_DE -f UTF-8 de_DE.UTF-8" >&2
+            exit 1
+        fi
+        "${sudo[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8
+    fi
 fi

@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPainter>
@@ -138,6 +139,11 @@ QList<int> Artwork::iconSizes()
     return {256, 48, 32, 24, 16};
 }
 
+QList<int> Artwork::appIconSizes()
+{
+    return {48, 64, 128, 256};
+}
+
 QImage Artwork::draw(const QString &fileName)
 {
     const QSize size = sizeOf(fileName);
@@ -179,6 +185,33 @@ QImage Artwork::draw(const QString &fileName)
     return image;
 }
 
+namespace
+{
+
+// A half-written picture must never replace a good one.
+bool writeFile(const QString &path, const QByteArray &bytes, QStringList *errors)
+{
+    QSaveFile file(path);
+    if (bytes.isEmpty() || !QDir().mkpath(QFileInfo(path).path()) ||
+        !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        errors->append(QStringLiteral("cannot write %1").arg(path));
+        return false;
+    }
+    return true;
+}
+
+QByteArray pngBytes(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG"))
+        bytes.clear();
+    return bytes;
+}
+
+} // namespace
+
 bool Artwork::writeAll(const QString &dir, QStringList *errors)
 {
     QStringList unreported;
@@ -197,18 +230,22 @@ bool Artwork::writeAll(const QString &dir, QStringList *errors)
                 images << drawIcon(size);
             bytes = IcoFile::encode(images);
         } else {
-            QBuffer buffer(&bytes);
-            buffer.open(QIODevice::WriteOnly);
-            if (!draw(name).save(&buffer, "PNG"))
-                bytes.clear();
+            bytes = pngBytes(draw(name));
         }
-        // a half-written picture must never replace a good one
-        QSaveFile file(QDir(dir).filePath(name));
-        if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) ||
-            file.write(bytes) != bytes.size() || !file.commit()) {
-            errors->append(QStringLiteral("cannot write %1").arg(QDir(dir).filePath(name)));
-            ok = false;
-        }
+        ok = writeFile(QDir(dir).filePath(name), bytes, errors) && ok;
+    }
+    return ok;
+}
+
+bool Artwork::writeAppIcons(const QString &dir, const QString &name, QStringList *errors)
+{
+    QStringList unreported;
+    if (!errors)
+        errors = &unreported;
+    bool ok = true;
+    for (int size : appIconSizes()) {
+        const QString path = QStringLiteral("%1/%2x%2/apps/%3.png").arg(dir).arg(size).arg(name);
+        ok = writeFile(path, pngBytes(drawIcon(size)), errors) && ok;
     }
     return ok;
 }

@@ -30,6 +30,14 @@ public:
     // Image sizes stored in the window icon file, largest first, so that
     // readers taking only the first image get the sharpest one.
     static QList<int> iconSizes();
+
+    // Pixel sizes of the desktop icon installed on Linux.
+    static QList<int> appIconSizes();
+
+    // Writes the desktop icon as `dir`/NxN/apps/`name`.png at every
+    // appIconSizes() size, laid out as an icon theme folder. Reports failures
+    // as writeAll() does.
+    static bool writeAppIcons(const QString &dir, const QString &name, QStringList *errors);
 };
 
 #endif

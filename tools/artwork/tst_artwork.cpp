@@ -85,6 +85,7 @@ class TestArtwork : public QObject
 private slots:
     void writesEveryPictureAtItsSizeOnATransparentGround();
     void iconFileHoldsEverySize();
+    void appIconsAreLaidOutAsAnIconTheme();
     void iconEncoderRejectsWhatItCannotStore();
     void iconFileIsReproducible();
     void lampsReadAsTheirColoursAtLampSize();
@@ -135,6 +136,22 @@ void TestArtwork::iconFileHoldsEverySize()
 
     const QIcon icon(work.path() + "/mainicon.ico");
     QCOMPARE(icon.availableSizes().size(), sizes.size());
+}
+
+void TestArtwork::appIconsAreLaidOutAsAnIconTheme()
+{
+    TestWorkdir work;
+    QStringList errors;
+    QVERIFY(Artwork::writeAppIcons(work.path() + "/hicolor", "panel", &errors));
+    QVERIFY(errors.isEmpty());
+    for (int size : Artwork::appIconSizes()) {
+        const QString path =
+            QStringLiteral("%1/hicolor/%2x%2/apps/panel.png").arg(work.path()).arg(size);
+        QImageReader reader(path);
+        QCOMPARE(reader.format(), QByteArray("png"));
+        QCOMPARE(reader.size(), QSize(size, size));
+    }
+    QVERIFY(Artwork::appIconSizes().contains(48) && Artwork::appIconSizes().contains(256));
 }
 
 void TestArtwork::iconEncoderRejectsWhatItCannotStore()
@@ -216,6 +233,9 @@ void TestArtwork::unwritableFolderIsReportedAsFailure()
     QVERIFY(!Artwork::writeAll(work.path() + "/taken", &errors));
     QVERIFY(!errors.isEmpty());
     QVERIFY(!Artwork::writeAll(work.path() + "/taken/sub", &errors));
+    errors.clear();
+    QVERIFY(!Artwork::writeAppIcons(work.path() + "/taken", "panel", &errors));
+    QCOMPARE(errors.size(), Artwork::appIconSizes().size());
 }
 
 void TestArtwork::resourceCollectionMatchesThePictures()
