@@ -16,7 +16,7 @@ run=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5charts5-dev l
 package=("${run[@]}" dpkg-dev file)
 test=("${package[@]}" python3-pyvisa python3-pyvisa-py umockdev libumockdev-dev libumockdev0
       locales)
-ci=("${test[@]}" qt6-base-dev qt6-charts-dev lintian g++-mingw-w64-x86-64 clang
+ci=("${test[@]}" qt6-base-dev qt6-charts-dev libqt6opengl6-dev lintian g++-mingw-w64-x86-64 clang
     libclang-rt-14-dev)
 case "$set_name" in
 run | package | test | ci) declare -n packages="$set_name" ;;
