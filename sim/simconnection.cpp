@@ -164,6 +164,8 @@ void SimConnection::dropUnreadClient()
 
 void SimConnection::resetLink()
 {
+    // What was written before the reset still reaches the client first.
+    socket->flush();
 #ifdef Q_OS_UNIX
     // Lingering for no time makes closing send a reset, not an orderly end.
     const linger abortive{1, 0};
