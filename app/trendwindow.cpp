@@ -12,7 +12,10 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 
+// Qt 5 keeps the chart classes in a namespace of their own; Qt 6 does not.
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 QT_CHARTS_USE_NAMESPACE
+#endif
 
 // The chart's series and axes; the chart view owns them all.
 class TrendChart
