@@ -4,6 +4,7 @@
 #include "connection.h"
 #include "enterapplies.h"
 #include "instrumentcommands.h"
+#include "logentry.h"
 #include "logpane.h"
 #include "networksettings.h"
 #include "stateselect.h"
@@ -34,8 +35,8 @@ QString picture(const char *name)
     return QLatin1String(picturePrefix) + QLatin1String(name);
 }
 
-// Instrument text for a log entry: quoted, shown as plain text whatever it
-// holds, and short enough to take in at a glance.
+// Instrument text for a log entry: quoted, with control characters made
+// visible, and short enough to take in at a glance. The entry escapes it.
 QString quotedForLog(const QString &text)
 {
     const int maxChars = 64;
@@ -46,7 +47,7 @@ QString quotedForLog(const QString &text)
         if (c.category() == QChar::Other_Control)
             c = QChar::ReplacementCharacter;
     const QString ellipsis = shown.size() < text.size() ? "..." : "";
-    return "\"" + shown.toHtmlEscaped() + ellipsis + "\"";
+    return "\"" + shown + ellipsis + "\"";
 }
 } // namespace
 
@@ -126,8 +127,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(this, &MainWindow::initConn, connection, &Connection::initRoutine);
 
     if (!QFile::exists("ipdata.vnf"))
-        log("<p style='color:red'>Network settings not detected. Attempting to read network "
-            "settings from USB.</p>");
+        log(LogEntry::failure(
+            "Network settings not detected. Attempting to read network settings from USB."));
 
     goodCounter = 0;
     refreshControls();
@@ -194,16 +195,16 @@ void MainWindow::on_tcpipButton_clicked()
 void MainWindow::handleUSBConnFinished(QString result)
 {
     if (result == "-1") {
-        log("<p style='color:red'>USB connection failed.</p>");
+        log(LogEntry::failure("USB connection failed."));
     } else if (result == "-2") {
-        log("<p style='color:red'>No USB devices available. Check connections.</p>");
+        log(LogEntry::failure("No USB devices available. Check connections."));
     } else {
         // A silent reconnection closed the link first, which showed "Device
         // not found"; only its log messages are suppressed, not the label.
         if (!tcpConnected)
             ui->statusLabel->setText("Connected to " + result);
         if (!reconnecting)
-            log("<p style='color:green'>USB device connected.</p>");
+            log(LogEntry::connected("USB device connected."));
         if (!tcpConnected)
             requestSavedStates();
         refreshControls();
@@ -215,8 +216,8 @@ void MainWindow::handleUSBConnFinished(QString result)
 void MainWindow::handleTCPConnFinished(QString result, QString identification)
 {
     if (result == "-2") {
-        log("<p style='color:red'>TCP/IP connection timed out. Check connections and network "
-            "settings.</p>");
+        log(LogEntry::failure(
+            "TCP/IP connection timed out. Check connections and network settings."));
     } else {
         // The link is up either way; an instrument that did not identify as
         // the expected model is only named as such.
@@ -225,12 +226,11 @@ void MainWindow::handleTCPConnFinished(QString result, QString identification)
             const QString answer = identification.isEmpty()
                                        ? QString("It gave no reply.")
                                        : "It replied " + quotedForLog(identification) + ".";
-            // One pass, so a "%1" in the instrument's reply stays as it is.
-            log(QString("<p style='color:red'>TCP/IP device did not identify as a %1. %2</p>")
-                    .arg(QLatin1String(Connection::ExpectedModel), answer));
+            log(LogEntry::failure("TCP/IP device did not identify as a " +
+                                  QLatin1String(Connection::ExpectedModel) + ". " + answer));
         } else {
             ui->statusLabel->setText("Connected to " + result);
-            log("<p style='color:green'>TCP/IP device connected.</p>");
+            log(LogEntry::connected("TCP/IP device connected."));
         }
         requestSavedStates();
         refreshControls();
@@ -241,9 +241,9 @@ void MainWindow::handleTCPConnFinished(QString result, QString identification)
 void MainWindow::updateConnStatus(connStatus_t status)
 {
     if (usbConnected && !status.usbConnected && !reconnecting)
-        log("<p style='color:red'>USB device disconnected.</p>");
+        log(LogEntry::failure("USB device disconnected."));
     if (tcpConnected && !status.tcpConnected && !reconnecting)
-        log("<p style='color:red'>TCP device disconnected.</p>");
+        log(LogEntry::failure("TCP device disconnected."));
 
     usbConnected = status.usbConnected;
     tcpConnected = status.tcpConnected;
@@ -311,7 +311,7 @@ void MainWindow::handleStatus(QString statusStr)
 {
     if (statusStr.isEmpty()) {
         qDebug() << "Bad status read";
-        log("<p style='color:red'>Bad status read.</p>");
+        log(LogEntry::failure("Bad status read."));
         goodCounter = 0;
         // Only a USB link is reopened. The flag is cleared when that attempt
         // ends; over TCP/IP nothing would ever clear it, and it would hide
@@ -326,8 +326,8 @@ void MainWindow::handleStatus(QString statusStr)
 
     if (statusStr == QLatin1String(StatusReply::OverheatReply)) {
         goodCounter = 0;
-        log("<p style='color:red'><b>SYSTEM OVERHEATED! RF power disabled. Please restart "
-            "hardware and software.</b></p>");
+        log(LogEntry::alarm(
+            "SYSTEM OVERHEATED! RF power disabled. Please restart hardware and software."));
         refreshControls();
         ui->statusLabel->setText("Fatal system condition");
         return;
@@ -341,7 +341,7 @@ void MainWindow::handleStatus(QString statusStr)
     if (!fault.isEmpty()) {
         qDebug() << "Bad status read";
         goodCounter = 0;
-        log("<p style='color:red'>Bad status read: " + fault + ".</p>");
+        log(LogEntry::failure("Bad status read: " + fault + "."));
         return;
     }
 
@@ -427,10 +427,10 @@ void MainWindow::sendControl(const QString &cmd, const QString &logLine, bool lo
     {
         QMutexLocker lock(&commandMutex);
         if (logFirst)
-            log(logLine);
+            log(LogEntry::sent(logLine));
         emit command(cmd);
         if (!logFirst)
-            log(logLine);
+            log(LogEntry::sent(logLine));
     }
     requestStatus();
 }
@@ -440,9 +440,7 @@ void MainWindow::on_tuneFreqButton_clicked()
     // The log shows the number exactly as the command carries it.
     const QString command = InstrumentCommands::tune(ui->tuneFreqSpin->value());
     const QString number = command.section(' ', 1);
-    sendControl(command,
-                "<p style='color:blue'>Tune frequency set to " + number +
-                    " GHz. Wait for status verification.</p>",
+    sendControl(command, "Tune frequency set to " + number + " GHz. Wait for status verification.",
                 false);
 }
 
@@ -450,8 +448,7 @@ void MainWindow::on_rfAttenButton_clicked()
 {
     const QString number = QString::number(ui->rfAttenSpin->value());
     sendControl(InstrumentCommands::attenuation(ui->rfAttenSpin->value()),
-                "<p style='color:blue'>Downconverter attenuation set to " + number +
-                    " dB. Wait for status verification.</p>",
+                "Downconverter attenuation set to " + number + " dB. Wait for status verification.",
                 false);
 }
 
@@ -459,8 +456,7 @@ void MainWindow::on_refFreqButton_clicked()
 {
     const QString number = QString::number(ui->refFreqSpin->value());
     sendControl(InstrumentCommands::referenceFrequency(ui->refFreqSpin->value()),
-                "<p style='color:blue'>Reference frequency set to " + number +
-                    " MHz. Wait for status verification.</p>",
+                "Reference frequency set to " + number + " MHz. Wait for status verification.",
                 false);
 }
 
@@ -469,58 +465,52 @@ void MainWindow::on_lnaButton_clicked()
     // "powe:lna 1" switches the LNA off. Before any complete status the LNA
     // counts as off, matching the button's initial "Turn LNA On".
     if (StatusReply(statusFields).lnaOn())
-        sendControl(InstrumentCommands::lna(false),
-                    "<p style='color:blue'>LNA turned off. Wait for status verification.</p>",
+        sendControl(InstrumentCommands::lna(false), "LNA turned off. Wait for status verification.",
                     true);
     else
-        sendControl(InstrumentCommands::lna(true),
-                    "<p style='color:blue'>LNA turned on. Wait for status verification.</p>", true);
+        sendControl(InstrumentCommands::lna(true), "LNA turned on. Wait for status verification.",
+                    true);
 }
 
 void MainWindow::on_overrideButton_clicked()
 {
     if (StatusReply(statusFields).overrideActive())
         sendControl(InstrumentCommands::referenceOverride(false),
-                    "<p style='color:blue'>Reference select override deactivated.</p>", true);
+                    "Reference select override deactivated.", true);
     else
         sendControl(InstrumentCommands::referenceOverride(true),
-                    "<p style='color:blue'>Reference select override activated.</p>", true);
+                    "Reference select override activated.", true);
 }
 
 void MainWindow::on_intSetButton_clicked()
 {
     sendControl(InstrumentCommands::referenceExternal(false),
-                "<p style='color:blue'>Reference set to internal. Wait for status "
-                "verification.</p>",
-                true);
+                "Reference set to internal. Wait for status verification.", true);
 }
 
 void MainWindow::on_extSetButton_clicked()
 {
     sendControl(InstrumentCommands::referenceExternal(true),
-                "<p style='color:blue'>Reference set to external. Wait for status "
-                "verification.</p>",
-                true);
+                "Reference set to external. Wait for status verification.", true);
 }
 
 void MainWindow::on_setIF300Button_clicked()
 {
     sendControl(InstrumentCommands::if300MHz(true),
-                "<p style='color:blue'>IF set to 300 MHz. Wait for status verification.</p>", true);
+                "IF set to 300 MHz. Wait for status verification.", true);
 }
 
 void MainWindow::on_setIF187Button_clicked()
 {
     sendControl(InstrumentCommands::if300MHz(false),
-                "<p style='color:blue'>IF set to 187 MHz. Wait for status verification.</p>", true);
+                "IF set to 187 MHz. Wait for status verification.", true);
 }
 
 void MainWindow::on_fractionalSetButton_clicked()
 {
     {
         QMutexLocker lock(&commandMutex);
-        log("<p style='color:blue'>PLL mode set to fractional. Wait for status "
-            "verification.</p>");
+        log(LogEntry::sent("PLL mode set to fractional. Wait for status verification."));
         ui->tuneFreqSpin->setDecimals(3);
         emit command(InstrumentCommands::integerPll(false));
     }
@@ -531,7 +521,7 @@ void MainWindow::on_integerSetButton_clicked()
 {
     {
         QMutexLocker lock(&commandMutex);
-        log("<p style='color:blue'>PLL mode set to integer. Wait for status verification.</p>");
+        log(LogEntry::sent("PLL mode set to integer. Wait for status verification."));
         ui->tuneFreqSpin->setDecimals(1);
         emit command(InstrumentCommands::integerPll(true));
     }

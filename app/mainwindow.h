@@ -93,9 +93,10 @@ private slots:
     void on_logger_textChanged();
 
 private:
+    // Appends one entry made by LogEntry.
     void log(const QString &html);
-    // Sends one control command and its log line, then asks for the status
-    // so the panel shows what the instrument really did.
+    // Sends one control command and logs `logLine` (plain text) as sent, then
+    // asks for the status so the panel shows what the instrument really did.
     void sendControl(const QString &cmd, const QString &logLine, bool logFirst);
     // Shows a status reply. Every picture and value also gets an accessible
     // name that says what it shows ("LO2 locked", "IF 300 MHz selected"), so

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "instrumentcommands.h"
+#include "logentry.h"
 #include "networksettings.h"
 #include "networksettingsfile.h"
 
@@ -11,8 +12,7 @@
 
 namespace
 {
-const char fileNotWritten[] =
-    "<p style='color:red'>Network settings could not be written to ipdata.vnf.</p>";
+const char fileNotWritten[] = "Network settings could not be written to ipdata.vnf.";
 } // namespace
 
 void MainWindow::on_editNetworkButton_clicked()
@@ -54,11 +54,11 @@ void MainWindow::handleNetworkSettings(QString ipAddress, QString subnet, QStrin
 {
     savedNetwork = {ipAddress, subnet, gateway, port};
     savedProtocol = prot;
-    log("<p style='color:blue'>Updating network settings.</p>");
+    log(LogEntry::sent("Updating network settings."));
     // Unlike the instrument, the file gives a definite answer; a settings
     // change that silently never reached it would be lost at the next start.
     if (!NetworkSettingsFile().write(savedNetwork))
-        log(fileNotWritten);
+        log(LogEntry::failure(fileNotWritten));
 
     if (!usbConnected)
         return;
@@ -91,17 +91,17 @@ void MainWindow::handleCommandDelivered(bool delivered)
     if (--settingsAwaited > 0)
         return;
     if (settingsFailed == 0)
-        log("<p style='color:blue'>Settings saved to device.</p>");
+        log(LogEntry::sent("Settings saved to device."));
     else if (settingsSent == 0)
-        log("<p style='color:red'>Settings could not be saved to device. Its network settings "
-            "were not changed.</p>");
+        log(LogEntry::failure(
+            "Settings could not be saved to device. Its network settings were not changed."));
     else
-        log("<p style='color:red'>Not every setting could be saved to device. Its network "
-            "settings may be only partly changed.</p>");
+        log(LogEntry::failure("Not every setting could be saved to device. Its network settings "
+                              "may be only partly changed."));
     settingsSent = settingsFailed = 0;
 }
 
 void MainWindow::handleSettingsFileWriteFailed()
 {
-    log(fileNotWritten);
+    log(LogEntry::failure(fileNotWritten));
 }

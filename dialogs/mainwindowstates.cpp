@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "instrumentcommands.h"
+#include "logentry.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -36,11 +37,11 @@ void MainWindow::handleStateSelect(bool load, int result)
         for (const QString &c : InstrumentCommands::loadState(result))
             emit command(c);
         ui->tuneFreqSpin->setDecimals(3);
-        log("<p style='color:blue'>Loaded state " + QString::number(result + 1) +
-            ". Wait for status verification.</p>");
+        log(LogEntry::sent("Loaded state " + QString::number(result + 1) +
+                           ". Wait for status verification."));
     } else {
         emit command(InstrumentCommands::saveState(result));
-        log("<p style='color:blue'>Saved state " + QString::number(result + 1) + ".</p>");
+        log(LogEntry::sent("Saved state " + QString::number(result + 1) + "."));
         QThread::msleep(InstrumentCommands::SaveSettleMs);
         // Emitted directly: this runs under commandMutex, which is not recursive.
         emit query(InstrumentCommands::storedStatesQuery(), MODE_STATE_LIST);
