@@ -207,6 +207,10 @@ void MainWindow::handleUSBConnFinished(QString result)
             log(LogEntry::connected("USB device connected."));
         if (!tcpConnected)
             requestSavedStates();
+        // A silent reconnection follows a bad status read; reading the
+        // status again at once could reopen the link over and over.
+        if (!tcpConnected && !reconnecting)
+            requestStatus();
         refreshControls();
     }
     ui->usbButton->setEnabled(true);
@@ -233,6 +237,10 @@ void MainWindow::handleTCPConnFinished(QString result, QString identification)
             log(LogEntry::connected("TCP/IP device connected."));
         }
         requestSavedStates();
+        // The panel shows the instrument's state at once, not at the next
+        // poll; an unknown device's reply would not be its status.
+        if (!result.isEmpty())
+            requestStatus();
         refreshControls();
     }
     ui->tcpipButton->setEnabled(true);

@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "simserver.h"
 #include "testworkdir.h"
+#include "trendseries.h"
 
 #include <QAbstractButton>
 #include <QImage>
@@ -52,6 +53,8 @@ public:
     }
 
     template <class T> T *find(const char *name) const { return window->findChild<T *>(name); }
+    // Good status replies the window has decoded so far.
+    size_t statusReads() const { return window->findChild<TrendSeries *>()->samples().size(); }
     QLabel *label(const char *name) const { return find<QLabel>(name); }
     QAbstractButton *button(const char *name) const { return find<QAbstractButton>(name); }
 
@@ -98,14 +101,15 @@ public:
     std::unique_ptr<MainWindow> window;
 };
 
-// Waits for the start-up routine to reach the simulator over TCP/IP and for
-// the saved-state query that follows every connection, then forgets the
-// traffic so far.
+// Waits for the start-up routine to reach the simulator over TCP/IP, and for
+// the saved-state query and the status read that follow every connection to
+// be answered, then forgets the traffic so far.
 #define WAIT_CONNECTED(h)                                                                          \
     do {                                                                                           \
         QTRY_COMPARE_WITH_TIMEOUT((h).label("statusLabel")->text(),                                \
                                   QString("Connected to KX4417-UDC"), 20000);                      \
         QTRY_VERIFY((h).sim.receivedLines().contains("syst:bootstate?"));                          \
+        QTRY_COMPARE((h).statusReads(), size_t(1));                                                \
         (h).sim.clearReceived();                                                                   \
     } while (false)
 

@@ -138,8 +138,12 @@ private slots:
         if (idn.isEmpty())
             h.sim.setFault(SimServer::Fault::NoReply, 0, "*IDN?");
         h.launch();
+        QSignalSpy queries(h.window.get(), &MainWindow::query);
         QTRY_COMPARE_WITH_TIMEOUT(h.label("statusLabel")->text(),
                                   QString("Connected to unidentified device"), 20000);
+        // Its reply to a status query would not be a status.
+        QCOMPARE(queries.count(), 1);
+        QCOMPARE(queries[0][1].value<calling_mode_t>(), MODE_STATE_LIST);
         QVERIFY2(h.log().contains(logLine), qPrintable(h.log().join('\n')));
         QVERIFY(!h.log().join('\n').contains("green"));
         QCOMPARE(h.button("tcpipButton")->text(), QString("Disconnect TCP/IP"));
@@ -204,8 +208,18 @@ private slots:
         QCOMPARE(h.label("statusLabel")->text(), QString("Connected to KX4417-UDC"));
         QCOMPARE(h.log().last(), QString("green: USB device connected."));
         QCOMPARE(h.button("usbButton")->text(), QString("Disconnect USB"));
-        QCOMPARE(queries.count(), 1);
+        QCOMPARE(queries.count(), 2);
         QCOMPARE(queries[0][0].toString(), QString("syst:bootstate?"));
+        QCOMPARE(queries[0][1].value<calling_mode_t>(), MODE_STATE_LIST);
+        QCOMPARE(queries[1][0].toString(), QString("syst:readstate?"));
+        QCOMPARE(queries[1][1].value<calling_mode_t>(), MODE_STATUS);
+
+        // The silent reconnection after a bad status read does not read the
+        // status again by itself, or a failing read would reconnect for ever.
+        queries.clear();
+        w.handleStatus("");
+        w.handleUSBConnFinished("KX4417-UDC");
+        QCOMPARE(queries.count(), 1);
         QCOMPARE(queries[0][1].value<calling_mode_t>(), MODE_STATE_LIST);
     }
 

@@ -2,9 +2,11 @@
 // connects over USB, learns the instrument's network settings, writes them
 // and connects over TCP/IP. The instrument is the simulator, reached over USB
 // through the test VISA library and over TCP/IP directly.
+#include "loopback.h"
 #include "panelharness.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QtTest>
 
 class TestUsbStartup : public QObject
@@ -65,6 +67,41 @@ private slots:
                                        "red: TCP/IP device did not identify as a KX4417. It "
                                        "replied \"Acme,X200,SN1,1.0\"."}));
         QCOMPARE(h.button("usbButton")->text(), QString("Connect USB"));
+    }
+    // Once the instrument has identified, over either link, the panel reads
+    // its status at once rather than at the next poll or click, and once.
+    void statusIsReadOnConnect_data()
+    {
+        QTest::addColumn<bool>("overUsb");
+        QTest::newRow("TCP/IP") << false;
+        QTest::newRow("USB") << true;
+    }
+
+    void statusIsReadOnConnect()
+    {
+        QFETCH(bool, overUsb);
+        PanelHarness h;
+        QVERIFY(h.sim.start(0));
+        qputenv("FAKEVISA_INSTRUMENTS", "");
+        TestWorkdir::writeSettings("127.0.0.1", unusedLoopbackPort());
+        h.launch();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            h.button("usbButton")->isEnabled() && h.button("tcpipButton")->isEnabled(), 20000);
+        QVERIFY(!h.sim.receivedLines().contains("*IDN?"));
+
+        if (overUsb)
+            qputenv("FAKEVISA_INSTRUMENTS", "127.0.0.1:" + QByteArray::number(h.sim.port()));
+        else
+            TestWorkdir::writeSettings("127.0.0.1", h.sim.port());
+        QSignalSpy queries(h.window.get(), &MainWindow::query);
+        h.button(overUsb ? "usbButton" : "tcpipButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(h.label("statusLabel")->text(),
+                                  QString("Connected to KX4417-UDC"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.sim.receivedLines().contains("syst:readstate?"), 1000);
+        int statusQueries = 0;
+        for (const QList<QVariant> &emitted : queries)
+            statusQueries += emitted.at(1).value<calling_mode_t>() == MODE_STATUS;
+        QCOMPARE(statusQueries, 1);
     }
 };
 
