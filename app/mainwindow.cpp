@@ -7,6 +7,7 @@
 #include "logentry.h"
 #include "logpane.h"
 #include "networksettings.h"
+#include "panellog.h"
 #include "stateselect.h"
 #include "statusreply.h"
 #include "storedstates.h"
@@ -102,6 +103,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     statusTimer->start(statusPollMs);
 
     connection = new Connection();
+    // Named so that debuggers and thread listings tell the worker apart.
+    connThread.setObjectName("connection");
     connection->moveToThread(&connThread);
     // The connection object lives on the worker thread, so it is deleted
     // there once the thread's event loop has finished.
@@ -318,7 +321,7 @@ void MainWindow::requestStatus()
 void MainWindow::handleStatus(QString statusStr)
 {
     if (statusStr.isEmpty()) {
-        qDebug() << "Bad status read";
+        qCDebug(lcPanel) << "Bad status read";
         log(LogEntry::failure("Bad status read."));
         goodCounter = 0;
         // Only a USB link is reopened. The flag is cleared when that attempt
@@ -347,14 +350,14 @@ void MainWindow::handleStatus(QString statusStr)
     // answered, so there is nothing to reconnect.
     const QString fault = StatusReply(fields).fault();
     if (!fault.isEmpty()) {
-        qDebug() << "Bad status read";
+        qCDebug(lcPanel) << "Bad status read";
         goodCounter = 0;
         log(LogEntry::failure("Bad status read: " + fault + "."));
         return;
     }
 
     ++goodCounter;
-    qDebug("goodCounter = %d", goodCounter);
+    qCDebug(lcPanel, "goodCounter = %d", goodCounter);
     statusFields = fields;
     const StatusReply status(statusFields);
     showStatus(status);

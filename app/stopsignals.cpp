@@ -1,5 +1,7 @@
 #include "stopsignals.h"
 
+#include "panellog.h"
+
 #include <QCoreApplication>
 
 #ifdef Q_OS_UNIX
@@ -26,7 +28,7 @@ void onStopSignal(int)
 void quitOnStopSignals(QCoreApplication &app)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, wakeUp) != 0) {
-        qWarning("No socket pair for the stop signals; they end the panel at once");
+        qCWarning(lcPanel, "No socket pair for the stop signals; they end the panel at once");
         return;
     }
     // A second signal must never block its handler on a full pair.

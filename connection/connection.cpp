@@ -1,5 +1,6 @@
 #include "connection.h"
 
+#include "connectionlog.h"
 #include "hardwareabstractionusb.h"
 #include "networksettingsfile.h"
 
@@ -113,12 +114,12 @@ void Connection::connectTCP()
 {
     if (stopRequested())
         return;
-    qDebug() << "connectTCP()";
+    qCDebug(lcConnection) << "connectTCP()";
     const std::optional<NetworkSettingsFile::Settings> settings = NetworkSettingsFile().read();
     if (!settings) {
         // Reported like any other failed attempt, so the panel re-enables its
         // connect button and tells the operator instead of waiting forever.
-        qDebug() << "Network settings file cannot be read";
+        qCDebug(lcConnection) << "Network settings file cannot be read";
         tcpResult = NotConnected;
         emit connStatusChanged(status);
         emit tcpConnFinished(tcpResult);
@@ -158,7 +159,7 @@ void Connection::connectTCPTo(QString host, int port)
             tcpResult = NotConnected;
         emit connStatusChanged(status);
     } else {
-        qDebug() << "TCP not connected";
+        qCDebug(lcConnection) << "TCP not connected";
         socket->abort();
         tcpResult = NotConnected;
         emit connStatusChanged(status);
@@ -252,37 +253,37 @@ void Connection::initRoutine()
     connectUSB();
     NetworkSettingsFile file;
     if (file.exists()) {
-        qDebug() << "file exists. trying to connect Tcp";
+        qCDebug(lcConnection) << "file exists. trying to connect Tcp";
         connectTCP();
         if (status.tcpConnected)
             return;
-        qDebug() << "Tcp connection failed";
+        qCDebug(lcConnection) << "Tcp connection failed";
         if (!status.usbConnected)
             return;
-        qDebug() << "USB connected. trying to read network settings.";
+        qCDebug(lcConnection) << "USB connected. trying to read network settings.";
         if (readNetworkSettings()) {
-            qDebug() << "saving network settings";
-            qDebug().noquote() << ipAddress;
+            qCDebug(lcConnection) << "saving network settings";
+            qCDebug(lcConnection).noquote() << ipAddress;
             saveSettingsFile({ipAddress, subnet, gateway, port});
         }
-        qDebug() << "connecting tcp";
+        qCDebug(lcConnection) << "connecting tcp";
         connectTCP();
         return;
     }
-    qDebug() << "File does not exist.";
+    qCDebug(lcConnection) << "File does not exist.";
     saveSettingsFile(NetworkSettingsFile::defaults());
     // Without a USB link there is no way to learn the instrument's address,
     // so start-up ends with the default file in place.
     if (!status.usbConnected) {
-        qDebug() << "usb not connected";
+        qCDebug(lcConnection) << "usb not connected";
         return;
     }
-    qDebug() << "USB Connected. Reading network settings.";
+    qCDebug(lcConnection) << "USB Connected. Reading network settings.";
     if (readNetworkSettings()) {
-        qDebug() << "Saving network settings";
+        qCDebug(lcConnection) << "Saving network settings";
         saveSettingsFile({ipAddress, subnet, gateway, port});
     }
-    qDebug() << "attempting to connect tcp";
+    qCDebug(lcConnection) << "attempting to connect tcp";
     connectTCP();
 }
 
@@ -357,7 +358,7 @@ std::optional<QByteArray> Connection::readReply()
     int end;
     while ((end = reply.indexOf('\n')) < 0) {
         if (reply.size() >= MaxReplyBytes) {
-            qDebug() << "TCP reply dropped: longer than" << MaxReplyBytes << "bytes";
+            qCDebug(lcConnection) << "TCP reply dropped: longer than" << MaxReplyBytes << "bytes";
             return std::nullopt;
         }
         // An instrument that has never sent a line feed ends its reply by
@@ -378,7 +379,7 @@ std::optional<QByteArray> Connection::readReply()
             return std::nullopt;
         if (socket->state() != QAbstractSocket::ConnectedState) {
             if (!reply.isEmpty())
-                qDebug() << "TCP reply dropped: the link ended before its line feed";
+                qCDebug(lcConnection) << "TCP reply dropped: the link ended before its line feed";
             return std::nullopt;
         }
         if (!more.isEmpty())
@@ -386,7 +387,8 @@ std::optional<QByteArray> Connection::readReply()
         if (endsBySilence)
             break;
         if (!reply.isEmpty())
-            qDebug() << "TCP reply dropped: no line feed within" << timings.tcpReplyWaitMs << "ms";
+            qCDebug(lcConnection) << "TCP reply dropped: no line feed within"
+                                  << timings.tcpReplyWaitMs << "ms";
         return std::nullopt;
     }
     if (end >= 0) {
@@ -395,7 +397,7 @@ std::optional<QByteArray> Connection::readReply()
     }
     // Decoding would silently stop at the NUL and leave a shortened reply.
     if (reply.contains('\0')) {
-        qDebug() << "TCP reply dropped: it holds a NUL byte";
+        qCDebug(lcConnection) << "TCP reply dropped: it holds a NUL byte";
         return std::nullopt;
     }
     return reply;
@@ -478,6 +480,6 @@ void Connection::saveSettingsFile(const NetworkSettingsFile::Settings &settings)
 {
     if (NetworkSettingsFile().write(settings))
         return;
-    qDebug() << "Network settings file could not be written";
+    qCDebug(lcConnection) << "Network settings file could not be written";
     emit settingsFileWriteFailed();
 }

@@ -1,6 +1,7 @@
 #include "networksettingsfile.h"
 
-#include <QDebug>
+#include "connectionlog.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -49,7 +50,7 @@ std::optional<NetworkSettingsFile::Settings> NetworkSettingsFile::read() const
         const QByteArray line = lines.at(index).trimmed();
         if (index != cutLine && line.size() <= maxValueBytes && !line.contains('\0'))
             return line;
-        qDebug("Network settings file: line %d is unreadable", index + 1);
+        qCDebug(lcConnection, "Network settings file: line %d is unreadable", index + 1);
         return QByteArray();
     };
     Settings settings;

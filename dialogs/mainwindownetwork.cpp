@@ -4,6 +4,7 @@
 #include "logentry.h"
 #include "networksettings.h"
 #include "networksettingsfile.h"
+#include "panellog.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -24,7 +25,7 @@ void MainWindow::loadNetworkSettingsFromFile()
 {
     const std::optional<NetworkSettingsFile::Settings> settings = NetworkSettingsFile().read();
     if (!settings) {
-        qDebug() << "Network settings file could not be read";
+        qCDebug(lcPanel) << "Network settings file could not be read";
         emit networkSettingsFromFile(QString(), QString(), QString(), NetworkSettings::UnknownPort);
         return;
     }

@@ -3,6 +3,7 @@
 
 #include "instrumentcommands.h"
 #include "logentry.h"
+#include "panellog.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -26,7 +27,7 @@ void MainWindow::on_saveStateButton_clicked()
 void MainWindow::handleStateSelect(bool load, int result)
 {
     if (result < 0 || result >= InstrumentCommands::StoredStateCount) {
-        qDebug() << "Ignoring stored state number" << result;
+        qCDebug(lcPanel) << "Ignoring stored state number" << result;
         return;
     }
 

@@ -1,8 +1,7 @@
 #include "hardwareabstractionusb.h"
 
+#include "hardwarelog.h"
 #include "usbconnection.h"
-
-#include <QDebug>
 
 namespace
 {
@@ -278,7 +277,7 @@ QPair<int, QStringList> HardwareAbstractionUSB::getDeviceList()
     QStringList opened;
     for (const QString &resource : found.second) {
         if (connection->openDevice(resource) < 0) {
-            qDebug("Could not detect USB devices");
+            qCDebug(lcHardware, "Could not detect USB devices");
             continue;
         }
         connection->identifyModules();

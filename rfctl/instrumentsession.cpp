@@ -11,6 +11,7 @@
 InstrumentSession::InstrumentSession(int timeoutMs)
     : timeoutMs(timeoutMs), usb(new HardwareAbstractionUSB), connection(new Connection(usb))
 {
+    worker.setObjectName("connection");
     connection->moveToThread(&worker);
     connect(&worker, &QThread::finished, connection, &QObject::deleteLater);
     // Queued: the outcomes arrive on this thread before the end of the

@@ -1,5 +1,7 @@
 #include "simconnection.h"
 
+#include "simlog.h"
+
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -22,7 +24,8 @@ constexpr int kernelBufferSize = 64 * 1024;
 // the instrument executes never depends on how TCP cut the stream.
 void warnOverlong()
 {
-    qWarning("kxsim: dropping an over-long line of more than %d bytes", maxLineLength);
+    qCWarning(lcSimulator, "kxsim: dropping an over-long line of more than %d bytes",
+              maxLineLength);
 }
 
 } // namespace
@@ -154,8 +157,9 @@ void SimConnection::perform(const Step &step)
 // hold its replies for ever.
 void SimConnection::dropUnreadClient()
 {
-    qWarning("kxsim: dropping a client that left more than %lld bytes of replies unread",
-             MaxUnreadOutput);
+    qCWarning(lcSimulator,
+              "kxsim: dropping a client that left more than %lld bytes of replies unread",
+              MaxUnreadOutput);
     closing = true;
     pending.clear();
     pendingBytes = 0;

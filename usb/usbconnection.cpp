@@ -1,9 +1,9 @@
 #include "usbconnection.h"
 
+#include "usblog.h"
 #include "visabackend.h"
 #include "winusbtmc.h"
 
-#include <QDebug>
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -85,7 +85,7 @@ int usbConnection::setupVISA()
     deviceOpen = false;
     const int result = transport->setupBackend();
     if (result != 0)
-        qDebug("usbConnection::setupVISA setupBackend failed");
+        qCDebug(lcUsb, "usbConnection::setupVISA setupBackend failed");
     return result;
 }
 
@@ -142,7 +142,8 @@ int usbConnection::readInto(char *buffer)
 {
     const int count = transport->read(buffer, readMaximum);
     if (count > readMaximum) {
-        qDebug("USB backend returned %d bytes for a read of at most %d; cut", count, readMaximum);
+        qCDebug(lcUsb, "USB backend returned %d bytes for a read of at most %d; cut", count,
+                readMaximum);
         return readMaximum;
     }
     return count;

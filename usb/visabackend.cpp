@@ -1,6 +1,7 @@
 #include "visabackend.h"
 
-#include <QDebug>
+#include "usblog.h"
+
 #include <QElapsedTimer>
 #include <cstring>
 
@@ -28,11 +29,11 @@ QString descriptorText(const ViChar *descriptor)
 VisaBackend::VisaBackend()
 {
     if (!loadLibrary()) {
-        qDebug("Could not load Visa32 library");
+        qCDebug(lcUsb, "Could not load Visa32 library");
         clearEntryPoints();
         return;
     }
-    qDebug("Visa32 library loaded");
+    qCDebug(lcUsb, "Visa32 library loaded");
     loaded = resolveEntryPoints();
     if (!loaded) {
         clearEntryPoints();
@@ -84,7 +85,7 @@ bool VisaBackend::resolveEntryPoints()
     bool complete = true;
     for (const auto &entry : used) {
         if (!entry.present) {
-            qDebug("Visa32 library lacks entry point %s; not used", entry.name);
+            qCDebug(lcUsb, "Visa32 library lacks entry point %s; not used", entry.name);
             complete = false;
         }
     }
@@ -183,7 +184,7 @@ int VisaBackend::read(char *buffer, int maximum)
     if (!endsRead(result) && result != VI_SUCCESS_MAX_CNT)
         return -1;
     if (count > ViUInt32(maximum)) {
-        qDebug("VISA reported %u bytes for a read of at most %d; cut", count, maximum);
+        qCDebug(lcUsb, "VISA reported %u bytes for a read of at most %d; cut", count, maximum);
         count = ViUInt32(maximum);
     }
     if (result == VI_SUCCESS_MAX_CNT)
@@ -217,9 +218,9 @@ void VisaBackend::dropRestOfReply(int maximum, const QElapsedTimer &clock)
     }
     if (shortened)
         viSetAttribute(instrument, VI_ATTR_TMO_VALUE, ViAttrState(timeoutMs));
-    qDebug("Reply longer than %d bytes: %lld bytes dropped", maximum, dropped);
+    qCDebug(lcUsb, "Reply longer than %d bytes: %lld bytes dropped", maximum, dropped);
     if (!endsRead(result))
-        qDebug("End of the long reply not reached (0x%X)", unsigned(result));
+        qCDebug(lcUsb, "End of the long reply not reached (0x%X)", unsigned(result));
 }
 
 bool VisaBackend::endsRead(ViStatus result)
@@ -244,7 +245,7 @@ void VisaBackend::getAttribute(const unsigned *attribute, int *value)
     if (!loaded || !attribute || !value)
         return;
     fetchAttribute(*attribute, value, sizeof *value);
-    qDebug("Attribute 0x%X = %d (0x%X)", *attribute, *value, unsigned(*value));
+    qCDebug(lcUsb, "Attribute 0x%X = %d (0x%X)", *attribute, *value, unsigned(*value));
 }
 
 void VisaBackend::setAttribute(const unsigned *attribute, int value)
@@ -252,7 +253,7 @@ void VisaBackend::setAttribute(const unsigned *attribute, int value)
     if (!loaded || !attribute)
         return;
     viSetAttribute(instrument, *attribute, ViAttrState(ViUInt32(value)));
-    qDebug("Attribute 0x%X set to %d (0x%X)", *attribute, value, unsigned(value));
+    qCDebug(lcUsb, "Attribute 0x%X set to %d (0x%X)", *attribute, value, unsigned(value));
 }
 
 void VisaBackend::setReadBufferSize(int size)
@@ -260,7 +261,7 @@ void VisaBackend::setReadBufferSize(int size)
     if (!loaded)
         return;
     if (size < 0 || viSetBuf(instrument, VI_READ_BUF, ViUInt32(size)) != VI_SUCCESS)
-        qDebug("Bad Read Buffer Set Size");
+        qCDebug(lcUsb, "Bad Read Buffer Set Size");
 }
 
 QPair<int, QStringList> VisaBackend::findDevices()
@@ -281,7 +282,7 @@ QPair<int, QStringList> VisaBackend::findDevices()
 
     if (count > 0) {
         resources.append(descriptorText(descriptor));
-        qDebug("Found %s", qPrintable(resources.first()));
+        qCDebug(lcUsb, "Found %s", qPrintable(resources.first()));
     }
     for (ViUInt32 i = 1; i < count; ++i) {
         std::memset(descriptor, 0, sizeof descriptor);
@@ -289,8 +290,8 @@ QPair<int, QStringList> VisaBackend::findDevices()
         // A failed step leaves no new descriptor; listing the previous one
         // again would open the same instrument twice.
         if (next != VI_SUCCESS) {
-            qDebug("viFindNext failed (0x%X) after %d of %u resources", unsigned(next),
-                   int(resources.size()), count);
+            qCDebug(lcUsb, "viFindNext failed (0x%X) after %d of %u resources", unsigned(next),
+                    int(resources.size()), count);
             break;
         }
         resources.append(descriptorText(descriptor));

@@ -1,5 +1,7 @@
 #include "winusbtmc.h"
 
+#include "usblog.h"
+
 #include <QDeadlineTimer>
 #include <QThread>
 #include <QtEndian>
@@ -61,14 +63,14 @@ int WinUSBTMC::openDevice(const QString &resource)
     // A second open would otherwise leave the first device claimed with no
     // way left to release it.
     if (port->isOpen()) {
-        qDebug("Closing the device that is still open");
+        qCDebug(lcUsb, "Closing the device that is still open");
         port->close();
     }
     const bool opened = port->open(resource.toStdString());
     pause();
     if (!opened) {
-        qDebug("Error on handle open");
-        qDebug("%ld", port->lastError());
+        qCDebug(lcUsb, "Error on handle open");
+        qCDebug(lcUsb, "%ld", port->lastError());
         return -1;
     }
     return 0;
@@ -79,8 +81,8 @@ int WinUSBTMC::closeDevice()
     const bool closed = port->close();
     pause();
     if (!closed) {
-        qDebug("Error closing file handle");
-        qDebug("%ld", port->lastError());
+        qCDebug(lcUsb, "Error closing file handle");
+        qCDebug(lcUsb, "%ld", port->lastError());
         return -1;
     }
     return 0;
@@ -96,7 +98,7 @@ quint8 WinUSBTMC::takeTag()
 int WinUSBTMC::write(const char *data, int length)
 {
     if (length < 0 || length > INT_MAX - 15 || (!data && length > 0)) {
-        qDebug("Invalid command buffer of length %d", length);
+        qCDebug(lcUsb, "Invalid command buffer of length %d", length);
         return -1;
     }
     const std::size_t payload = std::size_t(length);
@@ -114,13 +116,13 @@ int WinUSBTMC::write(const char *data, int length)
     takeTag();
     pause();
     if (!sent) {
-        qDebug("Error Writing to USB device during send");
-        qDebug("%ld", port->lastError());
+        qCDebug(lcUsb, "Error Writing to USB device during send");
+        qCDebug(lcUsb, "%ld", port->lastError());
         return -1;
     }
     if (written != total) {
-        qDebug("Wrong number of bytes written");
-        qDebug("%ld", long(written));
+        qCDebug(lcUsb, "Wrong number of bytes written");
+        qCDebug(lcUsb, "%ld", long(written));
         return -2;
     }
     return int(total);
@@ -129,7 +131,7 @@ int WinUSBTMC::write(const char *data, int length)
 int WinUSBTMC::read(char *buffer, int maximum)
 {
     if (maximum < 0 || maximum > INT_MAX - int(readSlack) || (!buffer && maximum > 0)) {
-        qDebug("Invalid read buffer of size %d", maximum);
+        qCDebug(lcUsb, "Invalid read buffer of size %d", maximum);
         return -1;
     }
     const quint8 requestTag = tag;
@@ -142,23 +144,23 @@ int WinUSBTMC::read(char *buffer, int maximum)
     if (!receiveAnswer(requestTag, deadline, reply, &received))
         return -1;
     if (received < headerSize) {
-        qDebug("Read data not long enough");
+        qCDebug(lcUsb, "Read data not long enough");
         return -1;
     }
     if (reply[0] != requestDevDepMsgIn || reply[1] != quint8(~reply[2]) || reply[1] != requestTag) {
-        qDebug("Read packet looks invalid");
+        qCDebug(lcUsb, "Read packet looks invalid");
         return -1;
     }
     quint32 size = qFromLittleEndian<quint32>(reply.data() + 4);
     // 64-bit sum: a TransferSize near 4 GiB must not wrap round and pass.
     if (quint64(received) < quint64(size) + headerSize) {
-        qDebug("Read data not long enough after processing size");
+        qCDebug(lcUsb, "Read data not long enough after processing size");
         return -1;
     }
     // The reply buffer has slack for alignment bytes, so a device can claim
     // a few bytes more than were asked for; the caller's buffer cannot take them.
     if (size > quint32(maximum)) {
-        qDebug("Reply of %u bytes cut to the %d bytes asked for", size, maximum);
+        qCDebug(lcUsb, "Reply of %u bytes cut to the %d bytes asked for", size, maximum);
         size = quint32(maximum);
     }
     if (size > 0)
@@ -177,12 +179,12 @@ bool WinUSBTMC::requestReply(quint8 requestTag, quint32 maximum)
     takeTag();
     pause();
     if (!sent) {
-        qDebug("Error Writing to USB device");
-        qDebug("%ld", port->lastError());
+        qCDebug(lcUsb, "Error Writing to USB device");
+        qCDebug(lcUsb, "%ld", port->lastError());
         return false;
     }
     if (written < headerSize) {
-        qDebug("Couldn't send the right number of bytes");
+        qCDebug(lcUsb, "Couldn't send the right number of bytes");
         return false;
     }
     return true;
@@ -201,18 +203,18 @@ bool WinUSBTMC::receiveAnswer(quint8 requestTag, const QDeadlineTimer &deadline,
         const bool got = port->read(reply.data(), reply.size(), received);
         pause();
         if (!got) {
-            qDebug("Error Reading from USB device");
-            qDebug("%ld", port->lastError());
+            qCDebug(lcUsb, "Error Reading from USB device");
+            qCDebug(lcUsb, "%ld", port->lastError());
             return false;
         }
         const bool otherRequest = *received >= headerSize && reply[0] == requestDevDepMsgIn &&
                                   reply[1] == quint8(~reply[2]) && reply[1] != requestTag;
         if (!otherRequest)
             return true;
-        qDebug("Reply with bTag %u does not answer this read (bTag %u); discarded", reply[1],
-               requestTag);
+        qCDebug(lcUsb, "Reply with bTag %u does not answer this read (bTag %u); discarded",
+                reply[1], requestTag);
         if (deadline.hasExpired()) {
-            qDebug("No reply with bTag %u in time", requestTag);
+            qCDebug(lcUsb, "No reply with bTag %u in time", requestTag);
             return false;
         }
     }
@@ -232,7 +234,7 @@ QPair<int, QStringList> WinUSBTMC::findDevices()
     const bool listed = port->beginEnumeration();
     pause();
     if (!listed) {
-        qDebug("0x%lX", port->lastError());
+        qCDebug(lcUsb, "0x%lX", port->lastError());
         return QPair<int, QStringList>(-1, QStringList());
     }
 
@@ -246,13 +248,13 @@ QPair<int, QStringList> WinUSBTMC::findDevices()
         more = port->selectInterface(++index);
         pause();
     }
-    qDebug("Enumeration done");
-    qDebug("0x%lX", port->lastError());
-    qDebug("For comparison, the expected value is 0x%lX", UsbTmcPort::errorNoMoreItems);
+    qCDebug(lcUsb, "Enumeration done");
+    qCDebug(lcUsb, "0x%lX", port->lastError());
+    qCDebug(lcUsb, "For comparison, the expected value is 0x%lX", UsbTmcPort::errorNoMoreItems);
 
     if (!port->endEnumeration())
-        qDebug("Error deleting device list handle");
-    qDebug("Finished");
+        qCDebug(lcUsb, "Error deleting device list handle");
+    qCDebug(lcUsb, "Finished");
     return found;
 }
 
@@ -263,38 +265,38 @@ void WinUSBTMC::interrogate(QPair<int, QStringList> &found)
     const UsbTmcPort::DetailSize sized = port->queryDetailSize(&required);
     pause();
     if (sized == UsbTmcPort::DetailSize::UnexpectedSuccess) {
-        qDebug("Call shouldn't have succeeded yet");
+        qCDebug(lcUsb, "Call shouldn't have succeeded yet");
         return;
     }
     if (sized == UsbTmcPort::DetailSize::Failed) {
-        qDebug("Error on initial call to enumerate device");
-        qDebug("%ld", port->lastError());
+        qCDebug(lcUsb, "Error on initial call to enumerate device");
+        qCDebug(lcUsb, "%ld", port->lastError());
         return;
     }
-    qDebug("Got required size...");
-    qDebug("%ld", long(required));
+    qCDebug(lcUsb, "Got required size...");
+    qCDebug(lcUsb, "%ld", long(required));
 
     std::string path;
     pause();
     const bool detailed = port->queryDevicePath(required, &path);
     pause();
     if (!detailed) {
-        qDebug("Error on final call to enumerate device");
-        qDebug("0x%lX", port->lastError());
+        qCDebug(lcUsb, "Error on final call to enumerate device");
+        qCDebug(lcUsb, "0x%lX", port->lastError());
         return;
     }
     const QString devicePath = QString::fromStdString(path);
-    qDebug("Got a handle!");
-    qDebug("Now interrogating");
+    qCDebug(lcUsb, "Got a handle!");
+    qCDebug(lcUsb, "Now interrogating");
     pause();
 
     if (openDevice(devicePath) != 0) {
-        qDebug("Error opening that handle");
+        qCDebug(lcUsb, "Error opening that handle");
         return;
     }
     pause();
     if (isOurInstrument()) {
-        qDebug("It's an KVX device");
+        qCDebug(lcUsb, "It's an KVX device");
         found.second.append(devicePath);
         ++found.first;
     }

@@ -1,0 +1,3 @@
+#include "panellog.h"
+
+Q_LOGGING_CATEGORY(lcPanel, "rfpanel.panel")

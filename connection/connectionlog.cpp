@@ -1,0 +1,3 @@
+#include "connectionlog.h"
+
+Q_LOGGING_CATEGORY(lcConnection, "rfpanel.connection")

@@ -1,0 +1,3 @@
+#include "hardwarelog.h"
+
+Q_LOGGING_CATEGORY(lcHardware, "rfpanel.hardware")

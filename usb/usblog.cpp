@@ -1,0 +1,3 @@
+#include "usblog.h"
+
+Q_LOGGING_CATEGORY(lcUsb, "rfpanel.usb")
