@@ -394,7 +394,7 @@ EmulatedUsbDevice::Completion EmulatedUsbDevice::deliver(const HeldIn &held, QBy
     if (fullPackets && frame.size() % id.packetSize != 0)
         frame.append(QByteArray(id.packetSize - frame.size() % id.packetSize, '\0'));
     if (frame.size() <= held.length)
-        return Completion{held.urb, 0, frame.size(), frame};
+        return Completion{held.urb, 0, int(frame.size()), frame};
     if (held.length % id.packetSize != 0) {
         const int fitting = held.length - held.length % id.packetSize;
         return Completion{held.urb, -EOVERFLOW, fitting, frame.left(fitting)};
