@@ -47,7 +47,7 @@ std::optional<NetworkSettingsFile::Settings> NetworkSettingsFile::read() const
     const auto value = [&](int index) {
         if (index >= lines.size())
             return QByteArray();
-        const QByteArray line = lines.at(index).trimmed();
+        QByteArray line = lines.at(index).trimmed();
         if (index != cutLine && line.size() <= maxValueBytes && !line.contains('\0'))
             return line;
         qCDebug(lcConnection, "Network settings file: line %d is unreadable", index + 1);

@@ -6,6 +6,7 @@
 #include <QVector>
 #include <cmath>
 #include <functional>
+#include <utility>
 
 namespace
 {
@@ -233,13 +234,13 @@ const QHash<QByteArray, InstrumentModel::State::Handler> &InstrumentModel::State
 {
     using R = std::optional<QByteArray>;
     auto command = [](std::function<void(State &, const QByteArray &)> f) -> Handler {
-        return [f](State &s, const QByteArray &a) -> R {
+        return [f = std::move(f)](State &s, const QByteArray &a) -> R {
             f(s, a);
             return std::nullopt;
         };
     };
     auto query = [](std::function<QByteArray(const State &)> f) -> Handler {
-        return [f](State &s, const QByteArray &) -> R { return f(s); };
+        return [f = std::move(f)](State &s, const QByteArray &) -> R { return f(s); };
     };
     auto setInRange = [command](int State::*member, int lo, int hi) {
         return command([member, lo, hi](State &s, const QByteArray &a) {

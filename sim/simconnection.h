@@ -30,7 +30,7 @@ public:
     using LineHandler = std::function<QList<Step>(const QByteArray &line)>;
 
     // Replies a client may leave unread, queued here and in the socket, before it is dropped.
-    static constexpr qint64 MaxUnreadOutput = 1024 * 1024;
+    static constexpr qint64 MaxUnreadOutput = qint64(1024) * 1024;
     // Lines of one client handled before the others get their turn.
     static constexpr int LinesPerTurn = 16;
 

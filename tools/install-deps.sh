@@ -5,7 +5,8 @@
 #   test     that, and run the whole test suite (test.sh; the default), also
 #            under a decimal-comma locale
 #   ci       that, and the Qt 6 build, the package checks, the sanitizer and
-#            fuzzing builds and the Windows cross-check (.ci/run)
+#            fuzzing builds, the Windows cross-check, and the clang-format and
+#            clang-tidy checks (.ci/run)
 # Does nothing when they are all present already. Without root and without
 # sudo it names what is missing and the command that installs it, and fails.
 set -euo pipefail
@@ -17,7 +18,7 @@ package=("${run[@]}" dpkg-dev file)
 test=("${package[@]}" python3-pyvisa python3-pyvisa-py umockdev libumockdev-dev libumockdev0
       locales)
 ci=("${test[@]}" qt6-base-dev qt6-charts-dev libqt6opengl6-dev lintian g++-mingw-w64-x86-64 clang
-    libclang-rt-14-dev)
+    libclang-rt-14-dev clang-format clang-tidy)
 case "$set_name" in
 run | package | test | ci) declare -n packages="$set_name" ;;
 *)
