@@ -18,6 +18,7 @@ namespace
 const qint64 maxFileBytes = 4096;
 // No address, host name or port is longer than this.
 const int maxValueBytes = 255;
+const char *const byteOrderMark = "\xef\xbb\xbf";
 
 // The panel's two threads may save at once; one save must never take the
 // other's temporary file for a leftover.
@@ -25,6 +26,15 @@ QMutex &writeLock()
 {
     static QMutex lock;
     return lock;
+}
+
+// Whether the text decoded from a line encodes back to the very same bytes.
+// Decoding cuts a line at a NUL byte (Qt 5), drops a byte order mark at its
+// start and turns each byte that is not UTF-8 into a three-byte replacement
+// character, which may also take the line past the length limit.
+bool decodesExactly(const QByteArray &line)
+{
+    return !line.contains('\0') && QString::fromUtf8(line).toUtf8() == line;
 }
 } // namespace
 
@@ -40,15 +50,20 @@ std::optional<NetworkSettingsFile::Settings> NetworkSettingsFile::read() const
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QList<QByteArray> lines = file.read(maxFileBytes).split('\n');
+    QByteArray content = file.read(maxFileBytes);
+    // An editor that marks its UTF-8 files starts them with a byte order mark.
+    if (content.startsWith(byteOrderMark))
+        content.remove(0, int(qstrlen(byteOrderMark)));
+    const QList<QByteArray> lines = content.split('\n');
     const int cutLine = file.atEnd() ? -1 : lines.size() - 1;
-    // A value cut at a NUL byte or at the read limit would be a different
-    // setting, so such a line reads as unreadable, which is empty.
+    // A value cut at the read limit would be a different setting, and so
+    // would one that a save does not write back byte for byte, so such a
+    // line reads as unreadable, which is empty.
     const auto value = [&](int index) {
         if (index >= lines.size())
             return QByteArray();
         QByteArray line = lines.at(index).trimmed();
-        if (index != cutLine && line.size() <= maxValueBytes && !line.contains('\0'))
+        if (index != cutLine && line.size() <= maxValueBytes && decodesExactly(line))
             return line;
         qCDebug(lcConnection, "Network settings file: line %d is unreadable", index + 1);
         return QByteArray();

@@ -84,6 +84,15 @@ private slots:
             << ""
             << "255.255.0.0"
             << "10.0.0.1" << 5025;
+        QTest::newRow("byte order mark")
+            << QByteArray("\xef\xbb\xbf 10.0.0.5\n255.255.0.0\n10.0.0.1\n5025\n") << "10.0.0.5"
+            << "255.255.0.0"
+            << "10.0.0.1" << 5025;
+        // Decoded and saved, this would come back as other bytes.
+        QTest::newRow("not utf-8")
+            << QByteArray("10.0.0.5\n255.255.0.0\nh\xf6st\n5025\n") << "10.0.0.5"
+            << "255.255.0.0"
+            << "" << 5025;
         QTest::newRow("overlong line") << "10.0.0.5\n" + QByteArray(300, '7') + "\n10.0.0.1\n5025\n"
                                        << "10.0.0.5"
                                        << ""
