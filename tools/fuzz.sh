@@ -4,6 +4,7 @@
 # corpus in fuzz/corpus/<name>. A crash, a sanitizer report or a broken
 # property fails the run; the input that found it is kept in
 # build-fuzz/findings/<name>/ and belongs in fuzz/corpus/<name> once fixed.
+# An input that takes more than 10 s is a finding too: a parser must not hang.
 # Usage: tools/fuzz.sh [SECONDS [NAME...]], e.g. tools/fuzz.sh 3600 settingsfile
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,8 +14,8 @@ names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
     for dir in fuzz/corpus/*/; do names+=("$(basename "$dir")"); done
 fi
-tools/install-deps.sh
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+tools/install-deps.sh check
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRFPANEL_QT=5 \
     -DRFPANEL_FUZZ=ON >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target fuzzers
 export QT_QPA_PLATFORM=offscreen
@@ -28,12 +29,14 @@ for name in "${names[@]}"; do
     log=$PWD/build-fuzz/fuzz_$name.log
     mkdir -p "$corpus" "$findings"
     echo "fuzz_$name: ${seconds} s"
-    if build-fuzz/fuzz/fuzz_"$name" -max_total_time="$seconds" -print_final_stats=1 \
+    if build-fuzz/fuzz/fuzz_"$name" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$findings/" "$corpus" "$PWD/fuzz/corpus/$name" >"$log" 2>&1; then
         grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" | sed 's/^/    /'
     else
         echo "fuzz_$name: FINDING (input kept in $findings/)"
-        tail -n 60 "$log"
+        # The report from its first line (what broke and where), else the log's end.
+        report=$(sed -n '/ERROR\|runtime error\|property broken/,$p' "$log")
+        if [ -n "$report" ]; then head -n 80 <<<"$report"; else tail -n 60 "$log"; fi
         failed=$((failed + 1))
     fi
 done

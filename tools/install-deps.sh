@@ -4,9 +4,11 @@
 #   package  that, and build the Debian package (cpack -G DEB)
 #   test     that, and run the whole test suite (test.sh; the default), also
 #            under a decimal-comma locale
-#   ci       that, and the Qt 6 build, the package checks, the sanitizer and
-#            fuzzing builds, the Windows cross-check, and the clang-format and
-#            clang-tidy checks (.ci/run)
+#   check    that, and clang with its sanitizer and libFuzzer runtimes and
+#            llvm-symbolizer (llvm-14), which names the frames of a report and
+#            of a leak to suppress (tools/sanitize.sh, tools/fuzz.sh)
+#   ci       that, and the Qt 6 build, the package checks, the Windows
+#            cross-check, and the clang-format and clang-tidy checks (.ci/run)
 # Does nothing when they are all present already. Without root and without
 # sudo it names what is missing and the command that installs it, and fails.
 set -euo pipefail
@@ -17,12 +19,13 @@ run=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5charts5-dev l
 package=("${run[@]}" dpkg-dev file)
 test=("${package[@]}" python3-pyvisa python3-pyvisa-py umockdev libumockdev-dev libumockdev0
       locales)
-ci=("${test[@]}" qt6-base-dev qt6-charts-dev libqt6opengl6-dev lintian g++-mingw-w64-x86-64 clang
-    libclang-rt-14-dev clang-format clang-tidy)
+check=("${test[@]}" clang libclang-rt-14-dev llvm-14)
+ci=("${check[@]}" qt6-base-dev qt6-charts-dev libqt6opengl6-dev lintian g++-mingw-w64-x86-64
+    clang-format clang-tidy)
 case "$set_name" in
-run | package | test | ci) declare -n packages="$set_name" ;;
+run | package | test | check | ci) declare -n packages="$set_name" ;;
 *)
-    echo "usage: $0 [run|package|test|ci]" >&2
+    echo "usage: $0 [run|package|test|check|ci]" >&2
     exit 2
     ;;
 esac
@@ -51,7 +54,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The panel's suites also run under a decimal-comma locale.
-if [ "$set_name" = test ] || [ "$set_name" = ci ]; then
+if [ "$set_name" != run ] && [ "$set_name" != package ]; then
     if ! locale -a 2>/dev/null | grep -qx 'de_DE.utf8'; then
         if [ "${sudo[*]}" = false ]; then
             echo "install-deps: as root, run: localedef -i de_DE -f UTF-8 de_DE.UTF-8" >&2

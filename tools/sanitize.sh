@@ -6,12 +6,13 @@
 # Arguments go to ctest, e.g. tools/sanitize.sh -R sim_.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh
-CC=clang CXX=clang++ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+tools/install-deps.sh check
+CC=clang CXX=clang++ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRFPANEL_QT=5 \
     -DRFPANEL_SANITIZE=ON >/dev/null
-cmake --build build-asan -j"$(nproc)"
+# Set for the build as well: it runs the checked artwork tool to draw icons.
 export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:strict_init_order=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=suppressions=$PWD/tools/sanitizers/lsan.supp:print_suppressions=0
+cmake --build build-asan -j"$(nproc)"
 cd build-asan
 QT_QPA_PLATFORM=offscreen ctest -j2 --output-on-failure "$@"
