@@ -6,6 +6,7 @@
 # build-fuzz/findings/<name>/ and belongs in fuzz/corpus/<name> once fixed.
 # An input that takes more than 10 s is a finding too: a parser must not hang.
 # Usage: tools/fuzz.sh [SECONDS [NAME...]], e.g. tools/fuzz.sh 3600 settingsfile
+# As in tools/build.sh, RFPANEL_WERROR=ON makes compiler warnings errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -16,7 +17,7 @@ if [ ${#names[@]} -eq 0 ]; then
 fi
 tools/install-deps.sh check
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRFPANEL_QT=5 \
-    -DRFPANEL_FUZZ=ON >/dev/null
+    -DRFPANEL_FUZZ=ON "-DRFPANEL_WERROR=${RFPANEL_WERROR:-OFF}" >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target fuzzers
 export QT_QPA_PLATFORM=offscreen
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1

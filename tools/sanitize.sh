@@ -3,12 +3,13 @@
 # (clang, -O1) into build-asan/ and runs the whole suite there. Any report
 # fails its test: UBSan stops at the first one, and leaks count too, but for
 # the few inside Qt itself listed in tools/sanitizers/lsan.supp.
-# Arguments go to ctest, e.g. tools/sanitize.sh -R sim_.
+# Arguments go to ctest, e.g. tools/sanitize.sh -R sim_. As in tools/build.sh,
+# RFPANEL_WERROR=ON makes compiler warnings errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh check
 CC=clang CXX=clang++ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRFPANEL_QT=5 \
-    -DRFPANEL_SANITIZE=ON >/dev/null
+    -DRFPANEL_SANITIZE=ON "-DRFPANEL_WERROR=${RFPANEL_WERROR:-OFF}" >/dev/null
 # Set for the build as well: it runs the checked artwork tool to draw icons.
 export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:strict_init_order=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
