@@ -2,13 +2,8 @@
 
 #include "connectionlog.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QList>
-#include <QMutex>
-#include <QMutexLocker>
-#include <QRegularExpression>
 #include <QSaveFile>
 
 namespace
@@ -19,14 +14,6 @@ const qint64 maxFileBytes = 4096;
 // No address, host name or port is longer than this.
 const int maxValueBytes = 255;
 const char *const byteOrderMark = "\xef\xbb\xbf";
-
-// The panel's two threads may save at once; one save must never take the
-// other's temporary file for a leftover.
-QMutex &writeLock()
-{
-    static QMutex lock;
-    return lock;
-}
 
 // Whether the text decoded from a line encodes back to the very same bytes.
 // Decoding cuts a line at a NUL byte (Qt 5), drops a byte order mark at its
@@ -87,13 +74,14 @@ bool NetworkSettingsFile::write(const Settings &settings) const
     const QByteArray content = settings.ipAddress.toUtf8() + '\n' + settings.subnet.toUtf8() +
                                '\n' + settings.gateway.toUtf8() + '\n' +
                                QByteArray::number(settings.port) + '\n';
-    QMutexLocker locker(&writeLock());
-    removeLeftovers();
     // Written aside and renamed into place, so a full disk or a crash never
     // leaves a half-written file, and a reader on the other thread sees
     // either the old settings or the new ones. Only a write that fully
     // reached the disk may replace the file: commit() alone would rename an
-    // empty file over it when the disk is full.
+    // empty file over it when the disk is full. Where the system has no
+    // unnamed temporary files, a save killed before its rename leaves its
+    // temporary file beside the target; it stays there, since no name
+    // pattern tells it apart from a file of the operator's own.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
@@ -102,23 +90,6 @@ bool NetworkSettingsFile::write(const Settings &settings) const
         return false;
     }
     return file.commit();
-}
-
-// A save that was killed before its rename leaves its temporary file, named
-// after the settings file plus "." and six letters, beside it.
-void NetworkSettingsFile::removeLeftovers() const
-{
-    const QFileInfo target(path);
-    const QRegularExpression leftover(QRegularExpression::anchoredPattern(
-        QRegularExpression::escape(target.fileName()) + QStringLiteral("\\.[A-Za-z]{6}")));
-    QDir dir = target.absoluteDir();
-    const QStringList names =
-        dir.entryList({target.fileName() + QStringLiteral(".??????")},
-                      QDir::Files | QDir::Hidden | QDir::System | QDir::CaseSensitive);
-    for (const QString &name : names) {
-        if (leftover.match(name).hasMatch())
-            dir.remove(name);
-    }
 }
 
 NetworkSettingsFile::Settings NetworkSettingsFile::defaults()

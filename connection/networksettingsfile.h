@@ -26,9 +26,8 @@ public:
     // and so does an unreadable one (a NUL byte, or longer than any value).
     // Reads only the first few KiB of the file.
     std::optional<Settings> read() const;
-    // Replaces the whole file, and removes what interrupted saves left
-    // beside it. False when a value holds a line feed, which would break the
-    // line layout, or when the file cannot be written completely; the
+    // Replaces the whole file and touches nothing else beside it. False when a value holds a line
+    // feed, which would break the line layout, or when the file cannot be written completely; the
     // previous file is then left as it was.
     bool write(const Settings &settings) const;
 
@@ -38,8 +37,6 @@ public:
     static int parsePort(const QString &text);
 
 private:
-    void removeLeftovers() const;
-
     QString path;
 };
 
