@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer harnesses of fuzz/ (clang, with ASan and UBSan) into
-# build-fuzz/ and runs each one for SECONDS, 60 by default, starting from its
-# corpus in fuzz/corpus/<name>. A crash, a sanitizer report or a broken
-# property fails the run; the input that found it is kept in
-# build-fuzz/findings/<name>/ and belongs in fuzz/corpus/<name> once fixed.
+# Builds the libFuzzer harnesses of fuzz/ (clang, with ASan and UBSan), and
+# only what they link, into build-fuzz/, or reuses the tree FUZZ_BUILD_DIR
+# names (tools/sanitize.sh's build-asan/), and runs each one for SECONDS, 60
+# by default, starting from its corpus in fuzz/corpus/<name>. A crash, a
+# sanitizer report or a broken property fails the run; the input that found
+# it is kept in <tree>/findings/<name>/ and belongs in fuzz/corpus/<name>
+# once fixed.
 # An input that takes more than 10 s is a finding too: a parser must not hang.
 # Usage: tools/fuzz.sh [SECONDS [NAME...]], e.g. tools/fuzz.sh 3600 settingsfile
 # As in tools/build.sh, RFPANEL_WERROR=ON makes compiler warnings errors.
@@ -16,21 +18,25 @@ if [ ${#names[@]} -eq 0 ]; then
     for dir in fuzz/corpus/*/; do names+=("$(basename "$dir")"); done
 fi
 tools/install-deps.sh check
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRFPANEL_QT=5 \
-    -DRFPANEL_FUZZ=ON "-DRFPANEL_WERROR=${RFPANEL_WERROR:-OFF}" >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target fuzzers
+build=${FUZZ_BUILD_DIR:-build-fuzz}
+# A tree configured already (tools/sanitize.sh's) is reused as it is.
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRFPANEL_QT=5 \
+        -DBUILD_TESTING=OFF -DRFPANEL_FUZZ=ON "-DRFPANEL_WERROR=${RFPANEL_WERROR:-OFF}" >/dev/null
+fi
+cmake --build "$build" -j"$(nproc)" --target fuzzers
 export QT_QPA_PLATFORM=offscreen
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=suppressions=$PWD/tools/sanitizers/lsan.supp:print_suppressions=0
 failed=0
 # Absolute paths: a harness may change its working folder.
 for name in "${names[@]}"; do
-    corpus=$PWD/build-fuzz/corpus/$name
-    findings=$PWD/build-fuzz/findings/$name
-    log=$PWD/build-fuzz/fuzz_$name.log
+    corpus=$PWD/$build/corpus/$name
+    findings=$PWD/$build/findings/$name
+    log=$PWD/$build/fuzz_$name.log
     mkdir -p "$corpus" "$findings"
     echo "fuzz_$name: ${seconds} s"
-    if build-fuzz/fuzz/fuzz_"$name" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+    if "$build"/fuzz/fuzz_"$name" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$findings/" "$corpus" "$PWD/fuzz/corpus/$name" >"$log" 2>&1; then
         grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" | sed 's/^/    /'
     else

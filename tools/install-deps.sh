@@ -6,9 +6,10 @@
 #            under a decimal-comma locale
 #   check    that, and clang with its sanitizer and libFuzzer runtimes and
 #            llvm-symbolizer (llvm-14), which names the frames of a report and
-#            of a leak to suppress (tools/sanitize.sh, tools/fuzz.sh)
-#   ci       that, and the Qt 6 build, the package checks, the Windows
-#            cross-check, and the clang-format and clang-tidy checks (.ci/run)
+#            of a leak to suppress, and Qt 6, which the checked build uses
+#            (tools/sanitize.sh, tools/fuzz.sh)
+#   ci       that, and the package checks, the Windows cross-check, the
+#            clang-format and clang-tidy checks, and ccache (.ci/run)
 # Does nothing when they are all present already. Without root and without
 # sudo it names what is missing and the command that installs it, and fails.
 set -euo pipefail
@@ -19,9 +20,8 @@ run=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5charts5-dev l
 package=("${run[@]}" dpkg-dev file)
 test=("${package[@]}" python3-pyvisa python3-pyvisa-py umockdev libumockdev-dev libumockdev0
       locales)
-check=("${test[@]}" clang libclang-rt-14-dev llvm-14)
-ci=("${check[@]}" qt6-base-dev qt6-charts-dev libqt6opengl6-dev lintian g++-mingw-w64-x86-64
-    clang-format clang-tidy)
+check=("${test[@]}" clang libclang-rt-14-dev llvm-14 qt6-base-dev qt6-charts-dev libqt6opengl6-dev)
+ci=("${check[@]}" ccache lintian g++-mingw-w64-x86-64 clang-format clang-tidy)
 case "$set_name" in
 run | package | test | check | ci) declare -n packages="$set_name" ;;
 *)
