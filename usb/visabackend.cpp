@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <cstring>
+#include <type_traits>
 
 namespace
 {
@@ -13,11 +14,6 @@ namespace
 const char *const libraryNames[] = {"visa32", "visa"};
 
 const char resourceExpression[] = "USB0::0x2012::?*INSTR";
-
-template <typename Fn> void resolve(QLibrary &library, const char *name, Fn &entry)
-{
-    entry = reinterpret_cast<Fn>(library.resolve(name));
-}
 
 QString descriptorText(const ViChar *descriptor)
 {
@@ -53,59 +49,38 @@ bool VisaBackend::loadLibrary()
     return false;
 }
 
+// Every entry point the backend calls, each named once: resolving,
+// checking and forgetting them all go through this list.
+template <class Visit> void VisaBackend::forEachEntryPoint(Visit visit)
+{
+    visit("viRead", viRead);
+    visit("viWrite", viWrite);
+    visit("viGetAttribute", viGetAttribute);
+    visit("viSetAttribute", viSetAttribute);
+    visit("viSetBuf", viSetBuf);
+    visit("viClose", viClose);
+    visit("viOpen", viOpen);
+    visit("viFindNext", viFindNext);
+    visit("viFindRsrc", viFindRsrc);
+    visit("viOpenDefaultRM", viOpenDefaultRM);
+}
+
 bool VisaBackend::resolveEntryPoints()
 {
-    resolve(library, "viIn32", viIn32);
-    resolve(library, "viOut32", viOut32);
-    resolve(library, "viRead", viRead);
-    resolve(library, "viWrite", viWrite);
-    resolve(library, "viGetAttribute", viGetAttribute);
-    resolve(library, "viSetAttribute", viSetAttribute);
-    resolve(library, "viSetBuf", viSetBuf);
-    resolve(library, "viClose", viClose);
-    resolve(library, "viOpen", viOpen);
-    resolve(library, "viFindNext", viFindNext);
-    resolve(library, "viFindRsrc", viFindRsrc);
-    resolve(library, "viOpenDefaultRM", viOpenDefaultRM);
-
-    // viIn32 and viOut32 are never called, so a library without them still serves.
-    const struct {
-        const char *name;
-        bool present;
-    } used[] = {{"viRead", viRead != nullptr},
-                {"viWrite", viWrite != nullptr},
-                {"viGetAttribute", viGetAttribute != nullptr},
-                {"viSetAttribute", viSetAttribute != nullptr},
-                {"viSetBuf", viSetBuf != nullptr},
-                {"viClose", viClose != nullptr},
-                {"viOpen", viOpen != nullptr},
-                {"viFindNext", viFindNext != nullptr},
-                {"viFindRsrc", viFindRsrc != nullptr},
-                {"viOpenDefaultRM", viOpenDefaultRM != nullptr}};
     bool complete = true;
-    for (const auto &entry : used) {
-        if (!entry.present) {
-            qCDebug(lcUsb, "Visa32 library lacks entry point %s; not used", entry.name);
+    forEachEntryPoint([this, &complete](const char *name, auto &entry) {
+        entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(library.resolve(name));
+        if (!entry) {
+            qCDebug(lcUsb, "Visa32 library lacks entry point %s; not used", name);
             complete = false;
         }
-    }
+    });
     return complete;
 }
 
 void VisaBackend::clearEntryPoints()
 {
-    viIn32 = nullptr;
-    viOut32 = nullptr;
-    viRead = nullptr;
-    viWrite = nullptr;
-    viGetAttribute = nullptr;
-    viSetAttribute = nullptr;
-    viSetBuf = nullptr;
-    viClose = nullptr;
-    viOpen = nullptr;
-    viFindNext = nullptr;
-    viFindRsrc = nullptr;
-    viOpenDefaultRM = nullptr;
+    forEachEntryPoint([](const char *, auto &entry) { entry = nullptr; });
 }
 
 int VisaBackend::setupBackend()

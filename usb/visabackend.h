@@ -37,6 +37,7 @@ public:
 
 private:
     bool loadLibrary();
+    template <class Visit> void forEachEntryPoint(Visit visit);
     bool resolveEntryPoints();
     void clearEntryPoints();
     void dropRestOfReply(int maximum, const QElapsedTimer &clock);
@@ -49,8 +50,6 @@ private:
     QLibrary library;
     bool loaded = false;
 
-    ViIn32Fn viIn32 = nullptr;
-    ViOut32Fn viOut32 = nullptr;
     ViReadFn viRead = nullptr;
     ViWriteFn viWrite = nullptr;
     ViGetAttributeFn viGetAttribute = nullptr;

@@ -61,10 +61,6 @@ typedef ViStatus(VI_FUNC *ViWriteFn)(ViSession instrument, const ViByte *buffer,
 typedef ViStatus(VI_FUNC *ViGetAttributeFn)(ViObject object, ViAttr attribute, void *value);
 typedef ViStatus(VI_FUNC *ViSetAttributeFn)(ViObject object, ViAttr attribute, ViAttrState value);
 typedef ViStatus(VI_FUNC *ViSetBufFn)(ViSession instrument, ViUInt16 mask, ViUInt32 size);
-typedef ViStatus(VI_FUNC *ViIn32Fn)(ViSession instrument, ViUInt16 space, ViBusAddress offset,
-                                    ViUInt32 *value);
-typedef ViStatus(VI_FUNC *ViOut32Fn)(ViSession instrument, ViUInt16 space, ViBusAddress offset,
-                                     ViUInt32 value);
 }
 
 #endif
