@@ -118,6 +118,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(this, &MainWindow::command, connection, &Connection::command);
     connect(this, &MainWindow::query, connection, &Connection::query);
     connect(connection, &Connection::queryResponse, this, &MainWindow::handleQueryResponse);
+    connect(connection, &Connection::usbReplyMissing, this, &MainWindow::handleUsbReplyMissing);
     connect(this, &MainWindow::closeConnection, connection, &Connection::closeConnection);
     connect(this, &MainWindow::closeTCP, connection, &Connection::closeTCP);
     connect(this, &MainWindow::closeUSB, connection, &Connection::closeUSB);
@@ -275,6 +276,13 @@ void MainWindow::handleQueryResponse(QString response, calling_mode_t mode)
     default:
         break;
     }
+}
+
+void MainWindow::handleUsbReplyMissing(calling_mode_t mode)
+{
+    // A status read that failed counts as a bad one, which reopens the link.
+    if (mode == MODE_STATUS)
+        handleQueryResponse(QString(), mode);
 }
 
 void MainWindow::log(const QString &html)

@@ -73,6 +73,7 @@ public slots:
     void handleUSBConnFinished(QString result);
     void updateConnStatus(connStatus_t status);
     void handleQueryResponse(QString response, calling_mode_t mode);
+    void handleUsbReplyMissing(calling_mode_t mode);
 
 private slots:
     void on_usbButton_clicked();

@@ -181,8 +181,12 @@ void Connection::query(QString q, calling_mode_t mode)
         reply = tcpExchange(q);
     else if (status.usbConnected)
         reply = usbExchange(q, mode);
-    if (!reply)
+    if (!reply) {
+        // An instrument that does not identify itself is not the one wanted.
+        if (mode == MODE_IDENTIFY && !overTcp && status.usbConnected)
+            identifyUsb(QString());
         return;
+    }
     if (mode != MODE_IDENTIFY)
         emit queryResponse(*reply, mode);
     else if (overTcp)
@@ -405,11 +409,20 @@ std::optional<QByteArray> Connection::readReply()
 
 std::optional<QString> Connection::usbExchange(const QString &q, calling_mode_t mode)
 {
-    hardware->sendVISACommand(q);
+    if (hardware->sendVISACommand(q) < 0) {
+        emit usbReplyMissing(mode);
+        return std::nullopt;
+    }
     if (mode == MODE_STATUS && !pause(timings.usbStatusReadDelayMs))
         return std::nullopt;
-    // A failed read yields empty text, which the panel treats as a bad status read.
-    return hardware->readVISAResponseString().second.trimmed();
+    const QPair<int, QString> read = hardware->readVISAResponseString();
+    const QString reply = read.second.trimmed();
+    // A failed read also comes back as empty text; neither is a reply.
+    if (read.first < 0 || reply.isEmpty()) {
+        emit usbReplyMissing(mode);
+        return std::nullopt;
+    }
+    return reply;
 }
 
 std::optional<QString> Connection::networkExchange(const QString &q, bool overTcp)

@@ -62,6 +62,9 @@ signals:
     void networkSettingsReady(QString ipAddress, QString subnet, QString gateway, int port);
     // The start-up routine could not write the settings file.
     void settingsFileWriteFailed();
+    // A query over USB got no reply: it could not be written, or its read
+    // failed or came back empty. No queryResponse follows for it.
+    void usbReplyMissing(calling_mode_t mode);
     // Answers deliverCommand: false when no link was up or the write failed.
     void commandDelivered(bool delivered);
 

@@ -24,6 +24,8 @@ InstrumentSession::InstrumentSession(int timeoutMs)
             [this](const QString &r) { connectResult = r; });
     connect(connection, &Connection::queryResponse, this,
             [this](const QString &r, calling_mode_t) { reply = r; });
+    connect(connection, &Connection::commandDelivered, this,
+            [this](bool delivered) { commandWentOut = delivered; });
     connect(connection, &Connection::networkSettingsReady, this,
             [this](const QString &ip, const QString &subnet, const QString &gateway, int port) {
                 network = NetworkSettingsFile::Settings{ip, subnet, gateway, port};
@@ -100,8 +102,8 @@ std::optional<QString> InstrumentSession::query(const QString &text)
 
 bool InstrumentSession::command(const QString &text)
 {
-    return run([c = connection, text] { c->command(text); }) &&
-           (linkStatus.tcpConnected || linkStatus.usbConnected);
+    commandWentOut = false;
+    return run([c = connection, text] { c->deliverCommand(text); }) && commandWentOut;
 }
 
 std::optional<NetworkSettingsFile::Settings> InstrumentSession::readNetworkSettings()

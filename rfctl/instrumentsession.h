@@ -41,11 +41,12 @@ public:
     std::optional<QString> connectTcp(const QString &host, int port);
     connStatus_t status() const;
 
-    // The trimmed reply; nothing when none came in time. The status query
-    // gets the instrument's status read delay over USB.
+    // The trimmed reply; nothing when none came in time, or, over USB, when
+    // the query could not be written or its read failed or came back empty.
+    // The status query gets the instrument's status read delay over USB.
     std::optional<QString> query(const QString &text);
-    // True once the command has been handed to the link, as far as the
-    // connection can tell.
+    // True once the command has been handed to the link: written into the
+    // socket, or to the USB transport.
     bool command(const QString &text);
     std::optional<NetworkSettingsFile::Settings> readNetworkSettings();
     // The instrument and its modules (USB only); empty on failure.
@@ -71,6 +72,7 @@ private:
 
     std::optional<QString> connectResult;
     std::optional<QString> reply;
+    bool commandWentOut = false;
     std::optional<NetworkSettingsFile::Settings> network;
 };
 

@@ -73,15 +73,20 @@ private slots:
     void statusIsReadOnConnect_data()
     {
         QTest::addColumn<bool>("overUsb");
-        QTest::newRow("TCP/IP") << false;
-        QTest::newRow("USB") << true;
+        QTest::addColumn<bool>("emptyStatus");
+        QTest::newRow("TCP/IP") << false << false;
+        QTest::newRow("USB") << true << false;
+        QTest::newRow("USB, empty status reply") << true << true;
     }
 
     void statusIsReadOnConnect()
     {
         QFETCH(bool, overUsb);
+        QFETCH(bool, emptyStatus);
         PanelHarness h;
         QVERIFY(h.sim.start(0));
+        if (emptyStatus)
+            h.sim.setFault(SimServer::Fault::EmptyReply, 0, "syst:readstate?");
         qputenv("FAKEVISA_INSTRUMENTS", "");
         TestWorkdir::writeSettings("127.0.0.1", unusedLoopbackPort());
         h.launch();
@@ -102,6 +107,9 @@ private slots:
         for (const QList<QVariant> &emitted : queries)
             statusQueries += emitted.at(1).value<calling_mode_t>() == MODE_STATUS;
         QCOMPARE(statusQueries, 1);
+        // Counted as a bad read, which reopens the link.
+        if (emptyStatus)
+            QTRY_VERIFY_WITH_TIMEOUT(h.log().contains("red: Bad status read."), 5000);
     }
 };
 

@@ -36,6 +36,8 @@ public:
                         SIGNAL(queryResponse(QString, calling_mode_t))) &&
                 connect(connection, SIGNAL(networkSettingsReady(QString, QString, QString, int)),
                         this, SIGNAL(networkSettingsReady(QString, QString, QString, int))) &&
+                connect(connection, SIGNAL(usbReplyMissing(calling_mode_t)), this,
+                        SIGNAL(usbReplyMissing(calling_mode_t))) &&
                 connect(connection, SIGNAL(commandDelivered(bool)), this,
                         SIGNAL(commandDelivered(bool))) &&
                 connect(connection, SIGNAL(settingsFileWriteFailed()), this,
@@ -65,6 +67,7 @@ signals:
     void connStatusChanged(connStatus_t status);
     void queryResponse(QString response, calling_mode_t mode);
     void networkSettingsReady(QString ipAddress, QString subnet, QString gateway, int port);
+    void usbReplyMissing(calling_mode_t mode);
     void commandDelivered(bool delivered);
     void settingsFileWriteFailed();
     void socketReadyRead();

@@ -22,24 +22,31 @@ const QString Model = QStringLiteral("KX4417-UDC");
 const QString OtherModelIdn = QStringLiteral("Ostrelin,KX9000-X,SN7,1.0");
 const int AnswerMs = 5000; // above every wait of the connection with the test timings
 
-// Fails the USB read that follows one chosen command, as an instrument that
-// stops answering does; every other transfer passes.
+// Fails the USB read that follows one chosen command, after it has been
+// answered `answered` times, as an instrument that stops answering does;
+// every other transfer passes.
 class FaultyReadPort : public SimulatedUsbTmcPort
 {
 public:
-    explicit FaultyReadPort(const QByteArray &failReplyTo) : failReplyTo(failReplyTo) {}
+    explicit FaultyReadPort(const QByteArray &failReplyTo, int answered = 0)
+        : failReplyTo(failReplyTo), answered(answered)
+    {
+    }
 
     bool write(const std::uint8_t *data, std::size_t length, std::size_t *written) override
     {
         const QByteArray frame(reinterpret_cast<const char *>(data), int(length));
         const bool command = frame.size() > 12 && frame.at(0) == 1;
-        if (command && !failReplyTo.isEmpty())
-            setReadError(frame.mid(12).startsWith(failReplyTo) ? errorTimeout : 0);
+        if (command && !failReplyTo.isEmpty()) {
+            const bool chosen = frame.mid(12).startsWith(failReplyTo) && answered-- <= 0;
+            setReadError(chosen ? errorTimeout : 0);
+        }
         return SimulatedUsbTmcPort::write(data, length, written);
     }
 
 private:
     QByteArray failReplyTo;
+    int answered;
 };
 
 // True when `expected` appears in `lines` in this order, others in between.
@@ -170,12 +177,18 @@ private slots:
         QTest::addColumn<QStringList>("idns");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<int>("acceptedIndex");
+        QTest::addColumn<QByteArray>("silentTo");
         QTest::newRow("first is another model")
             << QStringList{OtherModelIdn, "Ostrelin,KX4417-DC,SN2,1.0"}
-            << QStringList{"status 01", "usb KX4417-DC"} << 1;
+            << QStringList{"status 01", "usb KX4417-DC"} << 1 << QByteArray();
         QTest::newRow("only another model")
-            << QStringList{OtherModelIdn} << QStringList{"status 00", "usb -1"} << -1;
-        QTest::newRow("no instrument") << QStringList() << QStringList{"status 00", "usb -2"} << -1;
+            << QStringList{OtherModelIdn} << QStringList{"status 00", "usb -1"} << -1
+            << QByteArray();
+        QTest::newRow("no instrument")
+            << QStringList() << QStringList{"status 00", "usb -2"} << -1 << QByteArray();
+        QTest::newRow("silent when asked who it is")
+            << QStringList{"Ostrelin,KX4417-UDC,SN1,1.0"} << QStringList{"status 00", "usb -1"}
+            << -1 << QByteArray("*IDN?");
     }
 
     void instrumentChoice()
@@ -183,6 +196,9 @@ private slots:
         QFETCH(QStringList, idns);
         QFETCH(QStringList, expected);
         QFETCH(int, acceptedIndex);
+        QFETCH(QByteArray, silentTo);
+        // Listed, then silent when opened and asked again.
+        port = std::make_unique<FaultyReadPort>(silentTo, 1);
         QList<std::shared_ptr<SimulatedUsbTmcDevice>> devices;
         for (const QString &idn : idns) {
             InstrumentModel::Config config;

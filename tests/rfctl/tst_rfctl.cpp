@@ -261,6 +261,8 @@ private slots:
         QCOMPARE(o.exitCode, 1);
         QVERIFY2(o.err.contains("Acme,SG-100,42,1.0"), qPrintable(o.err));
         QCOMPARE(sim->receivedLines(), QStringList({"*IDN?", "*IDN?"}));
+        // Over USB too: it is listed, but refused, not missing.
+        QCOMPARE(run({"--usb", "query", "*IDN?"}, usbEnvironment()).exitCode, 1);
     }
 
     void unreachableInstrumentExits3_data()
@@ -288,6 +290,33 @@ private slots:
         QCOMPARE(o.exitCode, 3);
         QVERIFY(!o.err.isEmpty());
         QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void usbFailureExits3_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QByteArray>("unpluggedAt");
+        QTest::newRow("send, unplugged")
+            << "send" << int(SimServer::Fault::None) << QByteArray("enet");
+        QTest::newRow("query, silent") << "query" << int(SimServer::Fault::NoReply) << QByteArray();
+        QTest::newRow("query, empty reply")
+            << "query" << int(SimServer::Fault::EmptyReply) << QByteArray();
+    }
+
+    void usbFailureExits3()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, fault);
+        QFETCH(QByteArray, unpluggedAt);
+        sim->setFault(SimServer::Fault(fault), 0, "enet");
+        QProcessEnvironment env = usbEnvironment();
+        env.insert("FAKEVISA_UNPLUGGED_AT", unpluggedAt);
+        env.insert("FAKEVISA_READ_TIMEOUT_MS", "500");
+        const Outcome o = run({"--usb", command, "enet:ip?"}, env);
+        QCOMPARE(o.exitCode, 3);
+        QVERIFY(!o.err.isEmpty());
+        QCOMPARE(o.out, QStringList());
     }
 
     void statusJsonParses()

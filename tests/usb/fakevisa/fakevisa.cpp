@@ -7,6 +7,8 @@
 //   FAKEVISA_INSTRUMENTS     "127.0.0.1:PORT;RESOURCE@127.0.0.1:PORT2"; resources
 //                            default to USB0::0x2012::0x4417::SNnnnn::INSTR
 //   FAKEVISA_WRITE_WARNING   "1": viWrite sends, then ends in a warning status
+//   FAKEVISA_UNPLUGGED_AT    a write of a line starting with this text fails
+//                            with VI_ERROR_IO, as to an instrument pulled out
 //   FAKEVISA_READ_TIMEOUT_MS initial read time-out of a session (default 2000)
 //   FAKEVISA_TRACE           file that gets one line per call worth checking
 //   FAKEVISA_FIND_VANISHED   number of instruments viFindRsrc counts that are
@@ -381,6 +383,9 @@ FAKEVISA_EXPORT ViStatus viWrite(ViSession instrument, const ViByte *buffer, ViU
     if (!line.empty() && line.back() == '\n')
         line.pop_back();
     line += '\n';
+    const std::string unplugged = environment("FAKEVISA_UNPLUGGED_AT");
+    if (!unplugged.empty() && line.compare(0, unplugged.size(), unplugged) == 0)
+        return VI_ERROR_IO;
     discardUnread(*device);
     size_t sent = 0;
     while (sent < line.size()) {
