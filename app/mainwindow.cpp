@@ -62,9 +62,19 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     for (QLabel *label : {ui->statusLabel, ui->tuneActLabel, ui->lo1freqLabel, ui->rfAttenLabel,
                           ui->filterLabel, ui->tempLabel, ui->currLabel, ui->refFreqLabel})
         label->setTextFormat(Qt::PlainText);
-    EnterApplies::install(ui->tuneFreqSpin, ui->tuneFreqButton);
-    EnterApplies::install(ui->rfAttenSpin, ui->rfAttenButton);
-    EnterApplies::install(ui->refFreqSpin, ui->refFreqButton);
+    using namespace InstrumentCommands;
+    const auto fixed = [](double value, int decimals) {
+        return QString::number(value, 'f', decimals);
+    };
+    EnterApplies::install(
+        ui->tuneFreqSpin, ui->tuneFreqButton,
+        refusal("Tune frequency", fixed(MinTuneGHz, 1), fixed(MaxTuneGHz, 1), "GHz"));
+    EnterApplies::install(ui->rfAttenSpin, ui->rfAttenButton,
+                          refusal("Downconverter attenuation", fixed(MinAttenuationDb, 0),
+                                  fixed(MaxAttenuationDb, 0), "dB"));
+    EnterApplies::install(ui->refFreqSpin, ui->refFreqButton,
+                          refusal("Reference frequency", fixed(MinReferenceMHz, 0),
+                                  fixed(MaxReferenceMHz, 0), "MHz"));
     logPane = new LogPane(ui->logger);
     trend = new TrendSeries(TrendSeries::DefaultCapacity, this);
     TrendWindow::openFrom(ui->physicalBox, trend);
@@ -288,6 +298,17 @@ void MainWindow::handleUsbReplyMissing(calling_mode_t mode)
 void MainWindow::log(const QString &html)
 {
     logPane->append(html);
+}
+
+std::function<void(const QString &)> MainWindow::refusal(const QString &what,
+                                                         const QString &minimum,
+                                                         const QString &maximum,
+                                                         const QString &unit)
+{
+    const QString range = " is out of range (" + minimum + " to " + maximum + ' ' + unit + ')';
+    return [this, what, range](const QString &typed) {
+        log(LogEntry::failure(what + ' ' + typed.trimmed() + range + "; nothing was sent."));
+    };
 }
 
 void MainWindow::on_logger_textChanged()

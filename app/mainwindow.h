@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 #include <QThread>
+#include <functional>
 
 class Connection;
 class StateSelect;
@@ -96,6 +97,9 @@ private slots:
 private:
     // Appends one entry made by LogEntry.
     void log(const QString &html);
+    // Logs that Enter found a number out of range in the box for `what`.
+    std::function<void(const QString &typed)> refusal(const QString &what, const QString &minimum,
+                                                      const QString &maximum, const QString &unit);
     // Sends one control command and logs `logLine` (plain text) as sent, then
     // asks for the status so the panel shows what the instrument really did.
     void sendControl(const QString &cmd, const QString &logLine, bool logFirst);

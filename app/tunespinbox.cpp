@@ -1,5 +1,7 @@
 #include "tunespinbox.h"
 
+#include "rangeentry.h"
+
 TuneSpinBox::TuneSpinBox(QWidget *parent) : QDoubleSpinBox(parent)
 {
     setKeyboardTracking(false);
@@ -8,22 +10,5 @@ TuneSpinBox::TuneSpinBox(QWidget *parent) : QDoubleSpinBox(parent)
 
 QValidator::State TuneSpinBox::validate(QString &input, int &pos) const
 {
-    const QValidator::State state = QDoubleSpinBox::validate(input, pos);
-    if (state != QValidator::Invalid)
-        return state;
-
-    QString number = input;
-    if (!prefix().isEmpty() && number.startsWith(prefix()))
-        number.remove(0, prefix().size());
-    if (!suffix().isEmpty() && number.endsWith(suffix()))
-        number.chop(suffix().size());
-    number = number.trimmed();
-    if (!suffix().trimmed().isEmpty() && number.endsWith(suffix().trimmed()))
-        number = number.left(number.size() - suffix().trimmed().size()).trimmed();
-
-    bool ok = false;
-    const double value = locale().toDouble(number, &ok);
-    if (ok && (value < minimum() || value > maximum()))
-        return QValidator::Intermediate;
-    return QValidator::Invalid;
+    return RangeEntry::hold(*this, input, QDoubleSpinBox::validate(input, pos));
 }

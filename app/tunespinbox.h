@@ -3,10 +3,8 @@
 
 #include <QDoubleSpinBox>
 
-// The tune frequency entry. A plain decimal spin box drops the keystroke that
-// takes a number out of range, so typing "20" leaves "2" and commits 2 GHz.
-// Here such a number is held as unfinished input instead, and leaving the
-// field restores the last accepted value.
+// The tune frequency entry. A number typed out of range is held as
+// unfinished input (RangeEntry), so typing "20" never leaves "2" to commit.
 class TuneSpinBox : public QDoubleSpinBox
 {
     Q_OBJECT

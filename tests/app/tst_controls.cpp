@@ -168,6 +168,11 @@ private slots:
         QTest::newRow("tune") << "tuneFreqSpin" << 12.5 << "freq:tune 12.5000";
         QTest::newRow("attenuation") << "rfAttenSpin" << 17.0 << "fact:rfatten 17";
         QTest::newRow("reference") << "refFreqSpin" << 50.0 << "freq:ref:freq 50";
+        // Refused, not cut to the digits the box would take.
+        QTest::newRow("tune 20") << "tuneFreqSpin" << 20.0 << QString();
+        QTest::newRow("attenuation 45") << "rfAttenSpin" << 45.0 << QString();
+        QTest::newRow("reference 150") << "refFreqSpin" << 150.0 << QString();
+        QTest::newRow("reference 5") << "refFreqSpin" << 5.0 << QString();
     }
 
     void enterAppliesTheValueTyped()
@@ -186,6 +191,12 @@ private slots:
         spin->selectAll();
         QTest::keyClicks(spin, spin->locale().toString(value, 'f', value == int(value) ? 0 : 1));
         QTest::keyClick(spin, Qt::Key_Return);
+        if (wire.isEmpty()) {
+            QCOMPARE(commands.count(), 0);
+            QVERIFY(h.log().last().startsWith("red: "));
+            QVERIFY2(h.log().last().contains(" is out of range ("), qPrintable(h.log().last()));
+            return;
+        }
         QCOMPARE(commands.count(), 1);
         QCOMPARE(commands[0][0].toString(), wire);
         QCOMPARE(queries.count(), 1);
