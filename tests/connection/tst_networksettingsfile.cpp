@@ -208,6 +208,24 @@ private slots:
                  QStringList({"filler", "ipdata.vnf"}));
     }
 
+    // The file is a mount point, so the save's final rename over it fails:
+    // the save says so and the file keeps its content. Mounting needs root.
+    void failedReplaceKeepsPreviousFile()
+    {
+        if (geteuid() != 0)
+            QSKIP("bind-mounting over the file needs root; run as root to test a failed replace");
+        diskWorkdir = std::make_unique<TestWorkdir>();
+        const QByteArray previous = "10.0.0.5\n255.255.0.0\n10.0.0.1\n5025\n";
+        writeRaw(previous);
+        const QByteArray target =
+            QFileInfo(NetworkSettingsFile::DefaultFileName).absoluteFilePath().toLocal8Bit();
+        if (::mount(target.constData(), target.constData(), nullptr, MS_BIND, nullptr) != 0)
+            QSKIP(qPrintable(QString("cannot bind-mount: %1").arg(std::strerror(errno))));
+        mounted = target;
+        QVERIFY(!NetworkSettingsFile().write({"10.0.0.6", "255.255.0.0", "10.0.0.1", 5025}));
+        QCOMPARE(readRaw(), previous);
+    }
+
     void cleanup()
     {
         if (!mounted.isEmpty())
