@@ -100,6 +100,7 @@ private slots:
     void delayedReplyKeepsOrder();
     void closeConnectionFault();
     void twoClientsShareOneInstrument();
+    void clientsTakeTurns();
     void wrongModel();
     void restartAfterStop();
 
@@ -377,6 +378,25 @@ void SimServerTest::twoClientsShareOneInstrument()
 
     a.socket.disconnectFromHost();
     QTRY_COMPARE(server->connectionCount(), 1);
+}
+
+// A client's backlog of lines does not hold up another client's line.
+void SimServerTest::clientsTakeTurns()
+{
+    Client flood;
+    Client other;
+    QVERIFY(flood.connectTo(server->port()));
+    QVERIFY(other.connectTo(server->port()));
+    QTRY_COMPARE(server->connectionCount(), 2);
+    const int backlog = 40 * SimConnection::LinesPerTurn;
+    // Sent while the instrument is held busy, so both wait when it reads on.
+    server->withModel([&](InstrumentModel &) {
+        flood.send(QByteArray("syst:time 1\n").repeated(backlog));
+        other.send("*IDN?\n");
+    });
+    QVERIFY(!other.readLine().isEmpty());
+    const int served = server->receivedLines().indexOf("*IDN?");
+    QVERIFY2(served >= 0 && served < backlog / 2, qPrintable(QString::number(served)));
 }
 
 void SimServerTest::wrongModel()
