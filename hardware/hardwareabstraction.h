@@ -82,7 +82,9 @@ public:
     virtual QList<int> getStatus() = 0;
     // Lists the instruments that open, closing each again: (0, names), also
     // when none is found; (-1, empty) the transport could not be set up;
-    // (-4, empty) the listing failed. Leaves no instrument open.
+    // (-4, empty) the listing failed. Leaves no instrument open. Once the
+    // worker is asked to stop (workerstop.h) it ends before the next
+    // instrument, with the ones found so far.
     virtual QPair<int, QStringList> getDeviceList() = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include "hardwarelog.h"
 #include "usbconnection.h"
+#include "workerstop.h"
 
 namespace
 {
@@ -276,6 +277,9 @@ QPair<int, QStringList> HardwareAbstractionUSB::getDeviceList()
 
     QStringList opened;
     for (const QString &resource : found.second) {
+        // Each instrument takes about a second to identify.
+        if (workerStopRequested())
+            break;
         if (connection->openDevice(resource) < 0) {
             qCDebug(lcHardware, "Could not detect USB devices");
             continue;

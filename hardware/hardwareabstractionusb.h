@@ -61,7 +61,7 @@ public:
 
     // Asks the open instrument afresh who it is and which modules it holds:
     // the instrument first, then its modules in the order found. Empty when
-    // no instrument is open.
+    // no instrument is open; cut short once the worker is asked to stop.
     QList<ModuleInfo> inventory();
 
 private:

@@ -124,7 +124,38 @@ std::vector<unsigned> usbTmcInterfaces(libusb_device *device)
 
 long codeOf(int libusbResult)
 {
-    return libusbResult == LIBUSB_ERROR_TIMEOUT ? UsbTmcPort::errorTimeout : -long(libusbResult);
+    if (libusbResult == LIBUSB_ERROR_TIMEOUT)
+        return UsbTmcPort::errorTimeout;
+    if (libusbResult == LIBUSB_ERROR_INTERRUPTED)
+        return UsbTmcPort::errorCancelled;
+    return -long(libusbResult);
+}
+
+// How often a transfer in progress asks the stop check.
+constexpr int stopCheckMs = 50;
+
+void markDone(libusb_transfer *transfer)
+{
+    *static_cast<int *>(transfer->user_data) = 1;
+}
+
+// The outcome of a finished transfer, as libusb_bulk_transfer reports it.
+int resultOf(const libusb_transfer &transfer)
+{
+    switch (transfer.status) {
+    case LIBUSB_TRANSFER_COMPLETED:
+        return 0;
+    case LIBUSB_TRANSFER_TIMED_OUT:
+        return LIBUSB_ERROR_TIMEOUT;
+    case LIBUSB_TRANSFER_STALL:
+        return LIBUSB_ERROR_PIPE;
+    case LIBUSB_TRANSFER_OVERFLOW:
+        return LIBUSB_ERROR_OVERFLOW;
+    case LIBUSB_TRANSFER_NO_DEVICE:
+        return LIBUSB_ERROR_NO_DEVICE;
+    default:
+        return LIBUSB_ERROR_IO;
+    }
 }
 
 } // namespace
@@ -336,8 +367,8 @@ bool LibUsbTmcPort::write(const std::uint8_t *data, std::size_t length, std::siz
     if (length > std::size_t(INT_MAX))
         return fail(-long(LIBUSB_ERROR_INVALID_PARAM));
     int transferred = 0;
-    const int result = libusb_bulk_transfer(handle, endpointOut, const_cast<std::uint8_t *>(data),
-                                            int(length), &transferred, timeoutMs);
+    const int result =
+        bulkTransfer(endpointOut, const_cast<std::uint8_t *>(data), int(length), &transferred);
     *written = std::size_t(transferred);
     if (result != 0)
         return fail(codeOf(result));
@@ -358,13 +389,45 @@ bool LibUsbTmcPort::read(std::uint8_t *buffer, std::size_t maximum, std::size_t 
         return fail(-long(LIBUSB_ERROR_INVALID_PARAM));
     std::vector<std::uint8_t> incoming(request);
     int transferred = 0;
-    const int result = libusb_bulk_transfer(handle, endpointIn, incoming.data(), int(request),
-                                            &transferred, timeoutMs);
+    const int result = bulkTransfer(endpointIn, incoming.data(), int(request), &transferred);
     if (result != 0)
         return fail(codeOf(result));
     *received = std::min(std::size_t(transferred), maximum);
     std::memcpy(buffer, incoming.data(), *received);
     return true;
+}
+
+// As libusb_bulk_transfer, but the wait asks the stop check between slices
+// and cancels the transfer when told to (LIBUSB_ERROR_INTERRUPTED).
+int LibUsbTmcPort::bulkTransfer(unsigned char endpoint, std::uint8_t *data, int length,
+                                int *transferred)
+{
+    *transferred = 0;
+    if (stopRequested())
+        return LIBUSB_ERROR_INTERRUPTED;
+    libusb_transfer *transfer = libusb_alloc_transfer(0);
+    if (!transfer)
+        return LIBUSB_ERROR_NO_MEM;
+    int done = 0;
+    libusb_fill_bulk_transfer(transfer, handle, endpoint, data, length, markDone, &done, timeoutMs);
+    int result = libusb_submit_transfer(transfer);
+    bool cancelled = false;
+    while (result == 0 && !done) {
+        timeval slice = {0, stopCheckMs * 1000};
+        const int handled = libusb_handle_events_timeout_completed(context, &slice, &done);
+        // A failed event wait cancels too, as libusb's own synchronous call does.
+        if (!cancelled && !done &&
+            (stopRequested() || (handled < 0 && handled != LIBUSB_ERROR_INTERRUPTED)))
+            cancelled = libusb_cancel_transfer(transfer) == 0;
+    }
+    if (result == 0) {
+        *transferred = transfer->actual_length;
+        result = transfer->status == LIBUSB_TRANSFER_CANCELLED && stopRequested()
+                     ? LIBUSB_ERROR_INTERRUPTED
+                     : resultOf(*transfer);
+    }
+    libusb_free_transfer(transfer);
+    return result;
 }
 
 long LibUsbTmcPort::lastError() const

@@ -23,7 +23,8 @@ class LibUsbTmcPort : public UsbTmcPort
 public:
     // The instrument maker's USB vendor id.
     static constexpr std::uint16_t instrumentVendorId = 0x2012;
-    // Bounded wait of every bulk transfer, unless the constructor is given another.
+    // Bounded wait of every bulk transfer, unless the constructor is given
+    // another; the stop check (setStopCheck) ends it sooner.
     static constexpr unsigned transferTimeoutMs = 5000;
 
     explicit LibUsbTmcPort(unsigned timeoutMs = transferTimeoutMs);
@@ -50,6 +51,7 @@ private:
 
     bool ensureContext();
     bool fail(long code);
+    int bulkTransfer(unsigned char endpoint, std::uint8_t *data, int length, int *transferred);
     static Endpoints bulkEndpoints(libusb_device *device, unsigned interfaceNumber);
     // Opens the device and claims the interface; the port is open on success.
     bool claim(libusb_device *device, unsigned interfaceNumber, const Endpoints &endpoints);

@@ -3,6 +3,7 @@
 #include "usblog.h"
 #include "visabackend.h"
 #include "winusbtmc.h"
+#include "workerstop.h"
 
 #include <QMutex>
 #include <QMutexLocker>
@@ -122,9 +123,14 @@ int usbConnection::closeDevice()
     return result;
 }
 
+bool usbConnection::mayTransfer() const
+{
+    return deviceOpen && !workerStopRequested();
+}
+
 int usbConnection::sendCommand(const QString &command)
 {
-    if (!deviceOpen)
+    if (!mayTransfer())
         return -1;
     const QByteArray bytes = command.toLatin1();
     return transport->write(bytes.constData(), bytes.size());
@@ -132,7 +138,7 @@ int usbConnection::sendCommand(const QString &command)
 
 int usbConnection::sendCommandBytes(const QByteArray &command)
 {
-    if (!deviceOpen)
+    if (!mayTransfer())
         return -1;
     const int result = transport->write(command.constData(), command.size());
     return result < 0 ? -1 : result;
@@ -151,7 +157,7 @@ int usbConnection::readInto(char *buffer)
 
 QPair<int, QString> usbConnection::readResponse()
 {
-    if (!deviceOpen)
+    if (!mayTransfer())
         return {-1, QString()};
     char buffer[readBufferSize];
     const int count = readInto(buffer);
@@ -164,7 +170,7 @@ QPair<int, QString> usbConnection::readResponse()
 
 QPair<int, QByteArray> usbConnection::readResponseBytes()
 {
-    if (!deviceOpen)
+    if (!mayTransfer())
         return {-1, QByteArray()};
     char buffer[readBufferSize];
     const int count = readInto(buffer);

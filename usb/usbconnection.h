@@ -14,7 +14,10 @@ class UsbCommBackend;
 
 // The one route to a USB instrument: chooses and owns the transport backend,
 // gates traffic on an open device, converts between command texts and bytes,
-// and takes the inventory of the instrument's modules. Every call is synchronous.
+// and takes the inventory of the instrument's modules. Every call is
+// synchronous. Once the worker is asked to stop (workerstop.h) every send and
+// read fails at once, so the inventory and each exchange end at their next
+// transfer; closing the device still works.
 class usbConnection : public QObject
 {
 public:
@@ -50,6 +53,7 @@ public:
 
 private:
     static UsbCommBackend *createBackend();
+    bool mayTransfer() const;
     int readInto(char *buffer);
     bool identifyPort(int port, ModuleInfo *module);
     bool identifyLcd();

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,7 @@ public:
     static constexpr long errorInvalidHandle = 6;
     static constexpr long errorTimeout = 121;
     static constexpr long errorNoMoreItems = 0x103;
+    static constexpr long errorCancelled = 1223;
 
     enum class DetailSize {
         Known,             // the usual first answer: the size is in *required
@@ -52,6 +54,18 @@ public:
     virtual bool read(std::uint8_t *buffer, std::size_t maximum, std::size_t *received) = 0;
 
     virtual long lastError() const = 0;
+
+    // Asked by write() and read() on the calling thread: once it returns
+    // true, a transfer in progress ends early and a new one is not started,
+    // both failing with errorCancelled. A port that cannot end a transfer
+    // early lets it run to its own time-out.
+    void setStopCheck(std::function<bool()> check) { stopCheck = std::move(check); }
+
+protected:
+    bool stopRequested() const { return stopCheck && stopCheck(); }
+
+private:
+    std::function<bool()> stopCheck;
 };
 
 // The implementation for the system this program was built for.

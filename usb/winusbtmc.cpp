@@ -1,6 +1,7 @@
 #include "winusbtmc.h"
 
 #include "usblog.h"
+#include "workerstop.h"
 
 #include <QDeadlineTimer>
 #include <QThread>
@@ -46,7 +47,10 @@ void putHeader(quint8 *out, quint8 msgId, quint8 tag, quint32 transferSize, quin
 
 WinUSBTMC::WinUSBTMC() : WinUSBTMC(createPlatformUsbTmcPort()) {}
 
-WinUSBTMC::WinUSBTMC(std::unique_ptr<UsbTmcPort> port) : port(std::move(port)) {}
+WinUSBTMC::WinUSBTMC(std::unique_ptr<UsbTmcPort> port) : port(std::move(port))
+{
+    this->port->setStopCheck(workerStopRequested);
+}
 
 WinUSBTMC::~WinUSBTMC() = default;
 
@@ -242,7 +246,8 @@ QPair<int, QStringList> WinUSBTMC::findDevices()
     pause();
     bool more = port->selectInterface(index);
     pause();
-    while (more) {
+    // Each instrument asked takes about a second; a stop ends the listing.
+    while (more && !workerStopRequested()) {
         interrogate(found);
         pause();
         more = port->selectInterface(++index);

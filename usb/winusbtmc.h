@@ -13,7 +13,9 @@ class QDeadlineTimer;
 // The raw USBTMC backend, used when no VISA library can be loaded: frames
 // every command as a DEV_DEP_MSG_OUT message and every read as a
 // REQUEST_DEV_DEP_MSG_IN followed by the bulk-IN transfer that answers it, on
-// a USBTMC interface reached through a UsbTmcPort.
+// a USBTMC interface reached through a UsbTmcPort. Once the worker is asked
+// to stop (workerstop.h), the port's transfers fail and the device listing
+// ends before the next interface.
 class WinUSBTMC : public UsbCommBackend
 {
 public:
