@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "stopsignals.h"
+#include "workerjoin.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -54,8 +55,13 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("rfpanel"));
     quitOnStopSignals(app);
-    MainWindow window;
-    window.startConnectionThread();
-    window.show();
-    return app.exec();
+    int code = 0;
+    {
+        MainWindow window;
+        window.startConnectionThread();
+        window.show();
+        code = app.exec();
+    }
+    exitIfWorkersLeft(code);
+    return code;
 }

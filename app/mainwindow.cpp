@@ -12,6 +12,7 @@
 #include "statusreply.h"
 #include "storedstates.h"
 #include "trendwindow.h"
+#include "workerjoin.h"
 
 #include <QDebug>
 #include <QFile>
@@ -114,11 +115,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     connection = new Connection();
     // Named so that debuggers and thread listings tell the worker apart.
-    connThread.setObjectName("connection");
-    connection->moveToThread(&connThread);
+    connThread->setObjectName("connection");
+    connection->moveToThread(connThread);
     // The connection object lives on the worker thread, so it is deleted
     // there once the thread's event loop has finished.
-    connect(&connThread, &QThread::finished, connection, &QObject::deleteLater);
+    connect(connThread, &QThread::finished, connection, &QObject::deleteLater);
 
     connect(this, &MainWindow::connectTCP, connection, &Connection::connectTCP);
     connect(connection, &Connection::tcpConnFinished, this, &MainWindow::handleTCPConnFinished);
@@ -150,23 +151,27 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
-    // Closing never waits on the instrument: the worker gives up the wait in
-    // progress and drops the requests still queued. The close still runs,
-    // and the loop ends only behind it, so the link is closed cleanly.
-    connThread.requestInterruption();
+    // Closing waits on the instrument at most for the join's bound: the
+    // worker gives up the wait in progress and drops the requests still
+    // queued. The close still runs, and the loop ends only behind it, so the
+    // link is closed cleanly.
+    hide();
+    connThread->requestInterruption();
     emit closeConnection();
     QMetaObject::invokeMethod(
         connection, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
-    connThread.wait();
-    // A thread that never ran never delivers the deferred deletion.
-    if (!connThread.isFinished())
-        delete connection;
+    if (joinWorker(connThread)) {
+        // A thread that never ran never delivers the deferred deletion.
+        if (!connThread->isFinished())
+            delete connection;
+        delete connThread;
+    }
     delete ui;
 }
 
 void MainWindow::startConnectionThread()
 {
-    connThread.start(QThread::InheritPriority);
+    connThread->start(QThread::InheritPriority);
     emit initConn();
 }
 

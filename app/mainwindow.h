@@ -122,7 +122,9 @@ private:
     // Temperature and current of every good status read, for the trend window.
     TrendSeries *trend;
     Connection *connection;
-    QThread connThread;
+    // Left undeleted, with the connection, when it does not end in time on
+    // closing (see joinWorker).
+    QThread *connThread = new QThread;
     QTimer *statusTimer;
     QMutex commandMutex;
 

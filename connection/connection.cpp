@@ -3,9 +3,12 @@
 #include "connectionlog.h"
 #include "hardwareabstractionusb.h"
 #include "networksettingsfile.h"
+#include "tcpconnectattempt.h"
+#include "workerstop.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QHostInfo>
 #include <QStringList>
 #include <QTcpSocket>
 #include <QThread>
@@ -33,7 +36,7 @@ constexpr int StopCheckMs = 50;
 // instrument.
 bool stopRequested()
 {
-    return QThread::currentThread()->isInterruptionRequested();
+    return workerStopRequested();
 }
 
 // Runs `attempt` on slices of an `ms` budget until it reports success, the
@@ -143,12 +146,7 @@ void Connection::connectTCPTo(QString host, int port)
         peerAddress = address;
         lineFeedSeen = false;
     }
-    socket->connectToHost(host, quint16(port), QIODevice::ReadWrite,
-                          QAbstractSocket::AnyIPProtocol);
-    // The one wait that does not give up when the panel closes: the socket
-    // abandons its attempt when a wait for it times out, so it cannot be
-    // waited for in slices.
-    if (socket->waitForConnected(timings.tcpConnectWaitMs)) {
+    if (connectSocket(host, quint16(port))) {
         // With Nagle's algorithm a command followed by a query waits for the
         // instrument's delayed acknowledgement.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -165,6 +163,19 @@ void Connection::connectTCPTo(QString host, int port)
         emit connStatusChanged(status);
     }
     emit tcpConnFinished(tcpResult, tcpIdentification);
+}
+
+bool Connection::connectSocket(const QString &host, quint16 port)
+{
+    // A host name is looked up here: the socket's own lookup would need this
+    // thread's event loop, which must stay with the queued requests.
+    const QList<QHostAddress> addresses = QHostInfo::fromName(host).addresses();
+    if (addresses.isEmpty())
+        return false;
+    TcpConnectAttempt attempt(addresses.first(), port);
+    waitInSlices(timings.tcpConnectWaitMs,
+                 [&attempt](int slice) { return attempt.waitEnded(slice); });
+    return attempt.handTo(socket);
 }
 
 void Connection::query(QString q, calling_mode_t mode)
@@ -230,6 +241,9 @@ void Connection::closeTCP()
 {
     if (!status.tcpConnected)
         return;
+    // Commands already handed to the socket go out before the link closes:
+    // on closing the panel the worker's loop ends right behind this.
+    socket->flush();
     socket->disconnectFromHost();
     status.tcpConnected = false;
     emit connStatusChanged(status);

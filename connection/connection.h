@@ -84,6 +84,7 @@ public slots:
     void initRoutine();
 
 private:
+    bool connectSocket(const QString &host, quint16 port);
     bool tcpLinkUsable();
     bool send(const QString &c);
     bool writeLine(const QString &text);

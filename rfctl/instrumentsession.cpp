@@ -3,6 +3,7 @@
 #include "connection.h"
 #include "hardwareabstractionusb.h"
 #include "instrumentcommands.h"
+#include "workerjoin.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -11,9 +12,9 @@
 InstrumentSession::InstrumentSession(int timeoutMs)
     : timeoutMs(timeoutMs), usb(new HardwareAbstractionUSB), connection(new Connection(usb))
 {
-    worker.setObjectName("connection");
-    connection->moveToThread(&worker);
-    connect(&worker, &QThread::finished, connection, &QObject::deleteLater);
+    worker->setObjectName("connection");
+    connection->moveToThread(worker);
+    connect(worker, &QThread::finished, connection, &QObject::deleteLater);
     // Queued: the outcomes arrive on this thread before the end of the
     // request that produced them is reported.
     connect(connection, &Connection::connStatusChanged, this,
@@ -30,15 +31,16 @@ InstrumentSession::InstrumentSession(int timeoutMs)
             [this](const QString &ip, const QString &subnet, const QString &gateway, int port) {
                 network = NetworkSettingsFile::Settings{ip, subnet, gateway, port};
             });
-    worker.start();
+    worker->start();
 }
 
 InstrumentSession::~InstrumentSession()
 {
     if (!timedOut)
         run([c = connection] { c->closeConnection(); });
-    worker.quit();
-    worker.wait();
+    worker->quit();
+    if (joinWorker(worker))
+        delete worker;
 }
 
 bool InstrumentSession::run(const std::function<void()> &job)

@@ -29,7 +29,8 @@ class InstrumentSession : public QObject
     Q_OBJECT
 public:
     explicit InstrumentSession(int timeoutMs);
-    // Closes both links and stops the worker. Never call it on a stuck session.
+    // Closes both links and stops the worker, waiting for it at most
+    // WorkerJoinBoundMs. Never call it on a stuck session.
     ~InstrumentSession() override;
     InstrumentSession(const InstrumentSession &) = delete;
     InstrumentSession &operator=(const InstrumentSession &) = delete;
@@ -62,7 +63,9 @@ private:
     bool run(const std::function<void()> &job);
 
     int timeoutMs;
-    QThread worker;
+    // Left undeleted, with the connection, when it does not end in time
+    // (see joinWorker).
+    QThread *worker = new QThread;
     HardwareAbstractionUSB *usb;
     Connection *connection;
     connStatus_t linkStatus;

@@ -1,6 +1,7 @@
 #include "commands.h"
 #include "console.h"
 #include "link.h"
+#include "workerjoin.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -132,5 +133,7 @@ int main(int argc, char *argv[])
     const QString problem = readLinkChoice(parser, &link);
     if (!problem.isEmpty())
         return fail(ExitCode::Usage, problem);
-    return runCommand(*command, words.mid(1), link);
+    const int code = runCommand(*command, words.mid(1), link);
+    exitIfWorkersLeft(code);
+    return code;
 }
