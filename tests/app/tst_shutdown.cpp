@@ -1,6 +1,8 @@
 // Closing the panel while its worker waits on an instrument that has stopped
 // answering: by the window, and by a stop signal to the program itself.
+#include "loopback.h"
 #include "panelharness.h"
+#include "workerjoin.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -9,26 +11,73 @@
 #ifdef Q_OS_UNIX
 #include <csignal>
 #endif
+#ifdef EMULATED_USB
+#include "emulatedusbbus.h"
+#include <memory>
+#endif
 
 namespace
 {
+// What the worker is doing when the window closes.
+enum class Busy { Connecting, UsbTransfer, Reply };
+
 // Far below the eight seconds a silent instrument holds each request, far
 // above what closing needs.
 const int CloseBoundMs = 2000;
 } // namespace
+
+Q_DECLARE_METATYPE(Busy)
 
 class ShutdownTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void closingGivesUpWaitAndQueue()
+    void closingEndsEveryWait_data()
     {
+        QTest::addColumn<Busy>("busy");
+        QTest::addColumn<QStringList>("linesSent");
+#ifdef Q_OS_UNIX
+        QTest::newRow("connecting, no answer") << Busy::Connecting << QStringList();
+#endif
+#ifdef EMULATED_USB
+        QTest::newRow("inside a USB transfer") << Busy::UsbTransfer << QStringList();
+#endif
+        QTest::newRow("waiting for a reply") << Busy::Reply << QStringList{"*IDN?"};
+    }
+
+    // Each time with requests queued behind the wait, none of which may go out.
+    void closingEndsEveryWait()
+    {
+        QFETCH(Busy, busy);
+        QFETCH(QStringList, linesSent);
         PanelHarness h;
         QVERIFY(h.startSim());
+#ifdef Q_OS_UNIX
+        UnansweredLoopbackPort unanswered;
+        if (busy == Busy::Connecting)
+            TestWorkdir::writeSettings("127.0.0.1", unanswered.port);
+#endif
+#ifdef EMULATED_USB
+        std::unique_ptr<EmulatedUsbBus> bus;
+        EmulatedUsbDevice *device = nullptr;
+        if (busy == Busy::UsbTransfer) {
+            bus = std::make_unique<EmulatedUsbBus>();
+            device = &bus->add();
+            QVERIFY2(bus->problem().isEmpty(), qPrintable(bus->problem()));
+            device->setReplyDelayMs(60000);
+        }
+#endif
         h.sim.setFault(SimServer::Fault::NoReply, 0, "*IDN?");
         MainWindow &w = h.launch();
-        QTRY_VERIFY(h.sim.receivedLines().contains("*IDN?"));
+        if (busy == Busy::Connecting) // the USB attempt, just before it, is reported
+            QTRY_VERIFY(!h.log().isEmpty());
+#ifdef EMULATED_USB
+        if (busy == Busy::UsbTransfer) // the identification's reply is asked for
+            QTRY_VERIFY(!device->inRequestLengths().isEmpty());
+#endif
+        if (busy == Busy::Reply)
+            QTRY_VERIFY(h.sim.receivedLines().contains("*IDN?"));
         for (int i = 0; i < 3; ++i)
             emit w.query("syst:readstate?", MODE_STATUS);
         emit w.command("freq:tune 12.5000");
@@ -37,9 +86,13 @@ private slots:
         clock.start();
         h.window.reset();
         const qint64 closedInMs = clock.elapsed();
-        QVERIFY2(closedInMs < CloseBoundMs, qPrintable(QString::number(closedInMs)));
+        // Beyond the join's bound the worker would be left running, not ended.
+        QVERIFY2(closedInMs < WorkerJoinBoundMs, qPrintable(QString::number(closedInMs)));
         QTRY_COMPARE(h.sim.connectionCount(), 0);
-        QCOMPARE(h.sim.receivedLines(), QStringList{"*IDN?"});
+        QCOMPARE(h.sim.receivedLines(), linesSent);
+#ifdef EMULATED_USB
+        QVERIFY(!device || !device->isInterfaceClaimed());
+#endif
     }
 
     void stopSignalClosesAsTheWindowDoes_data()

@@ -3,6 +3,14 @@
 
 #include <QHostAddress>
 #include <QTcpServer>
+#include <QTcpSocket>
+
+#ifdef Q_OS_UNIX
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 // A loopback port that nothing listens on: bound for a moment, then freed.
 inline quint16 unusedLoopbackPort()
@@ -11,5 +19,38 @@ inline quint16 unusedLoopbackPort()
     server.listen(QHostAddress::LocalHost, 0);
     return server.serverPort();
 }
+
+#ifdef Q_OS_UNIX
+// A loopback port where a connection attempt is never answered: one
+// connection that is never accepted fills its listener's backlog of 0, so
+// the system drops every further SYN and a connect waits until it gives up.
+class UnansweredLoopbackPort
+{
+public:
+    UnansweredLoopbackPort() : listener(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        auto *generic = reinterpret_cast<sockaddr *>(&address);
+        if (::bind(listener, generic, length) != 0 || ::listen(listener, 0) != 0 ||
+            ::getsockname(listener, generic, &length) != 0)
+            return;
+        filler.connectToHost(QHostAddress::LocalHost, ntohs(address.sin_port));
+        if (filler.waitForConnected(2000))
+            port = ntohs(address.sin_port);
+    }
+    ~UnansweredLoopbackPort() { ::close(listener); }
+    UnansweredLoopbackPort(const UnansweredLoopbackPort &) = delete;
+    UnansweredLoopbackPort &operator=(const UnansweredLoopbackPort &) = delete;
+
+    quint16 port = 0; // 0 when no such port could be made
+
+private:
+    int listener;
+    QTcpSocket filler;
+};
+#endif
 
 #endif
