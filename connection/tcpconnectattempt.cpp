@@ -129,9 +129,11 @@ TcpConnectAttempt::TcpConnectAttempt(const QHostAddress &address, quint16 port)
         return;
     }
     descriptor = qintptr(s);
-    if (!prepare(s))
+    if (!prepare(s)) {
         finish(false);
-    else if (::connect(s, reinterpret_cast<const sockaddr *>(&where), length) == 0)
+        return;
+    }
+    if (::connect(s, reinterpret_cast<const sockaddr *>(&where), length) == 0)
         finish(true);
     else if (!inProgress())
         finish(false);

@@ -413,7 +413,7 @@ int LibUsbTmcPort::bulkTransfer(unsigned char endpoint, std::uint8_t *data, int 
     int result = libusb_submit_transfer(transfer);
     bool cancelled = false;
     while (result == 0 && !done) {
-        timeval slice = {0, stopCheckMs * 1000};
+        timeval slice = {0, long(stopCheckMs) * 1000};
         const int handled = libusb_handle_events_timeout_completed(context, &slice, &done);
         // A failed event wait cancels too, as libusb's own synchronous call does.
         if (!cancelled && !done &&
