@@ -5,9 +5,9 @@
 #include "networksettingsfile.h"
 #include "tcpconnectattempt.h"
 #include "workerstop.h"
+#include "workerwait.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QHostInfo>
 #include <QStringList>
 #include <QTcpSocket>
@@ -28,9 +28,6 @@ std::optional<QString> acceptedModel(const QString &reply)
     return std::nullopt;
 }
 
-// How often a wait on the instrument looks whether the worker should stop.
-constexpr int StopCheckMs = 50;
-
 // Set when the panel closes: the request in progress gives up its wait and
 // the requests still queued are dropped, so closing never waits out the
 // instrument.
@@ -39,18 +36,7 @@ bool stopRequested()
     return workerStopRequested();
 }
 
-// Runs `attempt` on slices of an `ms` budget until it reports success, the
-// budget is spent or the worker is asked to stop.
-template <class Attempt> bool waitInSlices(int ms, Attempt attempt)
-{
-    QElapsedTimer clock;
-    clock.start();
-    for (int left = ms; left > 0 && !stopRequested(); left = ms - int(clock.elapsed())) {
-        if (attempt(qMin(left, StopCheckMs)))
-            return true;
-    }
-    return false;
-}
+using WorkerWait::waitInSlices;
 
 // Sleeps `ms`; false when the worker was asked to stop meanwhile.
 bool pause(int ms)
@@ -71,6 +57,7 @@ Connection::Connection(const ConnectionTimings &timings, QObject *parent)
 Connection::Connection(HardwareAbstraction *hardware, const ConnectionTimings &timings,
                        QObject *parent)
     : QObject(parent), timings(timings), hardware(hardware), socket(new QTcpSocket(this)),
+      lineLink(socket, {timings.tcpWriteWaitMs, timings.tcpReplyWaitMs, timings.replyQuietGapMs}),
       ipAddress("255.255.255.255"), subnet("255.255.255.255"), gateway("255.255.255.255"),
       port(65535)
 {
@@ -141,11 +128,7 @@ void Connection::connectTCPTo(QString host, int port)
     // Reconnecting always uses the address given now, not an old link.
     if (socket->state() != QAbstractSocket::UnconnectedState)
         socket->abort();
-    const QString address = host + ':' + QString::number(port);
-    if (address != peerAddress) {
-        peerAddress = address;
-        lineFeedSeen = false;
-    }
+    lineLink.startLink(host + ':' + QString::number(port));
     if (connectSocket(host, quint16(port))) {
         // With Nagle's algorithm a command followed by a query waits for the
         // instrument's delayed acknowledgement.
@@ -225,7 +208,7 @@ bool Connection::send(const QString &c)
 {
     // Sent when the event loop runs; commands get no reply and are not waited for.
     if (status.tcpConnected)
-        return tcpLinkUsable() && writeLine(c);
+        return tcpLinkUsable() && lineLink.writeLine(c);
     if (status.usbConnected)
         return hardware->sendVISACommand(c) >= 0;
     return false;
@@ -317,108 +300,11 @@ bool Connection::tcpLinkUsable()
     return true;
 }
 
-bool Connection::writeLine(const QString &text)
-{
-    // Written whole, however long: a cut line would reach the instrument as
-    // a different command.
-    const QByteArray line = text.toUtf8() + '\n';
-    return socket->write(line) == line.size();
-}
-
 std::optional<QString> Connection::tcpExchange(const QString &q)
 {
     if (!tcpLinkUsable())
         return std::nullopt;
-    forgetStaleBytes();
-    if (!tcpLinkUsable())
-        return std::nullopt;
-    if (!writeLine(q))
-        return std::nullopt;
-    if (!waitWritten())
-        return std::nullopt;
-    const std::optional<QByteArray> reply = readReply();
-    if (!reply)
-        return std::nullopt;
-    return QString::fromUtf8(reply->trimmed());
-}
-
-void Connection::forgetStaleBytes()
-{
-    // Bytes still here belong to an earlier query that gave up waiting;
-    // they must not be taken for this query's reply. The poll also notices
-    // a link the instrument has closed meanwhile.
-    QByteArray stale = socket->readAll();
-    if (socket->waitForReadyRead(0))
-        stale += socket->readAll();
-    // A late reply still shows how this instrument ends its replies.
-    if (stale.contains('\n'))
-        lineFeedSeen = true;
-}
-
-bool Connection::waitWritten()
-{
-    // A short line normally goes straight out; only a full send buffer waits.
-    socket->flush();
-    waitInSlices(timings.tcpWriteWaitMs, [this](int slice) {
-        if (socket->bytesToWrite() > 0)
-            socket->waitForBytesWritten(slice);
-        return socket->bytesToWrite() == 0 || socket->state() != QAbstractSocket::ConnectedState;
-    });
-    return socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState;
-}
-
-// The reply up to its line feed, or nothing when no whole reply arrived.
-std::optional<QByteArray> Connection::readReply()
-{
-    QElapsedTimer clock;
-    clock.start();
-    QByteArray reply;
-    int end;
-    while ((end = reply.indexOf('\n')) < 0) {
-        if (reply.size() >= MaxReplyBytes) {
-            qCDebug(lcConnection) << "TCP reply dropped: longer than" << MaxReplyBytes << "bytes";
-            return std::nullopt;
-        }
-        // An instrument that has never sent a line feed ends its reply by
-        // falling silent.
-        const bool endsBySilence = !lineFeedSeen && !reply.isEmpty();
-        const int left = timings.tcpReplyWaitMs - int(clock.elapsed());
-        const int wait = endsBySilence ? qMin(left, timings.replyQuietGapMs) : left;
-        waitInSlices(wait, [this](int slice) {
-            return socket->waitForReadyRead(slice) ||
-                   socket->state() != QAbstractSocket::ConnectedState;
-        });
-        // What arrived before the link ended still counts.
-        const QByteArray more = socket->readAll();
-        reply += more;
-        if (reply.contains('\n'))
-            continue;
-        if (stopRequested())
-            return std::nullopt;
-        if (socket->state() != QAbstractSocket::ConnectedState) {
-            if (!reply.isEmpty())
-                qCDebug(lcConnection) << "TCP reply dropped: the link ended before its line feed";
-            return std::nullopt;
-        }
-        if (!more.isEmpty())
-            continue;
-        if (endsBySilence)
-            break;
-        if (!reply.isEmpty())
-            qCDebug(lcConnection) << "TCP reply dropped: no line feed within"
-                                  << timings.tcpReplyWaitMs << "ms";
-        return std::nullopt;
-    }
-    if (end >= 0) {
-        lineFeedSeen = true;
-        reply.truncate(end);
-    }
-    // Decoding would silently stop at the NUL and leave a shortened reply.
-    if (reply.contains('\0')) {
-        qCDebug(lcConnection) << "TCP reply dropped: it holds a NUL byte";
-        return std::nullopt;
-    }
-    return reply;
+    return lineLink.exchange(q);
 }
 
 std::optional<QString> Connection::usbExchange(const QString &q, calling_mode_t mode)

@@ -3,6 +3,7 @@
 
 #include "connectiontypes.h"
 #include "networksettingsfile.h"
+#include "tcplinelink.h"
 
 #include <QObject>
 #include <QString>
@@ -39,7 +40,6 @@ class Connection : public QObject
 public:
     // The instrument's own reply limit, which the panel also goes by.
     static constexpr int TcpReplyWaitMs = ConnectionTimings{}.tcpReplyWaitMs;
-    static constexpr int MaxReplyBytes = 64 * 1024;
     // An instrument is accepted when the model field of its identification
     // begins with this.
     static constexpr char ExpectedModel[] = "KX4417";
@@ -87,11 +87,7 @@ private:
     bool connectSocket(const QString &host, quint16 port);
     bool tcpLinkUsable();
     bool send(const QString &c);
-    bool writeLine(const QString &text);
     std::optional<QString> tcpExchange(const QString &q);
-    bool waitWritten();
-    std::optional<QByteArray> readReply();
-    void forgetStaleBytes();
     std::optional<QString> usbExchange(const QString &q, calling_mode_t mode);
     std::optional<QString> networkExchange(const QString &q, bool overTcp);
     void identifyTcp(const QString &reply);
@@ -102,6 +98,7 @@ private:
     const ConnectionTimings timings;
     HardwareAbstraction *hardware;
     QTcpSocket *socket;
+    TcpLineLink lineLink;
     connStatus_t status;
     QString tcpResult;
     QString tcpIdentification;
@@ -110,10 +107,6 @@ private:
     QString subnet;
     QString gateway;
     int port;
-    // The instrument at `peerAddress` has ended a reply with a line feed, so
-    // its replies are complete only at their line feed.
-    bool lineFeedSeen = false;
-    QString peerAddress;
 };
 
 #endif
