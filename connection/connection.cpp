@@ -2,7 +2,10 @@
 
 #include "connectionlog.h"
 #include "hardwareabstractionusb.h"
+#include "instrumentcommands.h"
 #include "networksettingsfile.h"
+#include "statusreply.h"
+#include "storedstates.h"
 #include "tcpconnectattempt.h"
 #include "workerstop.h"
 #include "workerwait.h"
@@ -25,6 +28,8 @@ std::optional<QString> acceptedModel(const QString &reply)
     if (fields.size() >= 2 &&
         fields.at(1).startsWith(QLatin1String(Connection::ExpectedModel), Qt::CaseSensitive))
         return fields.at(1);
+    qCDebug(lcConnection) << "Bad reply to *IDN?: not the identification of a"
+                          << Connection::ExpectedModel;
     return std::nullopt;
 }
 
@@ -37,6 +42,23 @@ bool stopRequested()
 }
 
 using WorkerWait::waitInSlices;
+
+// Why `reply` is not an answer of the kind `mode` asks for; empty when it is
+// one. Raw replies are free text; an identification and the network
+// settings are judged where they are taken apart.
+QString shapeProblem(const QString &reply, calling_mode_t mode)
+{
+    switch (mode) {
+    case MODE_STATUS:
+        if (reply == QLatin1String(StatusReply::OverheatReply))
+            return QString();
+        return StatusReply(reply.split(',', Qt::KeepEmptyParts)).fault();
+    case MODE_STATE_LIST:
+        return StoredStateList(reply).fault();
+    default:
+        return QString();
+    }
+}
 
 // Sleeps `ms`; false when the worker was asked to stop meanwhile.
 bool pause(int ms)
@@ -181,12 +203,20 @@ void Connection::query(QString q, calling_mode_t mode)
             identifyUsb(QString());
         return;
     }
-    if (mode != MODE_IDENTIFY)
+    if (mode == MODE_IDENTIFY) {
+        if (overTcp)
+            identifyTcp(*reply);
+        else
+            identifyUsb(*reply);
+        return;
+    }
+    const QString problem = shapeProblem(*reply, mode);
+    if (!problem.isEmpty())
+        qCDebug(lcConnection).noquote() << QString("Bad reply to %1: %2").arg(q, problem);
+    // A bad status read still goes to the panel and rfctl, which tell the
+    // operator why and show nothing of it.
+    if (problem.isEmpty() || mode == MODE_STATUS)
         emit queryResponse(*reply, mode);
-    else if (overTcp)
-        identifyTcp(*reply);
-    else
-        identifyUsb(*reply);
 }
 
 void Connection::command(QString c)
@@ -377,6 +407,14 @@ bool Connection::readNetworkSettings()
     const QString newIp = replies.at(0);
     const QString newGateway = replies.at(1);
     const QString newSubnet = replies.at(2);
+    // All four or none: a reply to another query in one's place must not
+    // reach the dialog or the settings file.
+    const QString problem =
+        InstrumentCommands::networkSettingsProblem(newIp, newSubnet, newGateway, replies.at(3));
+    if (!problem.isEmpty()) {
+        qCDebug(lcConnection).noquote() << "Bad network settings reply:" << problem;
+        return false;
+    }
     const int newPort = NetworkSettingsFile::parsePort(replies.at(3));
     emit networkSettingsReady(newIp, newSubnet, newGateway, newPort);
     ipAddress = newIp;

@@ -20,15 +20,14 @@ const char *const fieldNames[StatusReply::FieldCount] = {"LO1 frequency",
                                                          "temperature",
                                                          "current",
                                                          "IF frequency"};
+} // namespace
 
-bool isNumber(const QString &text)
+bool StatusReply::isNumber(const QString &text)
 {
-    // Always a full stop, whatever the system locale.
     bool ok = false;
     const double value = text.toDouble(&ok);
     return ok && qIsFinite(value);
 }
-} // namespace
 
 StatusReply::StatusReply(const QStringList &fields) : fields(fields) {}
 

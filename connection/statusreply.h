@@ -46,6 +46,9 @@ public:
     // well (see StoredState), so both read them alike.
     static bool lnaOnCode(const QString &field);
     static bool if300MHzCode(const QString &field);
+    // A number as the instrument writes it: always with a full stop,
+    // whatever the system locale, and finite.
+    static bool isNumber(const QString &text);
 
 private:
     enum Field {

@@ -1,5 +1,6 @@
 #include "storedstates.h"
 
+#include "instrumentcommands.h"
 #include "statusreply.h"
 
 StoredState::StoredState(const QStringList &fields) : fields(fields) {}
@@ -46,6 +47,28 @@ StoredStateList::StoredStateList(const QString &reply)
 }
 
 StoredStateList::StoredStateList(const QList<QStringList> &states) : states(states) {}
+
+QString StoredStateList::fault() const
+{
+    if (states.size() != InstrumentCommands::StoredStateCount)
+        return QString("%1 of %2 states received")
+            .arg(states.size())
+            .arg(InstrumentCommands::StoredStateCount);
+    for (int index = 0; index < states.size(); ++index) {
+        const QStringList &fields = states.at(index);
+        const QString name = QString("state %1").arg(index + 1);
+        if (fields.size() != StoredState::FieldCount)
+            return QString("%1 holds %2 of %3 fields")
+                .arg(name)
+                .arg(fields.size())
+                .arg(StoredState::FieldCount);
+        for (const QString &field : fields) {
+            if (!StatusReply::isNumber(field))
+                return name + " holds a field that is empty or not a number";
+        }
+    }
+    return QString();
+}
 
 const QList<QStringList> &StoredStateList::fields() const
 {

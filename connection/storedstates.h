@@ -11,6 +11,9 @@
 class StoredState
 {
 public:
+    // A sound state has this many fields.
+    static constexpr int FieldCount = 4;
+
     explicit StoredState(const QStringList &fields);
 
     QString tuneFrequency() const;
@@ -39,6 +42,11 @@ class StoredStateList
 public:
     explicit StoredStateList(const QString &reply);
     explicit StoredStateList(const QList<QStringList> &states);
+
+    // Why the reply is not the instrument's list, in words for the log: not
+    // one state for each of its memories, a state without exactly its
+    // fields, or a field that is empty or not a number. Empty for a sound list.
+    QString fault() const;
 
     // The states as received, each split into its fields.
     const QList<QStringList> &fields() const;

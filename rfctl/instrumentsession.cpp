@@ -102,6 +102,16 @@ std::optional<QString> InstrumentSession::query(const QString &text)
     return reply;
 }
 
+std::optional<QString> InstrumentSession::readStoredStates()
+{
+    reply.reset();
+    if (!run([c = connection] {
+            c->query(InstrumentCommands::storedStatesQuery(), MODE_STATE_LIST);
+        }))
+        return std::nullopt;
+    return reply;
+}
+
 bool InstrumentSession::command(const QString &text)
 {
     commandWentOut = false;

@@ -46,6 +46,9 @@ public:
     // the query could not be written or its read failed or came back empty.
     // The status query gets the instrument's status read delay over USB.
     std::optional<QString> query(const QString &text);
+    // The reply to the stored-state query; nothing when none came in time or
+    // it is not a list of stored states.
+    std::optional<QString> readStoredStates();
     // True once the command has been handed to the link: written into the
     // socket, or to the USB transport.
     bool command(const QString &text);

@@ -17,8 +17,8 @@ QString stateRow(const QString &number, const StoredState &s)
 
 std::optional<StoredStateList> readStates(InstrumentSession &session, int *exitCode)
 {
-    const std::optional<QString> reply = session.query(InstrumentCommands::storedStatesQuery());
-    if (!reply || reply->isEmpty()) {
+    const std::optional<QString> reply = session.readStoredStates();
+    if (!reply) {
         *exitCode = fail(ExitCode::NoLink, QStringLiteral("no reply to the stored-state query"));
         return std::nullopt;
     }

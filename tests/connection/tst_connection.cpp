@@ -13,6 +13,7 @@ namespace
 const QString Host = QStringLiteral("127.0.0.1");
 const QString Model = QStringLiteral("KX4417-UDC");
 const int AnswerMs = 5000; // above every wait of the connection with the test timings
+const QByteArray Status = "0,10.0000,0,0,1,1,0,0,1,0,100,2,1,35.2,1.25,1";
 
 QString modelReply(SimServer &sim, const QByteArray &query)
 {
@@ -362,11 +363,48 @@ private slots:
                  (QVariantList{"10.1.2.3", "255.255.0.0", "10.1.0.1", QVariant::fromValue(5025)}));
         QCOMPARE(sim->receivedLines(),
                  (QStringList{"enet:ip?", "enet:gateway?", "enet:submask?", "enet:port?"}));
+    }
 
-        sim->setReply("enet:port?", "n/a");
+    void replyOfAnotherKindFillsNothing_data()
+    {
+        QTest::addColumn<QByteArray>("query"); // answered by `reply` instead (none if empty)
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("statusDelayMs");
+        QTest::addColumn<QStringList>("arrived");
+        const QByteArray state = "10.0000,0,1,1;";
+        const QByteArray states = "syst:bootstate?";
+        const QStringList noStates{"status", "network"}, noNetwork{"status", "states"};
+        QTest::newRow("late status")
+            << QByteArray() << QByteArray() << testTimings().tcpReplyWaitMs + 500
+            << QStringList{"states", "network"};
+        QTest::newRow("status for the states") << states << Status << 0 << noStates;
+        QTest::newRow("state without its IF")
+            << states << state.repeated(4) + "10.0000,0,1" << 0 << noStates;
+        QTest::newRow("text for a number")
+            << states << state.repeated(4) + "x,0,1,1" << 0 << noStates;
+        QTest::newRow("port not a number")
+            << QByteArray("enet:port?") << QByteArray("n/a") << 0 << noNetwork;
+    }
+
+    void replyOfAnotherKindFillsNothing()
+    {
+        QFETCH(QByteArray, query);
+        QFETCH(QByteArray, reply);
+        QFETCH(int, statusDelayMs);
+        sim->setReply(query, reply);
+        sim->setFault(SimServer::Fault::DelayReply, statusDelayMs, "syst:readstate?");
+        QCOMPARE(connectTcp(), Model);
+        QStringList arrived;
+        connect(&probe(), &ConnectionProbe::queryResponse, this, [&](QString, calling_mode_t mode) {
+            arrived << (mode == MODE_STATUS ? "status" : "states");
+        });
+        connect(&probe(), &ConnectionProbe::networkSettingsReady, this,
+                [&] { arrived << "network"; });
+        emit probe().query("syst:readstate?", MODE_STATUS);
+        emit probe().query("syst:bootstate?", MODE_STATE_LIST);
         emit probe().query(QString(), MODE_NETWORK);
-        QVERIFY(ready.wait(AnswerMs));
-        QCOMPARE(ready.at(1).at(3).toInt(), 0);
+        QVERIFY(settle());
+        QTEST(arrived, "arrived");
     }
 
     void lateReplyAfterGiveUpIsDiscarded()
