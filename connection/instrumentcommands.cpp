@@ -1,5 +1,7 @@
 #include "instrumentcommands.h"
 
+#include "wholenumber.h"
+
 #include <QPair>
 
 namespace InstrumentCommands
@@ -22,10 +24,7 @@ bool isAddress(const QString &text)
     if (parts.size() != 4)
         return false;
     for (const QString &part : parts) {
-        bool ok = false;
-        const int value = part.toInt(&ok, 10);
-        if (part.isEmpty() || part.size() > 3 || !ok || value < 0 || value > 255 ||
-            !part.at(0).isDigit())
+        if (part.size() > 3 || !wholeNumber(part, 0, 255))
             return false;
     }
     return true;
@@ -113,9 +112,7 @@ QString networkSettingsProblem(const QString &ipAddress, const QString &subnet,
             return QStringLiteral("%1 \"%2\" is not four numbers from 0 to 255 joined by dots")
                 .arg(QLatin1String(address.first), address.second);
     }
-    bool ok = false;
-    const int number = port.toInt(&ok, 10);
-    if (!ok || number < 1 || number > 65535 || !port.at(0).isDigit())
+    if (!wholeNumber(port, 1, 65535))
         return QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(port);
     return QString();
 }

@@ -1,6 +1,7 @@
 #include "networksettingsfile.h"
 
 #include "connectionlog.h"
+#include "wholenumber.h"
 
 #include <QFile>
 #include <QList>
@@ -99,8 +100,6 @@ NetworkSettingsFile::Settings NetworkSettingsFile::defaults()
 
 int NetworkSettingsFile::parsePort(const QString &text)
 {
-    bool ok = false;
-    const int port = text.trimmed().toInt(&ok, 10);
     // A value outside the port range would silently wrap to another port.
-    return ok && port >= 0 && port <= 65535 ? port : 0;
+    return wholeNumber(text.trimmed(), 0, 65535).value_or(0);
 }

@@ -33,7 +33,9 @@ public:
 
     // What the panel writes before it has ever learnt the instrument's settings.
     static Settings defaults();
-    // A decimal TCP port; 0 for anything that is not a number in 0..65535.
+    // A TCP port, as a line of the file or a typed entry holds it: blanks
+    // around it are ignored; 0 for anything that wholeNumber does not read
+    // as 0..65535.
     static int parsePort(const QString &text);
 
 private:

@@ -2,6 +2,7 @@
 
 #include "hardwarelog.h"
 #include "usbconnection.h"
+#include "wholenumber.h"
 #include "workerstop.h"
 
 namespace
@@ -20,9 +21,7 @@ QString decimal(double value)
 
 int toInt(const QString &field)
 {
-    bool ok = false;
-    const int value = field.trimmed().toInt(&ok, 10);
-    return ok ? value : 0;
+    return wholeNumber(field.trimmed()).value_or(0);
 }
 
 float toFloat(const QString &field)

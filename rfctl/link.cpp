@@ -3,6 +3,7 @@
 #include "console.h"
 #include "instrumentsession.h"
 #include "networksettingsfile.h"
+#include "wholenumber.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -17,15 +18,6 @@ const QString TimeoutOption = QStringLiteral("timeout");
 QString where(const LinkChoice &choice)
 {
     return choice.host + ':' + QString::number(choice.port);
-}
-
-std::optional<int> parsePort(const QString &text)
-{
-    bool ok = false;
-    const int port = text.toInt(&ok, 10);
-    if (!ok || port < 1 || port > 65535)
-        return std::nullopt;
-    return port;
 }
 
 // HOST, HOST:PORT, or [IPv6]:PORT; a bare IPv6 address has no port.
@@ -47,7 +39,7 @@ QString readTcpAddress(const QString &text, LinkChoice *choice)
         return QStringLiteral("--tcp: no host in \"%1\"").arg(text);
     choice->host = host;
     if (!port.isEmpty() || text.endsWith(':')) {
-        const std::optional<int> number = parsePort(port);
+        const std::optional<int> number = wholeNumber(port, 1, 65535);
         if (!number)
             return QStringLiteral("--tcp: \"%1\" is not a port (1 to 65535)").arg(port);
         choice->port = *number;
@@ -143,11 +135,11 @@ QString readLinkChoice(const QCommandLineParser &parser, LinkChoice *choice)
     if (chosen > 1)
         return QStringLiteral("choose one of --tcp, --usb and --settings");
     if (parser.isSet(TimeoutOption)) {
-        bool ok = false;
-        choice->timeoutMs = parser.value(TimeoutOption).toInt(&ok, 10);
-        if (!ok || choice->timeoutMs < 1)
+        const std::optional<int> ms = wholeNumber(parser.value(TimeoutOption), 1);
+        if (!ms)
             return QStringLiteral("--timeout: \"%1\" is not a number of milliseconds")
                 .arg(parser.value(TimeoutOption));
+        choice->timeoutMs = *ms;
     }
     if (parser.isSet(UsbOption))
         choice->kind = LinkChoice::Usb;

@@ -3,6 +3,7 @@
 #include "instrumentcommands.h"
 #include "instrumentsession.h"
 #include "statusview.h"
+#include "wholenumber.h"
 
 #include <cmath>
 #include <functional>
@@ -52,13 +53,6 @@ std::optional<double> decimal(const QString &text)
     if (!ok || !std::isfinite(value))
         return std::nullopt;
     return value;
-}
-
-std::optional<int> integer(const QString &text)
-{
-    bool ok = false;
-    const int value = text.toInt(&ok, 10);
-    return ok ? std::optional<int>(value) : std::nullopt;
 }
 
 // Where the instrument puts a tune request: the nearest step of its PLL mode.
@@ -128,7 +122,7 @@ QString planNumber(const QString &name, const QString &text, int low, int high, 
                    QString (*command)(int), QString (StatusReply::*reads)() const,
                    const QString &caption, Plan *plan)
 {
-    const std::optional<int> value = integer(text);
+    const std::optional<int> value = wholeNumber(text);
     if (!value)
         return QStringLiteral("set %1: \"%2\" is not a whole number of %3").arg(name, text, unit);
     if (*value < low || *value > high)
@@ -139,7 +133,7 @@ QString planNumber(const QString &name, const QString &text, int low, int high, 
     plan->command = command(*value);
     const QString u = QLatin1String(unit);
     plan->refusal = [reads, value, u](const StatusReply &s) {
-        const std::optional<int> now = integer((s.*reads)());
+        const std::optional<int> now = wholeNumber((s.*reads)());
         return now == value ? QString() : (s.*reads)() + ' ' + u;
     };
     plan->report = [reads, caption, u](const StatusReply &s) {

@@ -4,6 +4,7 @@
 #include "instrumentsession.h"
 #include "statusview.h"
 #include "storedstates.h"
+#include "wholenumber.h"
 
 namespace
 {
@@ -25,22 +26,12 @@ std::optional<StoredStateList> readStates(InstrumentSession &session, int *exitC
     return StoredStateList(*reply);
 }
 
-// The state number as the operator counts, 1 to 5.
-std::optional<int> stateNumber(const QString &text)
-{
-    bool ok = false;
-    const int n = text.toInt(&ok, 10);
-    if (!ok || n < 1 || n > InstrumentCommands::StoredStateCount)
-        return std::nullopt;
-    return n;
-}
-
 // The stored state describes the status: the same tune text, attenuation,
 // LNA and IF.
 bool matches(const StoredState &stored, const StatusReply &status)
 {
     return qAbs(stored.tuneFrequency().toDouble() - status.tuneFrequency().toDouble()) < 0.0005 &&
-           stored.attenuation().toInt() == status.attenuation().toInt() &&
+           wholeNumber(stored.attenuation()) == wholeNumber(status.attenuation()) &&
            stored.lnaOn() == status.lnaOn() && stored.if300MHz() == status.if300MHz();
 }
 
@@ -111,7 +102,9 @@ int runState(Invocation &inv)
         return fail(ExitCode::Usage, QStringLiteral("state: \"%1\" is neither load nor save; "
                                                     "nothing was sent")
                                          .arg(inv.args.at(0)));
-    const std::optional<int> n = stateNumber(inv.args.at(1));
+    // The state number as the operator counts, 1 to 5.
+    const std::optional<int> n =
+        wholeNumber(inv.args.at(1), 1, InstrumentCommands::StoredStateCount);
     if (!n)
         return fail(ExitCode::Usage, QStringLiteral("state %1: \"%2\" is not a state number (1 "
                                                     "to %3); nothing was sent")

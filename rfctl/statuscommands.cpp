@@ -2,6 +2,7 @@
 #include "console.h"
 #include "instrumentsession.h"
 #include "statusview.h"
+#include "wholenumber.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -35,8 +36,8 @@ int runMonitor(Invocation &inv)
         return fail(ExitCode::Usage, QStringLiteral("monitor: --interval \"%1\" is not a number "
                                                     "of seconds from 0.1 to 86400")
                                          .arg(inv.options.value(QStringLiteral("interval"))));
-    const int count = inv.options.value(QStringLiteral("count")).toInt(&ok, 10);
-    if (!ok || count < 0)
+    const std::optional<int> count = wholeNumber(inv.options.value(QStringLiteral("count")));
+    if (!count)
         return fail(ExitCode::Usage, QStringLiteral("monitor: --count \"%1\" is not a whole "
                                                     "number (0 polls until stopped)")
                                          .arg(inv.options.value(QStringLiteral("count"))));
@@ -49,7 +50,7 @@ int runMonitor(Invocation &inv)
     const qint64 intervalMs = qRound64(seconds * 1000.0);
     QElapsedTimer clock;
     clock.start();
-    for (int poll = 0; count == 0 || poll < count; ++poll) {
+    for (int poll = 0; *count == 0 || poll < *count; ++poll) {
         // Polls keep their rhythm however long each reply takes.
         waitMs(poll * intervalMs - clock.elapsed());
         const QDateTime asked = QDateTime::currentDateTimeUtc();

@@ -2,6 +2,7 @@
 
 #include "usblog.h"
 #include "visabackend.h"
+#include "wholenumber.h"
 #include "winusbtmc.h"
 #include "workerstop.h"
 
@@ -24,9 +25,7 @@ constexpr int readMaximum = readBufferSize - 1;
 // Decimal number in an instrument reply; anything else counts as 0.
 int replyNumber(const QString &reply)
 {
-    bool ok = false;
-    const int value = reply.trimmed().toInt(&ok, 10);
-    return ok ? value : 0;
+    return wholeNumber(reply.trimmed()).value_or(0);
 }
 
 // The four fields of an identification reply, or an empty list.
