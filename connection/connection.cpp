@@ -86,6 +86,7 @@ Connection::Connection(HardwareAbstraction *hardware, const ConnectionTimings &t
     hardware->setParent(this);
     qRegisterMetaType<connStatus_t>("connStatus_t");
     qRegisterMetaType<calling_mode_t>("calling_mode_t");
+    qRegisterMetaType<QList<ModuleInfo>>("QList<ModuleInfo>");
     status.tcpConnected = false;
     status.usbConnected = false;
     connect(socket, &QTcpSocket::disconnected, this, &Connection::socketDisconnected);
@@ -96,6 +97,7 @@ void Connection::connectUSB()
     if (stopRequested())
         return;
     usbResult = NoneAccepted;
+    usbIdentification.clear();
     // The listing opens every instrument in turn, so one still held open here
     // would be missed; and the flag must not outlive the instrument it names.
     if (status.usbConnected) {
@@ -119,7 +121,7 @@ void Connection::connectUSB()
             break;
     }
     emit connStatusChanged(status);
-    emit usbConnFinished(usbResult);
+    emit usbConnFinished(usbResult, usbIdentification);
 }
 
 void Connection::connectTCP()
@@ -242,6 +244,13 @@ bool Connection::send(const QString &c)
     if (status.usbConnected)
         return hardware->sendVISACommand(c) >= 0;
     return false;
+}
+
+void Connection::readInventory()
+{
+    if (stopRequested())
+        return;
+    emit inventoryReady(hardware->inventory());
 }
 
 void Connection::closeConnection()
@@ -379,6 +388,7 @@ void Connection::identifyTcp(const QString &reply)
 
 void Connection::identifyUsb(const QString &reply)
 {
+    usbIdentification = reply;
     if (const std::optional<QString> model = acceptedModel(reply)) {
         usbResult = *model;
         return;

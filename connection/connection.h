@@ -53,10 +53,11 @@ public:
 
 signals:
     // `identification` is the instrument's reply to the identification
-    // query, trimmed; empty when it gave none. A result that is empty
-    // means the link is up but the reply was not accepted.
+    // query, trimmed; empty when it gave none. A TCP/IP result that is empty
+    // means the link is up but the reply was not accepted. Over USB it is the
+    // reply of the instrument taken, or, when none was, of the last one tried.
     void tcpConnFinished(QString result, QString identification = QString());
-    void usbConnFinished(QString result);
+    void usbConnFinished(QString result, QString identification = QString());
     void connStatusChanged(connStatus_t status);
     void queryResponse(QString response, calling_mode_t mode);
     void networkSettingsReady(QString ipAddress, QString subnet, QString gateway, int port);
@@ -67,6 +68,9 @@ signals:
     void usbReplyMissing(calling_mode_t mode);
     // Answers deliverCommand: false when no link was up or the write failed.
     void commandDelivered(bool delivered);
+    // Answers readInventory: the USB instrument and its modules; empty
+    // without a USB link.
+    void inventoryReady(QList<ModuleInfo> modules);
 
 public slots:
     void connectUSB();
@@ -77,6 +81,9 @@ public slots:
     void command(QString c);
     // As command(), and answers with commandDelivered.
     void deliverCommand(QString c);
+    // Asks the USB instrument afresh for itself and its modules, and
+    // answers with inventoryReady.
+    void readInventory();
     void closeConnection();
     void closeTCP();
     void closeUSB();
@@ -103,6 +110,7 @@ private:
     QString tcpResult;
     QString tcpIdentification;
     QString usbResult;
+    QString usbIdentification;
     QString ipAddress;
     QString subnet;
     QString gateway;

@@ -1,6 +1,8 @@
 #ifndef CONNECTIONTYPES_H
 #define CONNECTIONTYPES_H
 
+#include "moduleinfo.h"
+
 #include <QMetaType>
 
 // Link state as the connection object reports it; crosses threads by value.
@@ -21,5 +23,6 @@ enum calling_mode_t : qint32 {
 
 Q_DECLARE_METATYPE(connStatus_t)
 Q_DECLARE_METATYPE(calling_mode_t)
+Q_DECLARE_METATYPE(ModuleInfo)
 
 #endif

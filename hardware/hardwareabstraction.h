@@ -1,6 +1,8 @@
 #ifndef HARDWAREABSTRACTION_H
 #define HARDWAREABSTRACTION_H
 
+#include "moduleinfo.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -86,6 +88,10 @@ public:
     // worker is asked to stop (workerstop.h) it ends before the next
     // instrument, with the ones found so far.
     virtual QPair<int, QStringList> getDeviceList() = 0;
+    // Asks the open instrument afresh who it is and which modules it holds:
+    // the instrument first, then its modules in the order found. Empty when
+    // no instrument is open; cut short once the worker is asked to stop.
+    virtual QList<ModuleInfo> inventory() = 0;
 };
 
 #endif

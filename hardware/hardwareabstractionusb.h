@@ -2,7 +2,6 @@
 #define HARDWAREABSTRACTIONUSB_H
 
 #include "hardwareabstraction.h"
-#include "moduleinfo.h"
 
 #include <functional>
 
@@ -58,11 +57,7 @@ public:
     int setPower(bool pow) override;
     QList<int> getStatus() override;
     QPair<int, QStringList> getDeviceList() override;
-
-    // Asks the open instrument afresh who it is and which modules it holds:
-    // the instrument first, then its modules in the order found. Empty when
-    // no instrument is open; cut short once the worker is asked to stop.
-    QList<ModuleInfo> inventory();
+    QList<ModuleInfo> inventory() override;
 
 private:
     // Sends the command and reads one reply; false when not open or the read failed.

@@ -1,16 +1,14 @@
 #include "instrumentsession.h"
 
 #include "connection.h"
-#include "hardwareabstractionusb.h"
 #include "instrumentcommands.h"
 #include "workerjoin.h"
 
 #include <QEventLoop>
 #include <QTimer>
-#include <memory>
 
 InstrumentSession::InstrumentSession(int timeoutMs)
-    : timeoutMs(timeoutMs), usb(new HardwareAbstractionUSB), connection(new Connection(usb))
+    : timeoutMs(timeoutMs), connection(new Connection)
 {
     worker->setObjectName("connection");
     connection->moveToThread(worker);
@@ -19,10 +17,12 @@ InstrumentSession::InstrumentSession(int timeoutMs)
     // request that produced them is reported.
     connect(connection, &Connection::connStatusChanged, this,
             [this](connStatus_t s) { linkStatus = s; });
-    connect(connection, &Connection::tcpConnFinished, this,
-            [this](const QString &r) { connectResult = r; });
-    connect(connection, &Connection::usbConnFinished, this,
-            [this](const QString &r) { connectResult = r; });
+    const auto connectFinished = [this](const QString &result, const QString &identification) {
+        connectResult = result;
+        identity = identification;
+    };
+    connect(connection, &Connection::tcpConnFinished, this, connectFinished);
+    connect(connection, &Connection::usbConnFinished, this, connectFinished);
     connect(connection, &Connection::queryResponse, this,
             [this](const QString &r, calling_mode_t) { reply = r; });
     connect(connection, &Connection::commandDelivered, this,
@@ -31,6 +31,8 @@ InstrumentSession::InstrumentSession(int timeoutMs)
             [this](const QString &ip, const QString &subnet, const QString &gateway, int port) {
                 network = NetworkSettingsFile::Settings{ip, subnet, gateway, port};
             });
+    connect(connection, &Connection::inventoryReady, this,
+            [this](const QList<ModuleInfo> &found) { modules = found; });
     worker->start();
 }
 
@@ -91,11 +93,23 @@ connStatus_t InstrumentSession::status() const
     return linkStatus;
 }
 
+QString InstrumentSession::identification() const
+{
+    return identity;
+}
+
 std::optional<QString> InstrumentSession::query(const QString &text)
 {
-    const calling_mode_t mode =
-        text.compare(InstrumentCommands::statusQuery(), Qt::CaseInsensitive) == 0 ? MODE_STATUS
-                                                                                  : MODE_RAW;
+    return ask(text, MODE_RAW);
+}
+
+std::optional<QString> InstrumentSession::readStatus()
+{
+    return ask(InstrumentCommands::statusQuery(), MODE_STATUS);
+}
+
+std::optional<QString> InstrumentSession::ask(const QString &text, calling_mode_t mode)
+{
     reply.reset();
     if (!run([c = connection, text, mode] { c->query(text, mode); }))
         return std::nullopt;
@@ -104,12 +118,7 @@ std::optional<QString> InstrumentSession::query(const QString &text)
 
 std::optional<QString> InstrumentSession::readStoredStates()
 {
-    reply.reset();
-    if (!run([c = connection] {
-            c->query(InstrumentCommands::storedStatesQuery(), MODE_STATE_LIST);
-        }))
-        return std::nullopt;
-    return reply;
+    return ask(InstrumentCommands::storedStatesQuery(), MODE_STATE_LIST);
 }
 
 bool InstrumentSession::command(const QString &text)
@@ -128,11 +137,10 @@ std::optional<NetworkSettingsFile::Settings> InstrumentSession::readNetworkSetti
 
 QList<ModuleInfo> InstrumentSession::usbInventory()
 {
-    // Shared: a worker that runs out of time still writes it afterwards.
-    const auto found = std::make_shared<QList<ModuleInfo>>();
-    if (!run([u = usb, found] { *found = u->inventory(); }))
+    modules.clear();
+    if (!run([c = connection] { c->readInventory(); }))
         return {};
-    return *found;
+    return modules;
 }
 
 bool InstrumentSession::stuck() const

@@ -13,7 +13,6 @@
 #include <optional>
 
 class Connection;
-class HardwareAbstractionUSB;
 
 // The panel's Connection on a worker thread of its own, driven the way the
 // panel drives it, but each call waits for the outcome, at most `timeoutMs`.
@@ -41,11 +40,17 @@ public:
     std::optional<QString> connectUsb();
     std::optional<QString> connectTcp(const QString &host, int port);
     connStatus_t status() const;
+    // The reply to the identification query of the last connect that ended
+    // in time, trimmed; empty when the instrument gave none.
+    QString identification() const;
 
-    // The trimmed reply; nothing when none came in time, or, over USB, when
-    // the query could not be written or its read failed or came back empty.
-    // The status query gets the instrument's status read delay over USB.
+    // The trimmed reply, taken as it is; nothing when none came in time, or,
+    // over USB, when the query could not be written or its read failed or
+    // came back empty.
     std::optional<QString> query(const QString &text);
+    // As query, for the status query: over USB the reply is read after the
+    // instrument's status read delay.
+    std::optional<QString> readStatus();
     // The reply to the stored-state query; nothing when none came in time or
     // it is not a list of stored states.
     std::optional<QString> readStoredStates();
@@ -64,12 +69,13 @@ signals:
 private:
     // Runs `job` on the worker and waits until it is done or time is up.
     bool run(const std::function<void()> &job);
+    // Sends a query of the given kind and waits for its reply.
+    std::optional<QString> ask(const QString &text, calling_mode_t mode);
 
     int timeoutMs;
     // Left undeleted, with the connection, when it does not end in time
     // (see joinWorker).
     QThread *worker = new QThread;
-    HardwareAbstractionUSB *usb;
     Connection *connection;
     connStatus_t linkStatus;
     bool timedOut = false;
@@ -77,9 +83,11 @@ private:
     quint64 finishedRequest = 0;
 
     std::optional<QString> connectResult;
+    QString identity;
     std::optional<QString> reply;
     bool commandWentOut = false;
     std::optional<NetworkSettingsFile::Settings> network;
+    QList<ModuleInfo> modules;
 };
 
 #endif

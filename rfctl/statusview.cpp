@@ -1,7 +1,6 @@
 #include "statusview.h"
 
 #include "console.h"
-#include "instrumentcommands.h"
 #include "instrumentsession.h"
 
 #include <QJsonValue>
@@ -55,7 +54,7 @@ QString ifMHz(bool mhz300)
 
 std::optional<StatusReply> readStatus(InstrumentSession &session, int *exitCode)
 {
-    const std::optional<QString> reply = session.query(InstrumentCommands::statusQuery());
+    const std::optional<QString> reply = session.readStatus();
     if (!reply || reply->isEmpty()) {
         *exitCode = fail(ExitCode::NoLink, QStringLiteral("no status reply"));
         return std::nullopt;
