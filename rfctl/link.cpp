@@ -66,16 +66,16 @@ QString readSettingsFile(const QString &path, LinkChoice *choice)
 }
 
 // A TCP/IP instrument that did not identify as expected keeps its link up;
-// ask again to tell silence from another instrument, and name what it is.
-int refuseTcpIdentity(InstrumentSession &session, const LinkChoice &choice)
+// its identification tells silence from another instrument, and names it.
+int refuseTcpIdentity(const InstrumentSession &session, const LinkChoice &choice)
 {
-    const std::optional<QString> identity = session.query(QStringLiteral("*IDN?"));
-    if (!identity || identity->isEmpty())
+    const QString identity = session.identification();
+    if (identity.isEmpty())
         return fail(ExitCode::NoLink,
                     QStringLiteral("no identification reply from %1").arg(where(choice)));
     return fail(ExitCode::Refused, QStringLiteral("%1 is not the expected instrument: it "
                                                   "identifies as \"%2\"; nothing was sent")
-                                       .arg(where(choice), *identity));
+                                       .arg(where(choice), identity));
 }
 
 int openTcp(InstrumentSession &session, const LinkChoice &choice)

@@ -51,13 +51,13 @@ int runIdentify(Invocation &inv)
         if (session->stuck())
             return fail(ExitCode::NoLink, QStringLiteral("no reply to the module inventory"));
     }
-    const std::optional<QString> reply = session->query(QStringLiteral("*IDN?"));
-    if (!reply || reply->isEmpty())
-        return fail(ExitCode::NoLink, QStringLiteral("no identification reply"));
-    const QStringList fields = reply->split(',', Qt::KeepEmptyParts);
+    // The identification the link was opened with: the link is up only when
+    // it named the expected model.
+    const QString reply = session->identification();
+    const QStringList fields = reply.split(',', Qt::KeepEmptyParts);
     if (fields.size() != 4)
         return fail(ExitCode::Refused,
-                    QStringLiteral("unexpected identification reply \"%1\"").arg(*reply));
+                    QStringLiteral("unexpected identification reply \"%1\"").arg(reply));
     ModuleInfo identity;
     identity.manufacturer = fields.at(0);
     identity.model = fields.at(1);

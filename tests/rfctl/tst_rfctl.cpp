@@ -260,7 +260,7 @@ private slots:
         const Outcome o = overTcp({"set", "atten", "5"});
         QCOMPARE(o.exitCode, 1);
         QVERIFY2(o.err.contains("Acme,SG-100,42,1.0"), qPrintable(o.err));
-        QCOMPARE(sim->receivedLines(), QStringList({"*IDN?", "*IDN?"}));
+        QCOMPARE(sim->receivedLines(), QStringList({"*IDN?"}));
         // Over USB too: it is listed, but refused, not missing.
         QCOMPARE(run({"--usb", "query", "*IDN?"}, usbEnvironment()).exitCode, 1);
     }
@@ -410,6 +410,15 @@ private slots:
         QVERIFY(o.out.contains("Firmware      2.4.1"));
         // Four port modules, the LCD's two parts and the FPGA.
         QCOMPARE(o.out.filter(QRegularExpression("^(Port [0-3]|LCD|Altera)")).size(), 7);
+    }
+
+    // The identification the link was opened with; the instrument is not asked again.
+    void identifyOverTcp()
+    {
+        const Outcome o = overTcp({"identify"});
+        QCOMPARE(o.exitCode, 0);
+        QVERIFY(o.out.join('\n').contains("SN000123"));
+        QCOMPARE(sim->receivedLines(), QStringList({"*IDN?"}));
     }
 
     // No link option: USB first, then the settings file in the working folder.
