@@ -5,6 +5,8 @@
 #include "wholenumber.h"
 #include "workerstop.h"
 
+#include <limits>
+
 namespace
 {
 
@@ -21,7 +23,7 @@ QString decimal(double value)
 
 int toInt(const QString &field)
 {
-    return wholeNumber(field.trimmed()).value_or(0);
+    return wholeNumber(field.trimmed(), std::numeric_limits<int>::min()).value_or(0);
 }
 
 float toFloat(const QString &field)

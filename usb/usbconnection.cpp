@@ -6,6 +6,8 @@
 #include "winusbtmc.h"
 #include "workerstop.h"
 
+#include <limits>
+
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -25,7 +27,7 @@ constexpr int readMaximum = readBufferSize - 1;
 // Decimal number in an instrument reply; anything else counts as 0.
 int replyNumber(const QString &reply)
 {
-    return wholeNumber(reply.trimmed()).value_or(0);
+    return wholeNumber(reply.trimmed(), std::numeric_limits<int>::min()).value_or(0);
 }
 
 // The four fields of an identification reply, or an empty list.

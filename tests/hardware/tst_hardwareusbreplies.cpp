@@ -81,6 +81,8 @@ void TestHardwareUsbReplies::conversions_data()
     QTest::newRow("temps, junk field")
         << QByteArray("SYST:TEMP?") << QByteArray(" 1e2 ,x,-3.5") << temps << "100|0|-3.5";
     QTest::newRow("attens") << QByteArray("SYST:ATTN?") << QByteArray("10,20") << attens << "10|20";
+    QTest::newRow("attens, signed")
+        << QByteArray("SYST:ATTN?") << QByteArray("-4,+3,- 2") << attens << "-4|3|0";
     QTest::newRow("attens, fractions are not integers")
         << QByteArray("SYST:ATTN?") << QByteArray("1.5, 7 ,") << attens << "0|7|0";
     QTest::newRow("time, not a number")
