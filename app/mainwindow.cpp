@@ -6,11 +6,10 @@
 #include "instrumentcommands.h"
 #include "logentry.h"
 #include "logpane.h"
-#include "networksettings.h"
+#include "networksettingscontroller.h"
 #include "panellog.h"
-#include "stateselect.h"
+#include "savedstatescontroller.h"
 #include "statusreply.h"
-#include "storedstates.h"
 #include "trendwindow.h"
 #include "workerjoin.h"
 
@@ -80,24 +79,22 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     trend = new TrendSeries(TrendSeries::DefaultCapacity, this);
     TrendWindow::openFrom(ui->physicalBox, trend);
 
-    stateSelect = new StateSelect(this);
-    stateSelect->setWindowModality(Qt::WindowModal);
-    connect(stateSelect, &StateSelect::result, this, &MainWindow::handleStateSelect);
-    connect(this, &MainWindow::initStateSelect, stateSelect, &StateSelect::showWindow);
-    savedStates.clear();
+    savedStates = new SavedStatesController(this);
+    connect(savedStates, &SavedStatesController::query, this, &MainWindow::query);
+    connect(savedStates, &SavedStatesController::command, this, &MainWindow::command);
+    connect(savedStates, &SavedStatesController::logEntry, this, &MainWindow::log);
+    connect(savedStates, &SavedStatesController::stateLoaded, this,
+            [this] { ui->tuneFreqSpin->setDecimals(3); });
+    connect(this, &MainWindow::stateListReceived, savedStates, &SavedStatesController::takeList);
 
-    networkSettings = new NetworkSettings(this);
-    networkSettings->setWindowModality(Qt::WindowModal);
-    connect(networkSettings, &NetworkSettings::result, this, &MainWindow::handleNetworkSettings);
-    connect(this, &MainWindow::initNetworkSettings, networkSettings, &NetworkSettings::showWindow);
-    connect(networkSettings, &NetworkSettings::startLoad, this,
-            &MainWindow::loadNetworkSettingsFromFile);
-    connect(this, &MainWindow::networkSettingsFromFile, networkSettings,
-            &NetworkSettings::networkSettingsFromFile);
-    connect(networkSettings, &NetworkSettings::startLoadDevice, this,
-            &MainWindow::loadNetworkSettingsFromDevice);
-    connect(this, &MainWindow::networkSettingsFromDevice, networkSettings,
-            &NetworkSettings::networkSettingsFromFile);
+    networkSettings = new NetworkSettingsController(this);
+    connect(networkSettings, &NetworkSettingsController::query, this, &MainWindow::query);
+    connect(networkSettings, &NetworkSettingsController::deliverCommand, this,
+            &MainWindow::deliverCommand);
+    connect(networkSettings, &NetworkSettingsController::closeTCP, this, &MainWindow::closeTCP);
+    connect(networkSettings, &NetworkSettingsController::connectTCP, this, &MainWindow::connectTCP);
+    connect(networkSettings, &NetworkSettingsController::logEntry, this, &MainWindow::log);
+    connect(this, &MainWindow::linksChanged, networkSettings, &NetworkSettingsController::setLinks);
 
     powerOnIcon = QIcon(picture("poweron.png"));
     powerSymbolIcon = QIcon(picture("powersymbol.png"));
@@ -133,12 +130,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(this, &MainWindow::closeConnection, connection, &Connection::closeConnection);
     connect(this, &MainWindow::closeTCP, connection, &Connection::closeTCP);
     connect(this, &MainWindow::closeUSB, connection, &Connection::closeUSB);
-    connect(connection, &Connection::networkSettingsReady, this,
-            &MainWindow::handleNetworkSettingsFromDevice);
+    connect(connection, &Connection::networkSettingsReady, networkSettings,
+            &NetworkSettingsController::showDeviceSettings);
     connect(this, &MainWindow::deliverCommand, connection, &Connection::deliverCommand);
-    connect(connection, &Connection::commandDelivered, this, &MainWindow::handleCommandDelivered);
-    connect(connection, &Connection::settingsFileWriteFailed, this,
-            &MainWindow::handleSettingsFileWriteFailed);
+    connect(connection, &Connection::commandDelivered, networkSettings,
+            &NetworkSettingsController::handleCommandDelivered);
+    connect(connection, &Connection::settingsFileWriteFailed, networkSettings,
+            &NetworkSettingsController::handleSettingsFileWriteFailed);
     connect(this, &MainWindow::initConn, connection, &Connection::initRoutine);
 
     if (!QFile::exists("ipdata.vnf"))
@@ -225,7 +223,7 @@ void MainWindow::handleUSBConnFinished(QString result)
         if (!reconnecting)
             log(LogEntry::connected("USB device connected."));
         if (!tcpConnected)
-            requestSavedStates();
+            savedStates->requestList();
         // A silent reconnection follows a bad status read; reading the
         // status again at once could reopen the link over and over.
         if (!tcpConnected && !reconnecting)
@@ -255,7 +253,7 @@ void MainWindow::handleTCPConnFinished(QString result, QString identification)
             ui->statusLabel->setText("Connected to " + result);
             log(LogEntry::connected("TCP/IP device connected."));
         }
-        requestSavedStates();
+        savedStates->requestList();
         // The panel shows the instrument's state at once, not at the next
         // poll; an unknown device's reply would not be its status.
         if (!result.isEmpty())
@@ -276,6 +274,7 @@ void MainWindow::updateConnStatus(connStatus_t status)
     tcpConnected = status.tcpConnected;
     connected = usbConnected || tcpConnected;
     refreshControls();
+    emit linksChanged(status);
 }
 
 void MainWindow::handleQueryResponse(QString response, calling_mode_t mode)
@@ -286,7 +285,7 @@ void MainWindow::handleQueryResponse(QString response, calling_mode_t mode)
         handleStatus(response);
         break;
     case MODE_STATE_LIST:
-        savedStates = StoredStateList(response).fields();
+        emit stateListReceived(response);
         break;
     default:
         break;
@@ -326,6 +325,21 @@ void MainWindow::on_logger_textChanged()
 void MainWindow::on_logClearButton_clicked()
 {
     ui->logger->clear();
+}
+
+void MainWindow::on_loadStateButton_clicked()
+{
+    savedStates->openToLoad();
+}
+
+void MainWindow::on_saveStateButton_clicked()
+{
+    savedStates->openToSave();
+}
+
+void MainWindow::on_editNetworkButton_clicked()
+{
+    networkSettings->openDialog();
 }
 
 void MainWindow::statusTimeout()

@@ -2,7 +2,6 @@
 #define MAINWINDOW_H
 
 #include "connectiontypes.h"
-#include "networksettingsfile.h"
 
 #include <QElapsedTimer>
 #include <QIcon>
@@ -16,11 +15,11 @@
 #include <functional>
 
 class Connection;
-class StateSelect;
+class SavedStatesController;
 class StatusReply;
 class LogPane;
 class TrendSeries;
-class NetworkSettings;
+class NetworkSettingsController;
 class QLabel;
 class QTimer;
 
@@ -44,11 +43,9 @@ public:
     // Starts the worker thread and the connection object's start-up routine.
     void startConnectionThread();
 
-    // Requests to the connection object, queued to connThread, and to the
-    // two dialogs.
+    // Requests to the connection object, queued to connThread; the two
+    // dialogs' controllers send theirs through these too.
 signals:
-    void initStateSelect(bool load, QList<QStringList> data);
-    void initNetworkSettings();
     void connectTCP();
     void connectUSB();
     void closeTCP();
@@ -57,12 +54,14 @@ signals:
     void command(QString s);
     void deliverCommand(QString s);
     void closeConnection();
-    void networkSettingsFromFile(QString ip, QString subnet, QString gateway, int port);
-    void networkSettingsFromDevice(QString ip, QString subnet, QString gateway, int port);
     void initConn();
+    // For the two dialogs' handling: a reply to the stored-state list
+    // query, and the links as the connection last reported them.
+    void stateListReceived(QString reply);
+    void linksChanged(connStatus_t status);
 
-    // app/mainwindow.cpp: construction, the connection state and its
-    // buttons, the log pane, status polling and decoding, control commands.
+    // The connection state and its buttons, the log pane, status polling
+    // and decoding, control commands.
 public:
     void refreshControls();
     void requestStatus();
@@ -93,6 +92,9 @@ private slots:
     void on_integerSetButton_clicked();
     void on_logClearButton_clicked();
     void on_logger_textChanged();
+    void on_loadStateButton_clicked();
+    void on_saveStateButton_clicked();
+    void on_editNetworkButton_clicked();
 
 private:
     // Appends one entry made by LogEntry.
@@ -149,48 +151,10 @@ private:
     QPixmap lightOnPixmap;
     QPixmap lightOffPixmap;
 
-    // dialogs/mainwindowstates.cpp: the instrument's stored states, loaded
-    // and overwritten through the StateSelect dialog.
-public:
-    void requestSavedStates();
-
-public slots:
-    void handleStateSelect(bool load, int result);
-
-private slots:
-    void on_loadStateButton_clicked();
-    void on_saveStateButton_clicked();
-
-private:
-    StateSelect *stateSelect;
-    // The stored states as last listed by the instrument (handleQueryResponse).
-    QList<QStringList> savedStates;
-
-    // dialogs/mainwindownetwork.cpp: the instrument's network settings and
-    // the settings file, edited in the NetworkSettings dialog.
-public slots:
-    void handleNetworkSettings(QString ipAddress, QString subnet, QString gateway, int port,
-                               int prot);
-    void loadNetworkSettingsFromFile();
-    void loadNetworkSettingsFromDevice();
-    void handleNetworkSettingsFromDevice(QString ipAddress, QString subnet, QString gateway,
-                                         int port);
-    void handleCommandDelivered(bool delivered);
-    void handleSettingsFileWriteFailed();
-
-private slots:
-    void on_editNetworkButton_clicked();
-
-private:
-    NetworkSettings *networkSettings;
-    // The settings of the last save in the network dialog.
-    NetworkSettingsFile::Settings savedNetwork;
-    int savedProtocol = 1;
-    // The network settings sent to the instrument and not yet answered for,
-    // and how many of those answered went out or failed.
-    int settingsAwaited = 0;
-    int settingsSent = 0;
-    int settingsFailed = 0;
+    // The instrument's stored states and the dialog that loads and saves them.
+    SavedStatesController *savedStates;
+    // The instrument's network settings and the dialog that edits them.
+    NetworkSettingsController *networkSettings;
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "logpane.h"
 #include "loopback.h"
 #include "panelharness.h"
+#include "savedstatescontroller.h"
 
 #include <QGroupBox>
 #include <QSignalSpy>
@@ -174,7 +175,8 @@ private slots:
         PanelHarness h;
         MainWindow &w = h.build();
         w.updateConnStatus(connStatus_t{true, false});
-        QSignalSpy opened(&w, &MainWindow::initStateSelect);
+        QSignalSpy opened(w.findChild<SavedStatesController *>(),
+                          &SavedStatesController::openDialog);
 
         w.handleQueryResponse("10.0000,3,0,1;x,y", MODE_STATE_LIST);
         w.handleQueryResponse("12.5,7;18.0", MODE_STATE_LIST);

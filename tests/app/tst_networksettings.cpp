@@ -1,4 +1,5 @@
 #include "networksettings.h"
+#include "networksettingscontroller.h"
 #include "panelharness.h"
 
 #include <QApplication>
@@ -228,20 +229,21 @@ private slots:
         connect(w, &MainWindow::closeTCP, this, [&] { sent << "closeTCP"; });
         connect(w, &MainWindow::connectTCP, this, [&] { sent << "connectTCP"; });
         connect(w, &MainWindow::deliverCommand, this, [&](const QString &c) { sent << c; });
+        auto *settings = w->findChild<NetworkSettingsController *>();
 
-        w->handleNetworkSettings("10.0.0.5", "255.255.255.0", "10.0.0.1", 5025, 0);
+        settings->save("10.0.0.5", "255.255.255.0", "10.0.0.1", 5025, 0);
         QCOMPARE(sent, QStringList({"closeTCP", "enet:ip \"10.0.0.5\"", "enet:gateway \"10.0.0.1\"",
                                     "enet:submask \"255.255.255.0\"", "enet:port 5025",
                                     "enet:prot 1", "connectTCP"}));
         QCOMPARE(readFile(), QByteArray("10.0.0.5\n255.255.255.0\n10.0.0.1\n5025\n"));
         QCOMPARE(h->log().last(), QString("blue: Updating network settings."));
         for (int i = 0; i < 5; ++i)
-            w->handleCommandDelivered(true);
+            settings->handleCommandDelivered(true);
         QCOMPARE(h->log().last(), QString("blue: Settings saved to device."));
 
-        w->handleNetworkSettings("10.0.0.5", "255.255.255.0", "10.0.0.1", 5025, 1);
+        settings->save("10.0.0.5", "255.255.255.0", "10.0.0.1", 5025, 1);
         for (bool delivered : {true, true, false, true, true})
-            w->handleCommandDelivered(delivered);
+            settings->handleCommandDelivered(delivered);
         QCOMPARE(h->log().last(), QString("red: Not every setting could be saved to device. Its "
                                           "network settings may be only partly changed."));
     }
@@ -363,7 +365,8 @@ private slots:
         QTRY_VERIFY(h->log().contains(notWritten));
         QCOMPARE(h->log().count(notWritten), 1);
 
-        h->window->handleNetworkSettings("10.0.0.5", "255.255.255.0", "10.0.0.1", 5025, 1);
+        h->window->findChild<NetworkSettingsController *>()->save("10.0.0.5", "255.255.255.0",
+                                                                  "10.0.0.1", 5025, 1);
         QCOMPARE(h->log().last(), notWritten);
         QCOMPARE(h->log().count(notWritten), 2);
     }

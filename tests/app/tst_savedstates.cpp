@@ -1,4 +1,5 @@
 #include "panelharness.h"
+#include "savedstatescontroller.h"
 #include "stateselect.h"
 
 #include <QDoubleSpinBox>
@@ -170,8 +171,9 @@ private slots:
         const QStringList logBefore = h->log();
 
         if (how.startsWith("index")) {
-            h->window->handleStateSelect(true, how.mid(6).toInt());
-            h->window->handleStateSelect(false, how.mid(6).toInt());
+            auto *states = h->window->findChild<SavedStatesController *>();
+            states->handleChoice(true, how.mid(6).toInt());
+            states->handleChoice(false, how.mid(6).toInt());
         } else {
             h->button("loadStateButton")->click();
             QVERIFY(dialog->isVisible());

@@ -3,6 +3,7 @@
 // and connects over TCP/IP. The instrument is the simulator, reached over USB
 // through the test VISA library and over TCP/IP directly.
 #include "loopback.h"
+#include "networksettingscontroller.h"
 #include "panelharness.h"
 
 #include <QFile>
@@ -42,7 +43,8 @@ private slots:
         // as saved once every setting went out.
         h.sim.clearReceived();
         const QString port = QString::number(h.sim.port());
-        h.window->handleNetworkSettings("127.0.0.1", "255.0.0.0", "127.0.0.1", port.toInt(), 1);
+        h.window->findChild<NetworkSettingsController *>()->save("127.0.0.1", "255.0.0.0",
+                                                                 "127.0.0.1", port.toInt(), 1);
         QTRY_VERIFY(h.log().contains("blue: Settings saved to device."));
         QCOMPARE(h.sim.receivedLines().filter("enet:"),
                  (QStringList{"enet:ip \"127.0.0.1\"", "enet:gateway \"127.0.0.1\"",
