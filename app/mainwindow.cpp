@@ -9,6 +9,7 @@
 #include "networksettingscontroller.h"
 #include "panellog.h"
 #include "savedstatescontroller.h"
+#include "statusdisplay.h"
 #include "statusreply.h"
 #include "trendwindow.h"
 #include "workerjoin.h"
@@ -29,13 +30,6 @@ static void initPanelResources()
 namespace
 {
 const int statusPollMs = 6000;
-const char picturePrefix[] = ":/new/prefix1/Pictures/";
-
-QString picture(const char *name)
-{
-    return QLatin1String(picturePrefix) + QLatin1String(name);
-}
-
 // Instrument text for a log entry: quoted, with control characters made
 // visible, and short enough to take in at a glance. The entry escapes it.
 QString quotedForLog(const QString &text)
@@ -57,11 +51,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     initPanelResources();
     ui->setupUi(this);
 
-    // Everything these labels show comes from the instrument; a reply that
+    // The label names the instrument as it identified itself; a reply that
     // happens to look like markup must appear literally.
-    for (QLabel *label : {ui->statusLabel, ui->tuneActLabel, ui->lo1freqLabel, ui->rfAttenLabel,
-                          ui->filterLabel, ui->tempLabel, ui->currLabel, ui->refFreqLabel})
-        label->setTextFormat(Qt::PlainText);
+    ui->statusLabel->setTextFormat(Qt::PlainText);
     using namespace InstrumentCommands;
     const auto fixed = [](double value, int decimals) {
         return QString::number(value, 'f', decimals);
@@ -96,14 +88,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(networkSettings, &NetworkSettingsController::logEntry, this, &MainWindow::log);
     connect(this, &MainWindow::linksChanged, networkSettings, &NetworkSettingsController::setLinks);
 
-    powerOnIcon = QIcon(picture("poweron.png"));
-    powerSymbolIcon = QIcon(picture("powersymbol.png"));
-    lightOffIcon = QIcon(picture("lightoff.png"));
-    lightBlueIcon = QIcon(picture("lightblue.png"));
-    lockPixmap = QPixmap(picture("Lock-icon.png"));
-    unlockPixmap = QPixmap(picture("Lock-Unlock-icon.png"));
-    lightOnPixmap = QPixmap(picture("lighton.png"));
-    lightOffPixmap = QPixmap(picture("lightoff.png"));
+    statusDisplay = std::make_unique<StatusDisplay>(ui);
 
     statusTimer = new QTimer(this);
     statusTimer->setObjectName("statusTimer");
@@ -408,77 +393,9 @@ void MainWindow::handleStatus(QString statusStr)
     qCDebug(lcPanel, "goodCounter = %d", goodCounter);
     statusFields = fields;
     const StatusReply status(statusFields);
-    showStatus(status);
+    statusDisplay->show(status);
     trend->append(QDateTime::currentDateTime(), status.temperature().toDouble(),
                   status.current().toDouble());
-}
-
-void MainWindow::showStatus(const StatusReply &status)
-{
-    showValue(ui->tuneActLabel, "Tune frequency", status.tuneFrequency(), "GHz");
-    showValue(ui->lo1freqLabel, "LO1 frequency", status.lo1Frequency(), "GHz");
-    showValue(ui->rfAttenLabel, "Downconverter attenuation", status.attenuation(), "dB");
-    showValue(ui->filterLabel, "Filter select state", status.filterState(), "");
-    showValue(ui->tempLabel, "Temperature", status.temperature(), QString::fromUtf8("°C"));
-    showValue(ui->currLabel, "Current", status.current(), "A");
-    showValue(ui->refFreqLabel, "Reference frequency", status.referenceFrequency(), "MHz");
-
-    const bool lnaOn = status.lnaOn();
-    ui->lnaLabel->setText(lnaOn ? "ON" : "OFF");
-    ui->lnaButton->setText(lnaOn ? "Turn LNA Off" : "Turn LNA On");
-    ui->lnaButton->setIcon(lnaOn ? powerSymbolIcon : powerOnIcon);
-
-    QLabel *const states[] = {ui->lo1Label, ui->lo2Label, ui->lo3Label};
-    QLabel *const icons[] = {ui->lo1iconLabel, ui->lo2iconLabel, ui->lo3iconLabel};
-    for (int lo = 1; lo <= 3; ++lo) {
-        const bool locked = status.loLocked(lo);
-        states[lo - 1]->setText(locked ? "LOCKED" : "UNLOCKED");
-        icons[lo - 1]->setPixmap(locked ? lockPixmap : unlockPixmap);
-        describe(icons[lo - 1], QString("LO%1 %2").arg(lo).arg(locked ? "locked" : "unlocked"),
-                 QString("Lock state of LO%1").arg(lo));
-    }
-
-    showLampPair({ui->lo1extLight, "LO1 external"}, {ui->lo1intLight, "LO1 internal"},
-                 status.lo1External());
-    showLampPair({ui->if300Light, "IF 300 MHz"}, {ui->if187Light, "IF 187 MHz"}, status.if300MHz());
-    showLampPair({ui->refExtLight, "Reference external"}, {ui->refIntLight, "Reference internal"},
-                 status.referenceExternal());
-
-    const bool overrideActive = status.overrideActive();
-    ui->extSetButton->setEnabled(overrideActive);
-    ui->intSetButton->setEnabled(overrideActive);
-    ui->overrideButton->setIcon(overrideActive ? lightBlueIcon : lightOffIcon);
-    ui->overrideButton->setAccessibleDescription(
-        overrideActive ? "Reference select override active" : "Reference select override inactive");
-
-    showLampPair({ui->integerLight, "PLL integer"}, {ui->fractionalLight, "PLL fractional"},
-                 status.integerPll());
-}
-
-void MainWindow::showValue(QLabel *label, const QString &what, const QString &text,
-                           const QString &unit)
-{
-    label->setText(text);
-    describe(label, (what + ' ' + text + ' ' + unit).trimmed(),
-             what + " reported by the instrument");
-}
-
-void MainWindow::showLampPair(const Lamp &whenSet, const Lamp &otherwise, bool set)
-{
-    showLamp(whenSet, set);
-    showLamp(otherwise, !set);
-}
-
-void MainWindow::showLamp(const Lamp &lamp, bool lit)
-{
-    lamp.label->setPixmap(lit ? lightOnPixmap : lightOffPixmap);
-    describe(lamp.label, lamp.name + (lit ? " selected" : " not selected"), lamp.name + " lamp");
-}
-
-void MainWindow::describe(QWidget *widget, const QString &name, const QString &description)
-{
-    widget->setAccessibleName(name);
-    widget->setAccessibleDescription(description);
 }
 
 void MainWindow::sendControl(const QString &cmd, const QString &logLine, bool logFirst)

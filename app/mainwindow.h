@@ -4,23 +4,20 @@
 #include "connectiontypes.h"
 
 #include <QElapsedTimer>
-#include <QIcon>
-#include <QList>
 #include <QMainWindow>
 #include <QMutex>
-#include <QPixmap>
 #include <QString>
 #include <QStringList>
 #include <QThread>
 #include <functional>
+#include <memory>
 
 class Connection;
 class SavedStatesController;
-class StatusReply;
+class StatusDisplay;
 class LogPane;
 class TrendSeries;
 class NetworkSettingsController;
-class QLabel;
 class QTimer;
 
 namespace Ui
@@ -105,19 +102,6 @@ private:
     // Sends one control command and logs `logLine` (plain text) as sent, then
     // asks for the status so the panel shows what the instrument really did.
     void sendControl(const QString &cmd, const QString &logLine, bool logFirst);
-    // Shows a status reply. Every picture and value also gets an accessible
-    // name that says what it shows ("LO2 locked", "IF 300 MHz selected"), so
-    // a screen reader, and a test, can read the state without the pixels.
-    void showStatus(const StatusReply &status);
-    void showValue(QLabel *label, const QString &what, const QString &text, const QString &unit);
-    struct Lamp {
-        QLabel *label;
-        QString name;
-    };
-    // Lights the first lamp of a pair when set, the second otherwise.
-    void showLampPair(const Lamp &whenSet, const Lamp &otherwise, bool set);
-    void showLamp(const Lamp &lamp, bool lit);
-    static void describe(QWidget *widget, const QString &name, const QString &description);
 
     Ui::MainWindow *ui;
     LogPane *logPane;
@@ -142,15 +126,7 @@ private:
     bool statusAwaited = false;
     QElapsedTimer statusAsked;
 
-    QIcon powerOnIcon;
-    QIcon powerSymbolIcon;
-    QIcon lightOffIcon;
-    QIcon lightBlueIcon;
-    QPixmap lockPixmap;
-    QPixmap unlockPixmap;
-    QPixmap lightOnPixmap;
-    QPixmap lightOffPixmap;
-
+    std::unique_ptr<StatusDisplay> statusDisplay;
     // The instrument's stored states and the dialog that loads and saves them.
     SavedStatesController *savedStates;
     // The instrument's network settings and the dialog that edits them.
