@@ -29,6 +29,14 @@ LogPane::LogPane(QTextEdit *view) : QObject(view), view(view)
     view->document()->setMaximumBlockCount(MaxEntries);
     view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(view, &QWidget::customContextMenuRequested, this, &LogPane::showContextMenu);
+    connect(view, &QTextEdit::textChanged, this, &LogPane::showNewest);
+}
+
+void LogPane::showNewest()
+{
+    QTextCursor cursor = view->textCursor();
+    cursor.movePosition(QTextCursor::End, QTextCursor::MoveAnchor);
+    view->setTextCursor(cursor);
 }
 
 void LogPane::append(const QString &html)

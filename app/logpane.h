@@ -9,7 +9,8 @@ class QTextEdit;
 // The window's log pane: every entry is one paragraph appended to the view,
 // with the wall-clock time it was added kept beside it (not shown), so the
 // operator can save the log with its times. Only the newest MaxEntries are
-// kept, so a day of failing polls cannot grow it without bound.
+// kept, so a day of failing polls cannot grow it without bound. The view
+// follows the newest entry.
 class LogPane : public QObject
 {
     Q_OBJECT
@@ -29,6 +30,8 @@ public:
     bool saveAs(const QString &path, QString *error) const;
 
 private slots:
+    // Keeps the cursor, and so the view, at the newest entry.
+    void showNewest();
     void showContextMenu(const QPoint &position);
     void saveWithDialog();
 

@@ -2,7 +2,6 @@
 #include "ui_mainwindow.h"
 
 #include "connection.h"
-#include "enterapplies.h"
 #include "instrumentcommands.h"
 #include "logentry.h"
 #include "logpane.h"
@@ -12,12 +11,12 @@
 #include "statusdisplay.h"
 #include "statusreply.h"
 #include "trendwindow.h"
+#include "valueboxes.h"
 #include "workerjoin.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QMutexLocker>
-#include <QTextCursor>
 #include <QTimer>
 
 // The pictures are compiled into a static library, whose unreferenced
@@ -30,20 +29,6 @@ static void initPanelResources()
 namespace
 {
 const int statusPollMs = 6000;
-// Instrument text for a log entry: quoted, with control characters made
-// visible, and short enough to take in at a glance. The entry escapes it.
-QString quotedForLog(const QString &text)
-{
-    const int maxChars = 64;
-    QString shown = text.left(maxChars);
-    if (shown.size() < text.size() && shown.at(maxChars - 1).isHighSurrogate())
-        shown.chop(1);
-    for (QChar &c : shown)
-        if (c.category() == QChar::Other_Control)
-            c = QChar::ReplacementCharacter;
-    const QString ellipsis = shown.size() < text.size() ? "..." : "";
-    return "\"" + shown + ellipsis + "\"";
-}
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
@@ -54,20 +39,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     // The label names the instrument as it identified itself; a reply that
     // happens to look like markup must appear literally.
     ui->statusLabel->setTextFormat(Qt::PlainText);
-    using namespace InstrumentCommands;
-    const auto fixed = [](double value, int decimals) {
-        return QString::number(value, 'f', decimals);
-    };
-    EnterApplies::install(
-        ui->tuneFreqSpin, ui->tuneFreqButton,
-        refusal("Tune frequency", fixed(MinTuneGHz, 1), fixed(MaxTuneGHz, 1), "GHz"));
-    EnterApplies::install(ui->rfAttenSpin, ui->rfAttenButton,
-                          refusal("Downconverter attenuation", fixed(MinAttenuationDb, 0),
-                                  fixed(MaxAttenuationDb, 0), "dB"));
-    EnterApplies::install(ui->refFreqSpin, ui->refFreqButton,
-                          refusal("Reference frequency", fixed(MinReferenceMHz, 0),
-                                  fixed(MaxReferenceMHz, 0), "MHz"));
     logPane = new LogPane(ui->logger);
+    ValueBoxes::install(ui, [this](const QString &html) { log(html); });
     trend = new TrendSeries(TrendSeries::DefaultCapacity, this);
     TrendWindow::openFrom(ui->physicalBox, trend);
 
@@ -231,7 +204,7 @@ void MainWindow::handleTCPConnFinished(QString result, QString identification)
             ui->statusLabel->setText("Connected to unidentified device");
             const QString answer = identification.isEmpty()
                                        ? QString("It gave no reply.")
-                                       : "It replied " + quotedForLog(identification) + ".";
+                                       : "It replied " + LogEntry::quoted(identification) + ".";
             log(LogEntry::failure("TCP/IP device did not identify as a " +
                                   QLatin1String(Connection::ExpectedModel) + ". " + answer));
         } else {
@@ -287,24 +260,6 @@ void MainWindow::handleUsbReplyMissing(calling_mode_t mode)
 void MainWindow::log(const QString &html)
 {
     logPane->append(html);
-}
-
-std::function<void(const QString &)> MainWindow::refusal(const QString &what,
-                                                         const QString &minimum,
-                                                         const QString &maximum,
-                                                         const QString &unit)
-{
-    const QString range = " is out of range (" + minimum + " to " + maximum + ' ' + unit + ')';
-    return [this, what, range](const QString &typed) {
-        log(LogEntry::failure(what + ' ' + typed.trimmed() + range + "; nothing was sent."));
-    };
-}
-
-void MainWindow::on_logger_textChanged()
-{
-    QTextCursor cursor = ui->logger->textCursor();
-    cursor.movePosition(QTextCursor::End, QTextCursor::MoveAnchor);
-    ui->logger->setTextCursor(cursor);
 }
 
 void MainWindow::on_logClearButton_clicked()

@@ -9,7 +9,6 @@
 #include <QString>
 #include <QStringList>
 #include <QThread>
-#include <functional>
 #include <memory>
 
 class Connection;
@@ -88,7 +87,6 @@ private slots:
     void on_fractionalSetButton_clicked();
     void on_integerSetButton_clicked();
     void on_logClearButton_clicked();
-    void on_logger_textChanged();
     void on_loadStateButton_clicked();
     void on_saveStateButton_clicked();
     void on_editNetworkButton_clicked();
@@ -96,9 +94,6 @@ private slots:
 private:
     // Appends one entry made by LogEntry.
     void log(const QString &html);
-    // Logs that Enter found a number out of range in the box for `what`.
-    std::function<void(const QString &typed)> refusal(const QString &what, const QString &minimum,
-                                                      const QString &maximum, const QString &unit);
     // Sends one control command and logs `logLine` (plain text) as sent, then
     // asks for the status so the panel shows what the instrument really did.
     void sendControl(const QString &cmd, const QString &logLine, bool logFirst);

@@ -29,4 +29,17 @@ QString sent(const QString &text)
 {
     return paragraph("blue", text.toHtmlEscaped());
 }
+
+QString quoted(const QString &text)
+{
+    const int maxChars = 64;
+    QString shown = text.left(maxChars);
+    if (shown.size() < text.size() && shown.at(maxChars - 1).isHighSurrogate())
+        shown.chop(1);
+    for (QChar &c : shown)
+        if (c.category() == QChar::Other_Control)
+            c = QChar::ReplacementCharacter;
+    const QString ellipsis = shown.size() < text.size() ? "..." : "";
+    return "\"" + shown + ellipsis + "\"";
+}
 } // namespace LogEntry

@@ -17,6 +17,10 @@ QString alarm(const QString &text);
 QString connected(const QString &text);
 // The panel changed the instrument or its settings: blue.
 QString sent(const QString &text);
+
+// Instrument text to quote inside an entry's text: in quotes, with control
+// characters made visible, and short enough to take in at a glance.
+QString quoted(const QString &text);
 } // namespace LogEntry
 
 #endif
