@@ -213,7 +213,8 @@ void MainWindow::handleTCPConnFinished(QString result, QString identification)
         }
         savedStates->requestList();
         // The panel shows the instrument's state at once, not at the next
-        // poll; an unknown device's reply would not be its status.
+        // poll. An unknown device is not asked now; the poll still asks it,
+        // and a reply that is not a status is logged as a bad read.
         if (!result.isEmpty())
             requestStatus();
         refreshControls();
