@@ -12,26 +12,12 @@ namespace
 {
 const QString Host = QStringLiteral("127.0.0.1");
 const QString Model = QStringLiteral("KX4417-UDC");
-const int AnswerMs = 5000; // above every wait of the connection with the test timings
+const int AnswerMs = ConnectionHarness::AnswerMs;
 const QByteArray Status = "0,10.0000,0,0,1,1,0,0,1,0,100,2,1,35.2,1.25,1";
-
-QString modelReply(SimServer &sim, const QByteArray &query)
-{
-    QByteArray reply;
-    sim.withModel([&](InstrumentModel &model) { reply = model.execute(query).value_or("?"); });
-    return QString::fromUtf8(reply.trimmed());
-}
 
 connStatus_t lastStatus(const QSignalSpy &spy)
 {
     return spy.isEmpty() ? connStatus_t{true, true} : spy.last().at(0).value<connStatus_t>();
-}
-
-void writeFile(const QByteArray &content)
-{
-    QFile file("ipdata.vnf");
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
 }
 
 } // namespace
@@ -47,34 +33,6 @@ private:
     std::unique_ptr<ConnectionHarness> harness;
 
     ConnectionProbe &probe() { return harness->probe(); }
-
-    // Runs one connectTCP and returns what tcpConnFinished reported.
-    QString connectTcp()
-    {
-        QSignalSpy finished(&probe(), &ConnectionProbe::tcpConnFinished);
-        emit probe().connectTCP();
-        return finished.wait(AnswerMs) ? finished.at(0).at(0).toString() : "(no answer)";
-    }
-
-    std::optional<QString> ask(const QString &query, calling_mode_t mode)
-    {
-        QSignalSpy responses(&probe(), &ConnectionProbe::queryResponse);
-        emit probe().query(query, mode);
-        if (!responses.wait(AnswerMs))
-            return std::nullopt;
-        if (responses.at(0).at(1).value<calling_mode_t>() != mode)
-            return QStringLiteral("(wrong mode)");
-        return responses.at(0).at(0).toString();
-    }
-
-    // Afterwards everything the connection emitted before has reached this
-    // thread: queued signals arrive in the order they were sent.
-    bool settle()
-    {
-        QSignalSpy marker(&probe(), &ConnectionProbe::usbConnFinished);
-        emit probe().connectUSB();
-        return marker.wait(AnswerMs);
-    }
 
 private slots:
     void init()
@@ -114,7 +72,7 @@ private slots:
         QFETCH(QByteArray, idn);
         sim->setReply("*IDN?", idn);
         QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
-        QTEST(connectTcp(), "result");
+        QTEST(harness->connectTcp(), "result");
         // An instrument that does not identify still leaves the link up.
         QCOMPARE(statuses.count(), 1);
         QVERIFY(lastStatus(statuses).tcpConnected);
@@ -125,26 +83,26 @@ private slots:
     void earlierResultNeverReported()
     {
         TestWorkdir::writeSettings(Host, unusedLoopbackPort());
-        QCOMPARE(connectTcp(), QString("-2"));
+        QCOMPARE(harness->connectTcp(), QString("-2"));
         sim->setReply("*IDN?", "Someone,Else,1,1");
         TestWorkdir::writeSettings(Host, sim->port());
-        QCOMPARE(connectTcp(), QString());
+        QCOMPARE(harness->connectTcp(), QString());
 
         emit probe().closeTCP();
         sim->clearReplies();
-        QCOMPARE(connectTcp(), Model);
+        QCOMPARE(harness->connectTcp(), Model);
         emit probe().closeTCP();
         sim->setReply("*IDN?", "Someone,Else,1,1");
-        QCOMPARE(connectTcp(), QString());
+        QCOMPARE(harness->connectTcp(), QString());
     }
 
     void reconnectUsesCurrentFile()
     {
         SimServer other(InstrumentModel::Config{"Ostrelin,KX4417-DC,SN2,1"});
         QVERIFY(other.start(0));
-        QCOMPARE(connectTcp(), Model);
+        QCOMPARE(harness->connectTcp(), Model);
         TestWorkdir::writeSettings(Host, other.port());
-        QCOMPARE(connectTcp(), QString("KX4417-DC"));
+        QCOMPARE(harness->connectTcp(), QString("KX4417-DC"));
         QTRY_COMPARE(sim->connectionCount(), 0);
     }
 
@@ -164,11 +122,12 @@ private slots:
     void unusableAddressEndsNotConnected()
     {
         QFETCH(QByteArray, content);
-        writeFile(content.replace("SIM", QByteArray::number(sim->port()))
-                      .replace("WRAP", QByteArray::number(sim->port() + 65536))
-                      .replace("FREED", QByteArray::number(unusedLoopbackPort())));
+        QVERIFY(TestWorkdir::writeSettings(
+            content.replace("SIM", QByteArray::number(sim->port()))
+                .replace("WRAP", QByteArray::number(sim->port() + 65536))
+                .replace("FREED", QByteArray::number(unusedLoopbackPort()))));
         QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
-        QCOMPARE(connectTcp(), QString("-2"));
+        QCOMPARE(harness->connectTcp(), QString("-2"));
         QCOMPARE(statuses.count(), 1);
         QVERIFY(!lastStatus(statuses).tcpConnected);
         QCOMPARE(sim->connectionCount(), 0);
@@ -176,16 +135,16 @@ private slots:
 
     void crlfSettingsFileConnects()
     {
-        writeFile(" 127.0.0.1 \r\n255.0.0.0\r\n127.0.0.1\r\n\t" + QByteArray::number(sim->port()) +
-                  " \r\n");
-        QCOMPARE(connectTcp(), Model);
+        QVERIFY(TestWorkdir::writeSettings(" 127.0.0.1 \r\n255.0.0.0\r\n127.0.0.1\r\n\t" +
+                                           QByteArray::number(sim->port()) + " \r\n"));
+        QCOMPARE(harness->connectTcp(), Model);
     }
 
     void missingFileSendsNothingAndReportsNotConnected()
     {
         QVERIFY(QFile::remove("ipdata.vnf"));
         QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
-        QCOMPARE(connectTcp(), QString("-2"));
+        QCOMPARE(harness->connectTcp(), QString("-2"));
         QCOMPARE(statuses.count(), 1);
         QVERIFY(!lastStatus(statuses).tcpConnected);
         QCOMPARE(sim->connectionCount(), 0);
@@ -193,12 +152,12 @@ private slots:
 
     void identifyRepliesStayInside()
     {
-        QCOMPARE(connectTcp(), Model);
+        QCOMPARE(harness->connectTcp(), Model);
         QSignalSpy responses(&probe(), &ConnectionProbe::queryResponse);
         emit probe().query("*IDN?", MODE_IDENTIFY);
         emit probe().query("syst:readstate?", MODE_STATUS);
         QVERIFY(responses.wait(AnswerMs));
-        QVERIFY(settle());
+        QVERIFY(harness->settle());
         QCOMPARE(responses.count(), 1);
         QCOMPARE(responses.at(0).at(0).toString(), modelReply(*sim, "syst:readstate?"));
         QCOMPARE(responses.at(0).at(1).value<calling_mode_t>(), MODE_STATUS);
@@ -207,7 +166,7 @@ private slots:
 
     void closeConnectionClearsTcp()
     {
-        QCOMPARE(connectTcp(), Model);
+        QCOMPARE(harness->connectTcp(), Model);
         QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
         emit probe().closeConnection();
         QVERIFY(statuses.wait(AnswerMs));
@@ -215,13 +174,13 @@ private slots:
         QTRY_COMPARE(sim->connectionCount(), 0);
         QSignalSpy responses(&probe(), &ConnectionProbe::queryResponse);
         emit probe().query("syst:readstate?", MODE_STATUS);
-        QVERIFY(settle());
+        QVERIFY(harness->settle());
         QCOMPARE(responses.count(), 0);
     }
 
     void instrumentStops()
     {
-        QCOMPARE(connectTcp(), Model);
+        QCOMPARE(harness->connectTcp(), Model);
         QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
         sim->stop();
         QVERIFY(statuses.wait(AnswerMs));
@@ -230,14 +189,14 @@ private slots:
 
     void instrumentClosesInsteadOfReplying()
     {
-        QCOMPARE(connectTcp(), Model);
+        QCOMPARE(harness->connectTcp(), Model);
         sim->setFault(SimServer::Fault::CloseConnection, 0, "syst:readstate?");
         QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
         QSignalSpy responses(&probe(), &ConnectionProbe::queryResponse);
         emit probe().query("syst:readstate?", MODE_STATUS);
         QVERIFY(statuses.wait(AnswerMs));
         QVERIFY(!statuses.at(0).at(0).value<connStatus_t>().tcpConnected);
-        QVERIFY(settle());
+        QVERIFY(harness->settle());
         QCOMPARE(responses.count(), 0);
     }
 
@@ -245,16 +204,16 @@ private slots:
     {
         sim->setFault(SimServer::Fault::CloseConnection, 0, "*IDN?");
         QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
-        QCOMPARE(connectTcp(), QString("-2"));
+        QCOMPARE(harness->connectTcp(), QString("-2"));
         QVERIFY(!lastStatus(statuses).tcpConnected);
     }
 
     void nothingSentWithoutLink()
     {
-        QCOMPARE(connectTcp(), Model);
+        QCOMPARE(harness->connectTcp(), Model);
         emit probe().closeTCP();
         QTRY_COMPARE(sim->connectionCount(), 0);
-        QVERIFY(settle());
+        QVERIFY(harness->settle());
         sim->clearReceived();
 
         QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
@@ -264,7 +223,7 @@ private slots:
         emit probe().query("syst:readstate?", MODE_STATUS);
         emit probe().query(QString(), MODE_NETWORK);
         emit probe().closeTCP();
-        QVERIFY(settle());
+        QVERIFY(harness->settle());
         QCOMPARE(statuses.count(), 1); // the settling USB attempt's own report
         QCOMPARE(responses.count(), 0);
         QCOMPARE(settings.count(), 0);
@@ -273,13 +232,13 @@ private slots:
 
     void commandsArriveWholeAndInOrder()
     {
-        QCOMPARE(connectTcp(), Model);
+        QCOMPARE(harness->connectTcp(), Model);
         sim->clearReceived();
         const QString longCommand = "syst:note " + QString(190, QLatin1Char('x'));
         QCOMPARE(longCommand.toUtf8().size(), 200);
         emit probe().command(longCommand);
         emit probe().command("freq:tune 12.5000");
-        const std::optional<QString> status = ask("syst:readstate?", MODE_STATUS);
+        const std::optional<QString> status = harness->ask("syst:readstate?", MODE_STATUS);
         QCOMPARE(status, modelReply(*sim, "syst:readstate?"));
         QCOMPARE(sim->receivedLines(),
                  (QStringList{longCommand, "freq:tune 12.5000", "syst:readstate?"}));
@@ -296,21 +255,22 @@ private slots:
     void splitReplyDeliveredWhole()
     {
         QFETCH(int, gapMs);
-        QCOMPARE(connectTcp(), Model);
+        QCOMPARE(harness->connectTcp(), Model);
         sim->setFault(SimServer::Fault::SplitReply, gapMs, "syst:readstate?");
-        QCOMPARE(ask("syst:readstate?", MODE_STATUS), modelReply(*sim, "syst:readstate?"));
+        QCOMPARE(harness->ask("syst:readstate?", MODE_STATUS), modelReply(*sim, "syst:readstate?"));
         // The identification on a new link to the same instrument, too.
         emit probe().closeTCP();
         sim->setFault(SimServer::Fault::SplitReply, gapMs, "*IDN?");
-        QCOMPARE(connectTcp(), Model);
-        QCOMPARE(ask("syst:bootstate?", MODE_STATE_LIST), modelReply(*sim, "syst:bootstate?"));
+        QCOMPARE(harness->connectTcp(), Model);
+        QCOMPARE(harness->ask("syst:bootstate?", MODE_STATE_LIST),
+                 modelReply(*sim, "syst:bootstate?"));
     }
 
     void instrumentWithoutLineFeedsAnswersBySilence()
     {
         sim->setFault(SimServer::Fault::Unterminated);
-        QCOMPARE(connectTcp(), Model);
-        QCOMPARE(ask("syst:readstate?", MODE_STATUS), modelReply(*sim, "syst:readstate?"));
+        QCOMPARE(harness->connectTcp(), Model);
+        QCOMPARE(harness->ask("syst:readstate?", MODE_STATUS), modelReply(*sim, "syst:readstate?"));
     }
 
     void brokenReplyIsDropped_data()
@@ -335,14 +295,14 @@ private slots:
         QFETCH(int, fault);
         QFETCH(int, faultMs);
         QFETCH(QByteArray, reply);
-        QCOMPARE(connectTcp(), Model);
+        QCOMPARE(harness->connectTcp(), Model);
         sim->setFault(SimServer::Fault(fault), faultMs, "syst:readstate?");
         if (!reply.isEmpty())
             sim->setReply("syst:readstate?", reply);
         MessageLog debug;
         QSignalSpy responses(&probe(), &ConnectionProbe::queryResponse);
         emit probe().query("syst:readstate?", MODE_STATUS);
-        QVERIFY(settle());
+        QVERIFY(harness->settle());
         QCOMPARE(responses.count(), 0);
         QTEST(debug.startingWith("TCP reply dropped").value(0), "why");
     }
@@ -353,7 +313,7 @@ private slots:
         sim->setReply("enet:gateway?", "10.1.0.1");
         sim->setReply("enet:submask?", "255.255.0.0");
         sim->setReply("enet:port?", "5025");
-        QCOMPARE(connectTcp(), Model);
+        QCOMPARE(harness->connectTcp(), Model);
         sim->clearReceived();
 
         QSignalSpy ready(&probe(), &ConnectionProbe::networkSettingsReady);
@@ -393,7 +353,7 @@ private slots:
         QFETCH(int, statusDelayMs);
         sim->setReply(query, reply);
         sim->setFault(SimServer::Fault::DelayReply, statusDelayMs, "syst:readstate?");
-        QCOMPARE(connectTcp(), Model);
+        QCOMPARE(harness->connectTcp(), Model);
         QStringList arrived;
         connect(&probe(), &ConnectionProbe::queryResponse, this, [&](QString, calling_mode_t mode) {
             arrived << (mode == MODE_STATUS ? "status" : "states");
@@ -403,27 +363,27 @@ private slots:
         emit probe().query("syst:readstate?", MODE_STATUS);
         emit probe().query("syst:bootstate?", MODE_STATE_LIST);
         emit probe().query(QString(), MODE_NETWORK);
-        QVERIFY(settle());
+        QVERIFY(harness->settle());
         QTEST(arrived, "arrived");
     }
 
     void lateReplyAfterGiveUpIsDiscarded()
     {
-        QCOMPARE(connectTcp(), Model);
+        QCOMPARE(harness->connectTcp(), Model);
         // The subnet mask arrives only after the read has given up on it.
         sim->setFault(SimServer::Fault::DelayReply, testTimings().tcpReplyWaitMs + 500,
                       "enet:submask?");
         QSignalSpy ready(&probe(), &ConnectionProbe::networkSettingsReady);
         QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
         emit probe().query(QString(), MODE_NETWORK);
-        QVERIFY(settle());
+        QVERIFY(harness->settle());
         QCOMPARE(ready.count(), 0);
         QVERIFY(lastStatus(statuses).tcpConnected);
 
         QSignalSpy lateArrived(&probe(), &ConnectionProbe::socketReadyRead);
         QVERIFY(lateArrived.wait(AnswerMs));
         sim->clearFault();
-        QCOMPARE(ask("syst:readstate?", MODE_STATUS), modelReply(*sim, "syst:readstate?"));
+        QCOMPARE(harness->ask("syst:readstate?", MODE_STATUS), modelReply(*sim, "syst:readstate?"));
     }
 
     void initRoutineWithoutFileWritesDefaults()
@@ -435,16 +395,14 @@ private slots:
         emit probe().initConn();
         QVERIFY(usb.wait(AnswerMs));
         QCOMPARE(usb.at(0).at(0).toString(), QString("-2"));
-        QVERIFY(settle());
+        QVERIFY(harness->settle());
         QCOMPARE(tcp.count(), 0);
 
-        const QStringList lines = debug.all();
+        const QStringList lines = debug.lines();
         const int missing = lines.indexOf("File does not exist.");
         QVERIFY(missing >= 0);
         QVERIFY(lines.indexOf("usb not connected") > missing);
-        QFile file("ipdata.vnf");
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(),
+        QCOMPARE(TestWorkdir::settings(),
                  QByteArray("255.255.255.255\n255.255.255.255\n255.255.255.255\n65535\n"));
     }
 
@@ -464,10 +422,10 @@ private slots:
         QSignalSpy tcp(&probe(), &ConnectionProbe::tcpConnFinished);
         emit probe().initConn();
         QVERIFY(tcp.wait(AnswerMs));
-        QVERIFY(settle());
+        QVERIFY(harness->settle());
         QCOMPARE(tcp.at(0).at(0).toString(), reachable ? Model : QString("-2"));
 
-        const QStringList lines = debug.all();
+        const QStringList lines = debug.lines();
         const int exists = lines.indexOf("file exists. trying to connect Tcp");
         QVERIFY(exists >= 0);
         QVERIFY(lines.indexOf("connectTCP()") > exists);

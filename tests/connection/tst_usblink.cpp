@@ -20,7 +20,7 @@ namespace
 const QString Host = QStringLiteral("127.0.0.1");
 const QString Model = QStringLiteral("KX4417-UDC");
 const QString OtherModelIdn = QStringLiteral("Ostrelin,KX9000-X,SN7,1.0");
-const int AnswerMs = 5000; // above every wait of the connection with the test timings
+const int AnswerMs = ConnectionHarness::AnswerMs;
 
 // Fails the USB read that follows one chosen command, after it has been
 // answered `answered` times, as an instrument that stops answering does;
@@ -62,18 +62,6 @@ bool inOrder(const QStringList &lines, const QStringList &expected)
     return true;
 }
 
-QString statusText(const connStatus_t &status)
-{
-    return QStringLiteral("status %1%2")
-        .arg(int(status.tcpConnected))
-        .arg(int(status.usbConnected));
-}
-
-QByteArray fileContent()
-{
-    QFile file("ipdata.vnf");
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(no file)");
-}
 } // namespace
 
 class UsbLinkTest : public QObject
@@ -85,7 +73,6 @@ private:
     std::unique_ptr<FaultyReadPort> port; // until the Connection takes it
     FaultyReadPort *portInUse = nullptr;  // after that
     std::unique_ptr<ConnectionHarness> harness;
-    QStringList events;
     int instruments = 0;
 
     std::shared_ptr<SimulatedUsbTmcDevice> addInstrument(const InstrumentModel::Config &config = {})
@@ -94,63 +81,15 @@ private:
         return port->addDevice(path, config);
     }
 
-    // Hands the simulated instruments to a Connection on its worker thread
-    // and records everything it reports, in the order it reported it.
+    // Hands the simulated instruments to a Connection on its worker thread.
     ConnectionProbe &start()
     {
-        events.clear();
         portInUse = port.get();
         auto handed = std::make_shared<std::unique_ptr<UsbTmcPort>>(std::move(port));
         auto *hardware = new HardwareAbstractionUSB(
             [handed] { return new usbConnection(new WinUSBTMC(std::move(*handed))); });
         harness = std::make_unique<ConnectionHarness>(new Connection(hardware, testTimings()));
-        ConnectionProbe &probe = harness->probe();
-        connect(&probe, &ConnectionProbe::connStatusChanged, this,
-                [this](connStatus_t s) { events << statusText(s); });
-        connect(&probe, &ConnectionProbe::usbConnFinished, this,
-                [this](const QString &r) { events << "usb " + r; });
-        connect(&probe, &ConnectionProbe::tcpConnFinished, this,
-                [this](const QString &r) { events << "tcp " + r; });
-        connect(&probe, &ConnectionProbe::settingsFileWriteFailed, this,
-                [this] { events << "file not written"; });
-        connect(
-            &probe, &ConnectionProbe::networkSettingsReady, this,
-            [this](const QString &ip, const QString &subnet, const QString &gateway, int p) {
-                events << QStringList{"net " + ip, subnet, gateway, QString::number(p)}.join(',');
-            });
-        return probe;
-    }
-
-    QString connectUsb()
-    {
-        QSignalSpy finished(&harness->probe(), &ConnectionProbe::usbConnFinished);
-        emit harness->probe().connectUSB();
-        return finished.wait(AnswerMs) ? finished.at(0).at(0).toString() : "(no answer)";
-    }
-
-    std::optional<bool> deliver(const QString &command)
-    {
-        QSignalSpy answers(&harness->probe(), &ConnectionProbe::commandDelivered);
-        emit harness->probe().deliverCommand(command);
-        if (!answers.wait(AnswerMs))
-            return std::nullopt;
-        return answers.at(0).at(0).toBool();
-    }
-
-    std::optional<QString> ask(const QString &query, calling_mode_t mode)
-    {
-        QSignalSpy responses(&harness->probe(), &ConnectionProbe::queryResponse);
-        emit harness->probe().query(query, mode);
-        if (!responses.wait(AnswerMs))
-            return std::nullopt;
-        return responses.at(0).at(0).toString();
-    }
-
-    QString simModelReply(const QByteArray &query)
-    {
-        QByteArray reply;
-        sim->withModel([&](InstrumentModel &model) { reply = model.execute(query).value_or("?"); });
-        return QString::fromUtf8(reply);
+        return harness->probe();
     }
 
 private slots:
@@ -160,7 +99,6 @@ private slots:
         sim = std::make_unique<SimServer>();
         QVERIFY(sim->start(0));
         port = std::make_unique<FaultyReadPort>(QByteArray());
-        events.clear();
         instruments = 0;
     }
 
@@ -187,8 +125,8 @@ private slots:
         QTest::newRow("no instrument")
             << QStringList() << QStringList{"status 00", "usb -2"} << -1 << QByteArray();
         QTest::newRow("silent when asked who it is")
-            << QStringList{"Ostrelin,KX4417-UDC,SN1,1.0"} << QStringList{"status 00", "usb -1"}
-            << -1 << QByteArray("*IDN?");
+            << QStringList{"Ostrelin,KX4417-UDC,SN1,1.0"}
+            << QStringList{"no reply", "status 00", "usb -1"} << -1 << QByteArray("*IDN?");
     }
 
     void instrumentChoice()
@@ -207,8 +145,8 @@ private slots:
         }
         start();
         emit harness->probe().connectUSB();
-        QTRY_COMPARE_WITH_TIMEOUT(events.size(), expected.size(), AnswerMs);
-        QCOMPARE(events, expected);
+        QTRY_COMPARE_WITH_TIMEOUT(harness->events.size(), expected.size(), AnswerMs);
+        QCOMPARE(harness->events, expected);
         for (int i = 0; i < devices.size(); ++i) {
             // Each was opened and asked who it is; only the accepted one stays open.
             QCOMPARE(devices.at(i)->commands().value(devices.at(i)->commands().size() - 1),
@@ -221,19 +159,19 @@ private slots:
     {
         auto device = addInstrument();
         start();
-        QCOMPARE(connectUsb(), Model);
+        QCOMPARE(harness->connectUsb(), Model);
         device->clearRecords();
 
         emit harness->probe().command("freq:tune 12.5000");
         QElapsedTimer clock;
         clock.start();
-        const std::optional<QString> status = ask("syst:readstate?", MODE_STATUS);
+        const std::optional<QString> status = harness->ask("syst:readstate?", MODE_STATUS);
         // The instrument's status reply is not ready any sooner.
         QVERIFY(clock.elapsed() >= testTimings().usbStatusReadDelayMs);
         QVERIFY(status);
         QCOMPARE(*status, QString::fromUtf8(device->model().statusReply()));
         QCOMPARE(status->split(',').value(1), QString("12.5000"));
-        QCOMPARE(ask("syst:bootstate?", MODE_STATE_LIST),
+        QCOMPARE(harness->ask("syst:bootstate?", MODE_STATE_LIST),
                  QString::fromUtf8(device->model().execute("syst:bootstate?").value_or("?")));
         QCOMPARE(device->commands(),
                  (QList<QByteArray>{"freq:tune 12.5000", "syst:readstate?", "syst:bootstate?"}));
@@ -241,17 +179,17 @@ private slots:
 
         // A command can report whether it went out: not when the write
         // fails, nor once the link is closed.
-        QCOMPARE(deliver("powe:lna 1"), true);
+        QCOMPARE(harness->deliver("powe:lna 1"), true);
         portInUse->setWriteError(SimulatedUsbTmcPort::errorInvalidParameter);
-        QCOMPARE(deliver("powe:lna 0"), false);
+        QCOMPARE(harness->deliver("powe:lna 0"), false);
         portInUse->setWriteError(0);
 
-        events.clear();
+        harness->events.clear();
         emit harness->probe().closeUSB();
-        QTRY_COMPARE_WITH_TIMEOUT(events, QStringList{"status 00"}, AnswerMs);
+        QTRY_COMPARE_WITH_TIMEOUT(harness->events, QStringList{"status 00"}, AnswerMs);
         emit harness->probe().command("freq:tune 9.0000");
-        QCOMPARE(deliver("freq:tune 9.0000"), false);
-        QCOMPARE(connectUsb(), Model);
+        QCOMPARE(harness->deliver("freq:tune 9.0000"), false);
+        QCOMPARE(harness->connectUsb(), Model);
         QVERIFY(!device->commands().contains("freq:tune 9.0000"));
         QVERIFY(device->commands().contains("powe:lna 1"));
     }
@@ -266,21 +204,22 @@ private slots:
         QVERIFY(tcp.wait(AnswerMs));
         sim->clearReceived();
 
-        QCOMPARE(connectUsb(), Model);
-        QCOMPARE(events.mid(2), (QStringList{"status 11", "usb " + Model}));
+        QCOMPARE(harness->connectUsb(), Model);
+        QCOMPARE(harness->events.mid(2), (QStringList{"status 11", "usb " + Model}));
         QCOMPARE(sim->receivedLines(), QStringList());
         QCOMPARE(device->commands().value(device->commands().size() - 1), QByteArray("*IDN?"));
 
         // With both links up, traffic goes over TCP/IP.
         device->clearRecords();
-        QCOMPARE(ask("syst:bootstate?", MODE_STATE_LIST), simModelReply("syst:bootstate?"));
+        QCOMPARE(harness->ask("syst:bootstate?", MODE_STATE_LIST),
+                 modelReply(*sim, "syst:bootstate?"));
         QCOMPARE(sim->receivedLines(), QStringList{"syst:bootstate?"});
         QVERIFY(device->commands().isEmpty());
 
-        events.clear();
+        harness->events.clear();
         emit harness->probe().closeConnection();
-        QTRY_VERIFY_WITH_TIMEOUT(events.contains("status 00"), AnswerMs);
-        QCOMPARE(events.first(), QString("status 01"));
+        QTRY_VERIFY_WITH_TIMEOUT(harness->events.contains("status 00"), AnswerMs);
+        QCOMPARE(harness->events.first(), QString("status 01"));
         QVERIFY(!device->isOpen());
     }
 
@@ -289,16 +228,16 @@ private slots:
         auto device = addInstrument();
         device->model().setPort(5025);
         start();
-        QCOMPARE(connectUsb(), Model);
+        QCOMPARE(harness->connectUsb(), Model);
         device->clearRecords();
 
         QElapsedTimer clock;
         clock.start();
         emit harness->probe().query(QString(), MODE_NETWORK);
-        QTRY_COMPARE_WITH_TIMEOUT(events.size(), 3, AnswerMs);
+        QTRY_COMPARE_WITH_TIMEOUT(harness->events.size(), 3, AnswerMs);
         // 100 ms between each query and its reply and between a reply and the next query.
         QVERIFY(clock.elapsed() >= 7 * testTimings().usbNetworkReadPauseMs);
-        QCOMPARE(events.last(), QString("net 127.0.0.1,255.0.0.0,127.0.0.1,5025"));
+        QCOMPARE(harness->events.last(), QString("net 127.0.0.1,255.0.0.0,127.0.0.1,5025"));
         QCOMPARE(device->commands(),
                  (QList<QByteArray>{"enet:ip?", "enet:gateway?", "enet:submask?", "enet:port?"}));
     }
@@ -387,10 +326,10 @@ private slots:
 
         MessageLog debug;
         emit start().initConn();
-        QTRY_COMPARE_WITH_TIMEOUT(events.size(), expected.size(), AnswerMs);
-        QCOMPARE(events, expected);
-        QTRY_VERIFY_WITH_TIMEOUT(inOrder(debug.all(), trace), AnswerMs);
-        QTRY_COMPARE_WITH_TIMEOUT(fileContent(), finalFile, AnswerMs);
+        QTRY_COMPARE_WITH_TIMEOUT(harness->events.size(), expected.size(), AnswerMs);
+        QCOMPARE(harness->events, expected);
+        QTRY_VERIFY_WITH_TIMEOUT(inOrder(debug.lines(), trace), AnswerMs);
+        QTRY_COMPARE_WITH_TIMEOUT(TestWorkdir::settings(), finalFile, AnswerMs);
     }
 };
 

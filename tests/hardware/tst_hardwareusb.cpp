@@ -1,7 +1,7 @@
 // HardwareAbstractionUSB over the real usbConnection and raw USBTMC backend,
 // with strict simulated USBTMC instruments where the USB bus would be.
-#include "debugcapture.h"
 #include "hardwareabstractionusb.h"
+#include "messagelog.h"
 #include "simulatedusbtmcport.h"
 #include "usbconnection.h"
 #include "visabackend.h"
@@ -150,7 +150,7 @@ void TestHardwareUsb::nothingWorksBeforeTheFirstListing()
 void TestHardwareUsb::listingWithoutInstruments()
 {
     Rig rig;
-    DebugCapture debug;
+    MessageLog debug;
     QCOMPARE(rig.hardware->getDeviceList(), qMakePair(0, QStringList()));
     QCOMPARE(rig.hardware->getDeviceList(), qMakePair(0, QStringList()));
     QVERIFY(!debug.lines().contains("Could not detect USB devices"));
@@ -165,7 +165,7 @@ void TestHardwareUsb::listingSkipsAnInstrumentThatFailsToOpen()
     auto free = rig.add(secondPath);
     rig.port->claimAfterListing(claimed);
 
-    DebugCapture debug;
+    MessageLog debug;
     QCOMPARE(rig.hardware->getDeviceList(), qMakePair(0, QStringList{secondPath}));
     QCOMPARE(debug.lines().count("Could not detect USB devices"), 1);
 

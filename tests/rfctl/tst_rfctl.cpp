@@ -1,11 +1,11 @@
 #include "loopback.h"
 #include "simserver.h"
+#include "testworkdir.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
 #include <memory>
@@ -34,7 +34,7 @@ class RfctlTest : public QObject
     Q_OBJECT
 
     std::unique_ptr<SimServer> sim;
-    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<TestWorkdir> dir;
 
     Outcome run(const QStringList &args, const QProcessEnvironment &env = plainEnvironment())
     {
@@ -85,8 +85,7 @@ private slots:
     {
         sim = std::make_unique<SimServer>();
         QVERIFY(sim->start());
-        dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir->isValid());
+        dir = std::make_unique<TestWorkdir>();
     }
 
     void cleanup()
@@ -395,9 +394,7 @@ private slots:
                  QStringList({"enet:ip \"10.1.2.3\"", "enet:gateway \"10.1.0.1\"",
                               "enet:submask \"255.255.0.0\"", "enet:port 5025", "enet:prot 1"}));
         sim->withModel([](InstrumentModel &m) { QCOMPARE(m.ipAddress(), QString("10.1.2.3")); });
-        QFile file(dir->filePath("ipdata.vnf"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("10.1.2.3\n255.255.0.0\n10.1.0.1\n5025\n"));
+        QCOMPARE(TestWorkdir::settings(), QByteArray("10.1.2.3\n255.255.0.0\n10.1.0.1\n5025\n"));
     }
 
     void identifyListsModulesOverUsb()
@@ -427,10 +424,8 @@ private slots:
         Outcome o = run({"query", "*IDN?"});
         QCOMPARE(o.exitCode, 3);
 
-        QFile file(dir->filePath("ipdata.vnf"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("127.0.0.1\n255.0.0.0\n127.0.0.1\n" + QByteArray::number(sim->port()) + "\n");
-        file.close();
+        QVERIFY(TestWorkdir::writeSettings("127.0.0.1\n255.0.0.0\n127.0.0.1\n" +
+                                           QByteArray::number(sim->port()) + "\n"));
         o = run({"query", "*IDN?"});
         QCOMPARE(o.exitCode, 0);
         QCOMPARE(o.out, QStringList{"Ostrelin,KX4417-UDC,SN000123,2.4.1"});

@@ -19,13 +19,22 @@ public:
     QString path() const { return dir.path(); }
 
     // Writes the four-line settings file the panel reads its TCP/IP address from.
-    static void writeSettings(const QString &host, int port)
+    static bool writeSettings(const QString &host, int port)
+    {
+        return writeSettings(host.toUtf8() + "\n255.255.255.0\n" + host.toUtf8() + "\n" +
+                             QByteArray::number(port) + "\n");
+    }
+    static bool writeSettings(const QByteArray &content)
     {
         QFile file("ipdata.vnf");
-        if (!file.open(QIODevice::WriteOnly))
-            return;
-        file.write(host.toUtf8() + "\n255.255.255.0\n" + host.toUtf8() + "\n" +
-                   QByteArray::number(port) + "\n");
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    }
+
+    // The settings file as it stands, or "(no file)".
+    static QByteArray settings()
+    {
+        QFile file("ipdata.vnf");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(no file)");
     }
 
 private:

@@ -1,5 +1,5 @@
-#include "debugcapture.h"
 #include "libusbtmcport.h"
+#include "messagelog.h"
 #include "winusbtmc.h"
 
 #include <QtTest>
@@ -57,7 +57,7 @@ void TestLibUsbTmcPort::refusesWhatItCannotOpen()
 void TestLibUsbTmcPort::defaultBackendUsesThePlatformLayer()
 {
     WinUSBTMC backend;
-    DebugCapture capture;
+    MessageLog capture;
     const QPair<int, QStringList> found = backend.findDevices();
     QVERIFY(found.first >= 0);
     QCOMPARE(found.second.size(), found.first);

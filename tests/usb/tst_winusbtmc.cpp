@@ -1,4 +1,4 @@
-#include "debugcapture.h"
+#include "messagelog.h"
 #include "simulatedusbtmcport.h"
 #include "winusbtmc.h"
 
@@ -141,7 +141,7 @@ void TestWinUsbTmc::tagsWrapAfter255AndRestartOnOpen()
 {
     Bench bench;
     QVERIFY(bench.open());
-    DebugCapture quiet;
+    MessageLog quiet;
     const QByteArray command = "LCD:LCD?";
     for (int i = 0; i < 256; ++i)
         QCOMPARE(bench.backend->write(command.constData(), command.size()), 20);
@@ -189,7 +189,7 @@ void TestWinUsbTmc::replyValidation()
     bench.device->setReplyFault(fault);
 
     QByteArray buffer(255, 'x');
-    DebugCapture capture;
+    MessageLog capture;
     QCOMPARE(bench.backend->read(buffer.data(), 255), -1);
     QCOMPARE(capture.lines(), log);
     QCOMPARE(buffer, QByteArray(255, 'x'));
@@ -211,7 +211,7 @@ void TestWinUsbTmc::oversizeReplyIsCutToTheCallersMaximum()
 
     // The caller's buffer is exactly its maximum, followed by a guard area.
     QByteArray memory(255 + 16, 'G');
-    DebugCapture capture;
+    MessageLog capture;
     QCOMPARE(bench.backend->read(memory.data(), 255), 255);
     QCOMPARE(transferSizeOf(bench.device->inFrames().last()), 256u);
     QCOMPARE(memory.left(255), QByteArray(255, 'B'));
@@ -224,7 +224,7 @@ void TestWinUsbTmc::lateReplyDoesNotShiftLaterReplies()
     Bench bench;
     QVERIFY(bench.open());
     bench.device->setReplyFault(SimulatedUsbTmcDevice::ReplyFault::Late);
-    DebugCapture capture;
+    MessageLog capture;
     QCOMPARE(bench.query("*IDN?"), QByteArray("<read failed>"));
 
     // The *IDN? reply (bTag 2) now waits ahead of the one this query asks for.
@@ -242,7 +242,7 @@ void TestWinUsbTmc::transfersArePausedApart()
 {
     Bench bench;
     QVERIFY(bench.open());
-    DebugCapture quiet;
+    MessageLog quiet;
     bench.device->setReplyFault(SimulatedUsbTmcDevice::ReplyFault::Late);
     bench.query("*IDN?");
     QCOMPARE(bench.query("SYST:FIRMID?"), QByteArray("0042\n"));
@@ -296,7 +296,7 @@ void TestWinUsbTmc::transportFailures()
     } else if (knob == "read error")
         bench.port->setReadError(1167);
 
-    DebugCapture capture;
+    MessageLog capture;
     QCOMPARE(bench.backend->write("*IDN?", 5), writeResult);
     char buffer[255];
     QCOMPARE(bench.backend->read(buffer, 255), readResult);
@@ -309,7 +309,7 @@ void TestWinUsbTmc::openAndClose()
 {
     Bench bench;
     auto second = bench.port->addDevice("usb:second");
-    DebugCapture capture;
+    MessageLog capture;
 
     QCOMPARE(bench.backend->openDevice("no such device"), -1);
     QCOMPARE(capture.lines(), (QStringList{"Error on handle open", "2"}));
@@ -345,7 +345,7 @@ void TestWinUsbTmc::badArgumentsAreRefused()
 {
     Bench bench;
     QVERIFY(bench.open());
-    DebugCapture capture;
+    MessageLog capture;
     QCOMPARE(bench.backend->write(nullptr, 4), -1);
     QCOMPARE(bench.backend->write("abc", -1), -1);
     char buffer[4];
@@ -379,7 +379,7 @@ void TestWinUsbTmc::enumerationListsOnlyOurInstruments()
     silent->model().config().idn = QString();
     silent->setLineFeed(false);
 
-    DebugCapture capture;
+    MessageLog capture;
     const QPair<int, QStringList> found = backend.findDevices();
 
     QCOMPARE(found.first, 3);
@@ -405,7 +405,7 @@ void TestWinUsbTmc::enumerationListsOnlyOurInstruments()
 void TestWinUsbTmc::enumerationWithoutDevices()
 {
     WinUSBTMC backend(std::make_unique<SimulatedUsbTmcPort>());
-    DebugCapture capture;
+    MessageLog capture;
     const QPair<int, QStringList> found = backend.findDevices();
     QCOMPARE(found.first, 0);
     QVERIFY(found.second.isEmpty());
@@ -426,7 +426,7 @@ void TestWinUsbTmc::enumerationStepFailures()
     port->addDevice("d");
     port->setDestroyFails(true);
 
-    DebugCapture capture;
+    MessageLog capture;
     QPair<int, QStringList> found = backend.findDevices();
     QCOMPARE(found.first, 1);
     QCOMPARE(found.second, QStringList{"d"});

@@ -2,9 +2,9 @@
 // underneath: instruments are emulated at the kernel's usbdevfs interface,
 // so opening, claiming, bulk transfers, timeouts and releasing all run as
 // with the instrument plugged in.
-#include "debugcapture.h"
 #include "emulatedusbbus.h"
 #include "libusbtmcport.h"
+#include "messagelog.h"
 #include "winusbtmc.h"
 
 #include <QElapsedTimer>
@@ -148,7 +148,7 @@ void LibUsbOnBusTest::slowRepliesWithinTheTimeout()
     QCOMPARE(usb->openDevice(resource(device)), 0);
     device.setReplyDelayMs(qMax(delayMs, 0));
 
-    DebugCapture capture;
+    MessageLog capture;
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(ask(*usb, delayMs < 0 ? "freq:tune 11" : "*IDN?"), reply);
@@ -190,7 +190,7 @@ void LibUsbOnBusTest::badReplyFramesAreRefused()
     std::unique_ptr<WinUSBTMC> usb = backend(ShortTimeoutMs);
     QCOMPARE(usb->openDevice(resource(device)), 0);
     device.setReplyFault(fault);
-    DebugCapture capture;
+    MessageLog capture;
     QCOMPARE(ask(*usb, "*IDN?"), QByteArray("(read failed)"));
     QVERIFY2(capture.lines().contains(line), qPrintable(capture.lines().join('\n')));
     QCOMPARE(ask(*usb, "*IDN?"), Idn);

@@ -18,13 +18,7 @@
 namespace
 {
 const QString Model = QStringLiteral("KX4417-UDC");
-const int AnswerMs = 5000; // above every wait of the connection with the test timings
-
-QByteArray fileContent()
-{
-    QFile file("ipdata.vnf");
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(no file)");
-}
+const int AnswerMs = ConnectionHarness::AnswerMs;
 
 // Where `expected` starts as a run of consecutive entries in `all`, or -1.
 int runIndex(const QList<QByteArray> &all, const QList<QByteArray> &expected)
@@ -47,7 +41,6 @@ private:
     std::unique_ptr<EmulatedUsbBus> bus;
     EmulatedUsbDevice *device = nullptr;
     std::unique_ptr<ConnectionHarness> harness;
-    QStringList events;
 
     // A Connection whose USB access uses the raw backend on this system's
     // USB layer, whatever VISA library the machine may have.
@@ -56,21 +49,7 @@ private:
         auto *hardware =
             new HardwareAbstractionUSB([] { return new usbConnection(new WinUSBTMC); });
         harness = std::make_unique<ConnectionHarness>(new Connection(hardware, testTimings()));
-        ConnectionProbe &probe = harness->probe();
-        connect(&probe, &ConnectionProbe::usbConnFinished, this,
-                [this](const QString &r) { events << "usb " + r; });
-        connect(&probe, &ConnectionProbe::tcpConnFinished, this,
-                [this](const QString &r) { events << "tcp " + r; });
-        connect(
-            &probe, &ConnectionProbe::networkSettingsReady, this,
-            [this](const QString &ip, const QString &subnet, const QString &gateway, int p) {
-                events << QStringList{"net " + ip, subnet, gateway, QString::number(p)}.join(',');
-            });
-        connect(&probe, &ConnectionProbe::queryResponse, this,
-                [this](const QString &reply, calling_mode_t) { events << "reply " + reply; });
-        connect(&probe, &ConnectionProbe::usbReplyMissing, this,
-                [this](calling_mode_t) { events << "no reply"; });
-        return probe;
+        return harness->probe();
     }
 
     void expectNoViolations()
@@ -87,7 +66,6 @@ private slots:
         bus = std::make_unique<EmulatedUsbBus>();
         device = &bus->add();
         QVERIFY2(bus->problem().isEmpty(), qPrintable(bus->problem()));
-        events.clear();
     }
 
     void cleanup()
@@ -105,11 +83,13 @@ private slots:
         device->withModel([simPort](InstrumentModel &model) { model.setPort(simPort); });
         emit start().initConn();
         const QString port = QString::number(simPort);
-        const QStringList expected{"usb " + Model, "net 127.0.0.1,255.0.0.0,127.0.0.1," + port,
+        const QStringList expected{"status 01", "usb " + Model,
+                                   "net 127.0.0.1,255.0.0.0,127.0.0.1," + port, "status 11",
                                    "tcp " + Model};
-        QTRY_COMPARE_WITH_TIMEOUT(events.size(), expected.size(), AnswerMs);
-        QCOMPARE(events, expected);
-        QCOMPARE(fileContent(), "127.0.0.1\n255.0.0.0\n127.0.0.1\n" + port.toUtf8() + "\n");
+        QTRY_COMPARE_WITH_TIMEOUT(harness->events.size(), expected.size(), AnswerMs);
+        QCOMPARE(harness->events, expected);
+        QCOMPARE(TestWorkdir::settings(),
+                 "127.0.0.1\n255.0.0.0\n127.0.0.1\n" + port.toUtf8() + "\n");
 
         const QList<QByteArray> commands = device->commands();
         // Asked who it is while listed, inventoried, then opened and
@@ -132,12 +112,14 @@ private slots:
     {
         ConnectionProbe &probe = start();
         emit probe.connectUSB();
-        QTRY_COMPARE_WITH_TIMEOUT(events, QStringList{"usb " + Model}, AnswerMs);
+        QTRY_COMPARE_WITH_TIMEOUT(harness->events, (QStringList{"status 01", "usb " + Model}),
+                                  AnswerMs);
 
         emit probe.command("freq:tune 12.5000");
         emit probe.query("syst:readstate?", MODE_STATUS);
-        QTRY_COMPARE_WITH_TIMEOUT(events.size(), 2, AnswerMs);
-        QVERIFY2(events.last().startsWith("reply 12.80000,12.5000,0,"), qPrintable(events.last()));
+        QTRY_COMPARE_WITH_TIMEOUT(harness->events.size(), 3, AnswerMs);
+        QVERIFY2(harness->events.last().startsWith("reply 12.80000,12.5000,0,"),
+                 qPrintable(harness->events.last()));
         expectNoViolations();
 
         // Pulled out while the status reply is being read: no reply, as soon
@@ -146,16 +128,14 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         emit probe.query("syst:readstate?", MODE_STATUS);
-        QTRY_COMPARE_WITH_TIMEOUT(events.size(), 3, AnswerMs);
-        QCOMPARE(events.last(), QString("no reply"));
+        QTRY_COMPARE_WITH_TIMEOUT(harness->events.size(), 4, AnswerMs);
+        QCOMPARE(harness->events.last(), QString("no reply"));
         QVERIFY2(clock.elapsed() < testTimings().usbStatusReadDelayMs + 1500,
                  qPrintable(QString::number(clock.elapsed())));
 
         // The connection is still there for the operator to close.
-        QSignalSpy status(&probe, &ConnectionProbe::connStatusChanged);
         emit probe.closeUSB();
-        QVERIFY(status.wait(AnswerMs));
-        QCOMPARE(status.at(0).at(0).value<connStatus_t>().usbConnected, false);
+        QTRY_COMPARE_WITH_TIMEOUT(harness->events.value(4), QString("status 00"), AnswerMs);
     }
 };
 

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QTcpSocket>
 #include <QThread>
+#include <optional>
 
 // Stands where the main window stands: asks through its own signals and hears
 // the answers on the test thread, both wired by signature as the window does.
@@ -73,6 +74,11 @@ signals:
     void socketReadyRead();
 };
 
+class SimServer;
+
+// The simulated instrument's own reply to `query`, without its line end.
+QString modelReply(SimServer &sim, const QByteArray &query);
+
 // The instrument's waits cut to what loopback and the simulator need, so a
 // silent instrument costs a test a second or two instead of eight.
 inline ConnectionTimings testTimings()
@@ -85,34 +91,44 @@ inline ConnectionTimings testTimings()
     return timings;
 }
 
-// A Connection on a worker thread of its own, as the panel runs it.
+// A Connection on a worker thread of its own, as the panel runs it, with the
+// requests a test makes of it and a record of what it reports. Each wait
+// gives up after AnswerMs, above every wait of the connection with the test
+// timings.
 class ConnectionHarness
 {
 public:
+    static constexpr int AnswerMs = 5000;
+
     ConnectionHarness() : ConnectionHarness(new Connection(testTimings())) {}
     // Takes ownership of a Connection made by the test, e.g. with its own USB access.
-    explicit ConnectionHarness(Connection *made) : connection(made), panelSide(connection)
-    {
-        connection->moveToThread(&thread);
-        QObject::connect(&thread, &QThread::finished, connection, &QObject::deleteLater);
-        thread.start();
-    }
-    ~ConnectionHarness()
-    {
-        // As the panel does on closing: a wait in progress gives up.
-        thread.requestInterruption();
-        thread.quit();
-        // A worker that never stops is reported at once, not as a suite
-        // that hangs until its time-out.
-        if (!thread.wait(StopWaitMs))
-            qFatal("The connection worker did not stop");
-    }
+    explicit ConnectionHarness(Connection *made);
+    ~ConnectionHarness();
     ConnectionHarness(const ConnectionHarness &) = delete;
     ConnectionHarness &operator=(const ConnectionHarness &) = delete;
 
     ConnectionProbe &probe() { return panelSide; }
 
+    // What one connect attempt reported, or "(no answer)".
+    QString connectTcp();
+    QString connectUsb();
+    // The reply to one query; "(wrong mode)" when it came back for another caller.
+    std::optional<QString> ask(const QString &query, calling_mode_t mode);
+    // Whether one command went out, as the connection reports it.
+    std::optional<bool> deliver(const QString &command);
+    // Afterwards everything the connection emitted before has reached this
+    // thread: queued signals arrive in the order they were sent. Costs one
+    // USB connect attempt.
+    bool settle();
+
+    // Everything reported since the start or the last clear, one line each:
+    // "status TU" (the TCP/IP and USB flags as 0/1), "usb RESULT", "tcp RESULT",
+    // "net IP,SUBNET,GATEWAY,PORT", "reply TEXT", "no reply", "file not written".
+    QStringList events;
+
 private:
+    void record();
+
     static constexpr int StopWaitMs = 10000;
     QThread thread;
     Connection *connection; // deleted on its own thread when the thread ends
