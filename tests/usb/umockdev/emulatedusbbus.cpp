@@ -204,11 +204,6 @@ bool EmulatedUsbDevice::isInterfaceClaimed() const
     return claimed;
 }
 
-void EmulatedUsbDevice::violation(const QString &what)
-{
-    usbViolations << what;
-}
-
 int EmulatedUsbDevice::onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, void *self)
 {
     static_cast<EmulatedUsbDevice *>(self)->handle(client);
@@ -221,139 +216,137 @@ void EmulatedUsbDevice::handle(UMockdevIoctlClient *client)
     UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
     QMutexLocker lock(&mutex);
     ++ioctls;
-    if (unplugged && request != USBDEVFS_REAPURBNDELAY) {
-        umockdev_ioctl_client_complete(client, -1, ENODEV);
-        return;
+    std::optional<int> error = answer(request, arg);
+    if (!error) {
+        lock.unlock();
+        g_usleep(emptyReapPauseUs);
+        error = EAGAIN;
     }
+    umockdev_ioctl_client_complete(client, *error ? -1 : 0, *error);
+}
+
+std::optional<int> EmulatedUsbDevice::answer(unsigned long request, UMockdevIoctlData *arg)
+{
+    if (unplugged && request != USBDEVFS_REAPURBNDELAY)
+        return ENODEV;
     switch (request) {
     case USBDEVFS_GET_CAPABILITIES: {
         DataRef value(resolve(arg, 0, sizeof capabilities));
-        if (value)
-            put(value.data, 0, &capabilities, sizeof capabilities);
-        umockdev_ioctl_client_complete(client, value ? 0 : -1, value ? 0 : EFAULT);
-        return;
+        if (!value)
+            return EFAULT;
+        put(value.data, 0, &capabilities, sizeof capabilities);
+        return 0;
     }
     case USBDEVFS_DISCONNECT_CLAIM:
-        claim(client, arg, offsetof(usbdevfs_disconnect_claim, interface));
-        return;
+        return claim(interfaceIn(arg, offsetof(usbdevfs_disconnect_claim, interface)));
     case USBDEVFS_CLAIMINTERFACE:
-        claim(client, arg, 0);
-        return;
+        return claim(interfaceIn(arg, 0));
     case USBDEVFS_RELEASEINTERFACE:
-        release(client, arg);
-        return;
+        return release(interfaceIn(arg, 0));
     case USBDEVFS_IOCTL:
         // Re-attaching a kernel driver at close: there is none to attach.
-        umockdev_ioctl_client_complete(client, -1, ENODATA);
-        return;
+        return ENODATA;
     case USBDEVFS_SUBMITURB:
-        submit(client, arg);
-        return;
+        return submit(arg);
     case USBDEVFS_REAPURBNDELAY:
-        if (!reap(client, arg)) {
-            lock.unlock();
-            g_usleep(emptyReapPauseUs);
-            umockdev_ioctl_client_complete(client, -1, EAGAIN);
-        }
-        return;
+        return reap(arg);
     case USBDEVFS_DISCARDURB:
-        discard(client, arg);
-        return;
+        return discard(urbAddress(arg));
     default:
-        violation(QStringLiteral("unexpected ioctl 0x%1").arg(request, 0, 16));
-        umockdev_ioctl_client_complete(client, -1, ENOTTY);
+        return refuse(ENOTTY, QStringLiteral("unexpected ioctl 0x%1").arg(request, 0, 16));
     }
 }
 
-void EmulatedUsbDevice::claim(UMockdevIoctlClient *client, UMockdevIoctlData *arg,
-                              std::size_t offset)
+int EmulatedUsbDevice::refuse(int error, const QString &why)
+{
+    usbViolations << why;
+    return error;
+}
+
+// The interface number at `offset` of the argument; ~0 when it is not readable.
+unsigned EmulatedUsbDevice::interfaceIn(UMockdevIoctlData *arg, std::size_t offset)
 {
     DataRef value(resolve(arg, 0, offset + sizeof(unsigned)));
     unsigned interface = ~0u;
     if (value)
         std::memcpy(&interface, value.data->data + offset, sizeof interface);
-    if (interface != 0) {
-        violation(QStringLiteral("claim of interface %1").arg(int(interface)));
-        umockdev_ioctl_client_complete(client, -1, EINVAL);
-        return;
-    }
+    return interface;
+}
+
+// The URB's address in the client, read before resolving turns the argument
+// into a pointer of this process.
+quint64 EmulatedUsbDevice::urbAddress(UMockdevIoctlData *arg)
+{
+    quint64 address = 0;
+    std::memcpy(&address, arg->data, sizeof address);
+    return address;
+}
+
+int EmulatedUsbDevice::claim(unsigned interface)
+{
+    if (interface != 0)
+        return refuse(EINVAL, QStringLiteral("claim of interface %1").arg(int(interface)));
     if (claimed)
-        violation(QStringLiteral("interface claimed twice"));
+        usbViolations << QStringLiteral("interface claimed twice");
     claimed = true;
     ++claimCount;
     // A new session: the tag sequence starts afresh.
     instrument.attach();
-    umockdev_ioctl_client_complete(client, 0, 0);
+    return 0;
 }
 
-void EmulatedUsbDevice::release(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
+int EmulatedUsbDevice::release(unsigned interface)
 {
-    DataRef value(resolve(arg, 0, sizeof(unsigned)));
-    unsigned interface = ~0u;
-    if (value)
-        std::memcpy(&interface, value.data->data, sizeof interface);
-    if (interface != 0 || !claimed) {
-        violation(QStringLiteral("release of interface %1, not claimed").arg(int(interface)));
-        umockdev_ioctl_client_complete(client, -1, EINVAL);
-        return;
-    }
+    if (interface != 0 || !claimed)
+        return refuse(EINVAL,
+                      QStringLiteral("release of interface %1, not claimed").arg(int(interface)));
     claimed = false;
     ++releaseCount;
     instrument.detach();
-    umockdev_ioctl_client_complete(client, 0, 0);
+    return 0;
 }
 
-void EmulatedUsbDevice::submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
+int EmulatedUsbDevice::submit(UMockdevIoctlData *arg)
 {
-    // The URB's address in the client, read before resolving turns the
-    // argument into a pointer of this process.
-    quint64 address = 0;
-    std::memcpy(&address, arg->data, sizeof address);
+    const quint64 address = urbAddress(arg);
     DataRef urbData(resolve(arg, 0, sizeof(usbdevfs_urb)));
-    if (!urbData) {
-        violation(QStringLiteral("URB not readable"));
-        umockdev_ioctl_client_complete(client, -1, EFAULT);
-        return;
-    }
+    if (!urbData)
+        return refuse(EFAULT, QStringLiteral("URB not readable"));
     usbdevfs_urb urb;
     std::memcpy(&urb, urbData.data->data, sizeof urb);
-    const bool bulk = urb.type == USBDEVFS_URB_TYPE_BULK;
-    if (!bulk || (urb.endpoint != endpointOut && urb.endpoint != endpointIn) ||
-        urb.buffer_length < 0) {
-        violation(QStringLiteral("URB of type %1 to endpoint 0x%2, %3 bytes")
-                      .arg(urb.type)
-                      .arg(urb.endpoint, 0, 16)
-                      .arg(urb.buffer_length));
-        umockdev_ioctl_client_complete(client, -1, EINVAL);
-        return;
-    }
-
+    if (urb.type != USBDEVFS_URB_TYPE_BULK ||
+        (urb.endpoint != endpointOut && urb.endpoint != endpointIn) || urb.buffer_length < 0)
+        return refuse(EINVAL, QStringLiteral("URB of type %1 to endpoint 0x%2, %3 bytes")
+                                  .arg(urb.type)
+                                  .arg(urb.endpoint, 0, 16)
+                                  .arg(urb.buffer_length));
     if (urb.endpoint == endpointIn) {
-        if (heldIn)
-            violation(QStringLiteral("a second bulk-IN URB while one is pending"));
-        if (urb.buffer_length % id.packetSize != 0)
-            violation(QStringLiteral("bulk-IN of %1 bytes, not whole %2-byte packets")
-                          .arg(urb.buffer_length)
-                          .arg(id.packetSize));
-        inLengths << urb.buffer_length;
-        heldIn = HeldIn{address, urb.buffer_length, {}};
-        heldIn->since.start();
-        unplugged = unplugAtRead;
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return;
+        holdIn(address, urb.buffer_length);
+        return 0;
     }
-
     DataRef buffer(resolve(urbData.data, offsetof(usbdevfs_urb, buffer), urb.buffer_length));
-    if (!buffer) {
-        violation(QStringLiteral("bulk-OUT buffer not readable"));
-        umockdev_ioctl_client_complete(client, -1, EFAULT);
-        return;
-    }
+    if (!buffer)
+        return refuse(EFAULT, QStringLiteral("bulk-OUT buffer not readable"));
     instrument.bulkOut(bytesOf(buffer.data->data, urb.buffer_length));
     // A new message from the host ends whatever the device still had to say.
     leftover.clear();
     completed.push_back(Completion{address, 0, urb.buffer_length, {}});
-    umockdev_ioctl_client_complete(client, 0, 0);
+    return 0;
+}
+
+// A bulk-IN URB waits until the device has something to say.
+void EmulatedUsbDevice::holdIn(quint64 address, int length)
+{
+    if (heldIn)
+        usbViolations << QStringLiteral("a second bulk-IN URB while one is pending");
+    if (length % id.packetSize != 0)
+        usbViolations << QStringLiteral("bulk-IN of %1 bytes, not whole %2-byte packets")
+                             .arg(length)
+                             .arg(id.packetSize);
+    inLengths << length;
+    heldIn = HeldIn{address, length, {}};
+    heldIn->since.start();
+    unplugged = unplugAtRead;
 }
 
 std::optional<EmulatedUsbDevice::Completion> EmulatedUsbDevice::nextCompletion()
@@ -403,30 +396,20 @@ EmulatedUsbDevice::Completion EmulatedUsbDevice::deliver(const HeldIn &held, QBy
     return Completion{held.urb, 0, held.length, frame.left(held.length)};
 }
 
-bool EmulatedUsbDevice::reap(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
+std::optional<int> EmulatedUsbDevice::reap(UMockdevIoctlData *arg)
 {
     const std::optional<Completion> done = nextCompletion();
-    if (!done) {
-        if (!unplugged)
-            return false;
-        umockdev_ioctl_client_complete(client, -1, ENODEV);
-        return true;
-    }
+    if (!done)
+        return unplugged ? std::optional<int>(ENODEV) : std::nullopt;
     // The client's URB pointer goes where the reap argument points; the URB
     // itself is then reached through it.
     DataRef slot(resolve(arg, 0, sizeof(void *)));
-    if (!slot) {
-        violation(QStringLiteral("reap argument not writable"));
-        umockdev_ioctl_client_complete(client, -1, EFAULT);
-        return true;
-    }
+    if (!slot)
+        return refuse(EFAULT, QStringLiteral("reap argument not writable"));
     put(slot.data, 0, &done->urb, sizeof(void *));
     DataRef urb(resolve(slot.data, 0, sizeof(usbdevfs_urb)));
-    if (!urb) {
-        violation(QStringLiteral("reaped URB not writable"));
-        umockdev_ioctl_client_complete(client, -1, EFAULT);
-        return true;
-    }
+    if (!urb)
+        return refuse(EFAULT, QStringLiteral("reaped URB not writable"));
     if (!done->data.isEmpty()) {
         DataRef buffer(resolve(urb.data, offsetof(usbdevfs_urb, buffer), done->data.size()));
         if (buffer)
@@ -435,22 +418,17 @@ bool EmulatedUsbDevice::reap(UMockdevIoctlClient *client, UMockdevIoctlData *arg
     put(urb.data, offsetof(usbdevfs_urb, status), &done->status, sizeof done->status);
     put(urb.data, offsetof(usbdevfs_urb, actual_length), &done->actualLength,
         sizeof done->actualLength);
-    umockdev_ioctl_client_complete(client, 0, 0);
-    return true;
+    return 0;
 }
 
-void EmulatedUsbDevice::discard(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
+int EmulatedUsbDevice::discard(quint64 address)
 {
-    quint64 address = 0;
-    std::memcpy(&address, arg->data, sizeof address);
     ++discardCount;
-    if (!heldIn || heldIn->urb != address) {
-        umockdev_ioctl_client_complete(client, -1, EINVAL);
-        return;
-    }
+    if (!heldIn || heldIn->urb != address)
+        return EINVAL;
     completed.push_back(Completion{address, -ENOENT, 0, {}});
     heldIn.reset();
-    umockdev_ioctl_client_complete(client, 0, 0);
+    return 0;
 }
 
 EmulatedUsbBus::EmulatedUsbBus() : testbed(umockdev_testbed_new()) {}

@@ -92,14 +92,21 @@ private:
 
     static int onIoctl(UMockdevIoctlBase *base, UMockdevIoctlClient *client, void *self);
     void handle(UMockdevIoctlClient *client);
-    void claim(UMockdevIoctlClient *client, UMockdevIoctlData *arg, std::size_t offset);
-    void release(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
-    void submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
-    bool reap(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
-    void discard(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
+    // Each request's errno, 0 when it succeeds; none for a reap that finds
+    // nothing finished yet.
+    std::optional<int> answer(unsigned long request, UMockdevIoctlData *arg);
+    int claim(unsigned interface);
+    int release(unsigned interface);
+    int submit(UMockdevIoctlData *arg);
+    void holdIn(quint64 address, int length);
+    std::optional<int> reap(UMockdevIoctlData *arg);
+    int discard(quint64 address);
+    // Records a fault of the host's and refuses its request with `error`.
+    int refuse(int error, const QString &why);
+    static unsigned interfaceIn(UMockdevIoctlData *arg, std::size_t offset);
+    static quint64 urbAddress(UMockdevIoctlData *arg);
     std::optional<Completion> nextCompletion();
     Completion deliver(const HeldIn &held, QByteArray frame);
-    void violation(const QString &what);
 
     Identity id;
     UMockdevIoctlBase *ioctlHandler = nullptr;
