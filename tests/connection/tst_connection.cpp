@@ -106,48 +106,41 @@ private slots:
         QTRY_COMPARE(sim->connectionCount(), 0);
     }
 
-    void unusableAddressEndsNotConnected_data()
+    void settingsFileDecidesConnection_data()
     {
-        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("content"); // empty: no file
+        QTest::addColumn<QString>("result");
         // SIM stands for the simulator's port, WRAP for that port plus 65536
         // and FREED for a port nobody listens on.
-        QTest::newRow("port not a number") << QByteArray("127.0.0.1\n255.0.0.0\n127.0.0.1\nabc\n");
-        QTest::newRow("only one line") << QByteArray("127.0.0.1\n");
+        QTest::newRow("port not a number")
+            << QByteArray("127.0.0.1\n255.0.0.0\n127.0.0.1\nabc\n") << "-2";
+        QTest::newRow("only one line") << QByteArray("127.0.0.1\n") << "-2";
         QTest::newRow("port wrapping onto the instrument")
-            << QByteArray("127.0.0.1\n255.0.0.0\n127.0.0.1\nWRAP\n");
-        QTest::newRow("port just freed") << QByteArray("127.0.0.1\n255.0.0.0\n127.0.0.1\nFREED\n");
-        QTest::newRow("empty host") << QByteArray("\n255.0.0.0\n127.0.0.1\nSIM\n");
+            << QByteArray("127.0.0.1\n255.0.0.0\n127.0.0.1\nWRAP\n") << "-2";
+        QTest::newRow("port just freed")
+            << QByteArray("127.0.0.1\n255.0.0.0\n127.0.0.1\nFREED\n") << "-2";
+        QTest::newRow("empty host") << QByteArray("\n255.0.0.0\n127.0.0.1\nSIM\n") << "-2";
+        QTest::newRow("missing file") << QByteArray() << "-2";
+        QTest::newRow("CR LF and blanks")
+            << QByteArray(" 127.0.0.1 \r\n255.0.0.0\r\n127.0.0.1\r\n\tSIM \r\n") << Model;
     }
 
-    void unusableAddressEndsNotConnected()
+    void settingsFileDecidesConnection()
     {
         QFETCH(QByteArray, content);
-        QVERIFY(TestWorkdir::writeSettings(
-            content.replace("SIM", QByteArray::number(sim->port()))
-                .replace("WRAP", QByteArray::number(sim->port() + 65536))
-                .replace("FREED", QByteArray::number(unusedLoopbackPort()))));
+        QFETCH(QString, result);
+        if (content.isEmpty())
+            QVERIFY(QFile::remove("ipdata.vnf"));
+        else
+            QVERIFY(TestWorkdir::writeSettings(
+                content.replace("SIM", QByteArray::number(sim->port()))
+                    .replace("WRAP", QByteArray::number(sim->port() + 65536))
+                    .replace("FREED", QByteArray::number(unusedLoopbackPort()))));
         QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
-        QCOMPARE(harness->connectTcp(), QString("-2"));
+        QCOMPARE(harness->connectTcp(), result);
         QCOMPARE(statuses.count(), 1);
-        QVERIFY(!lastStatus(statuses).tcpConnected);
-        QCOMPARE(sim->connectionCount(), 0);
-    }
-
-    void crlfSettingsFileConnects()
-    {
-        QVERIFY(TestWorkdir::writeSettings(" 127.0.0.1 \r\n255.0.0.0\r\n127.0.0.1\r\n\t" +
-                                           QByteArray::number(sim->port()) + " \r\n"));
-        QCOMPARE(harness->connectTcp(), Model);
-    }
-
-    void missingFileSendsNothingAndReportsNotConnected()
-    {
-        QVERIFY(QFile::remove("ipdata.vnf"));
-        QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
-        QCOMPARE(harness->connectTcp(), QString("-2"));
-        QCOMPARE(statuses.count(), 1);
-        QVERIFY(!lastStatus(statuses).tcpConnected);
-        QCOMPARE(sim->connectionCount(), 0);
+        QCOMPARE(lastStatus(statuses).tcpConnected, result == Model);
+        QCOMPARE(sim->connectionCount(), result == Model ? 1 : 0);
     }
 
     void identifyRepliesStayInside()
@@ -164,38 +157,35 @@ private slots:
         QCOMPARE(sim->receivedLines(), (QStringList{"*IDN?", "*IDN?", "syst:readstate?"}));
     }
 
-    void closeConnectionClearsTcp()
+    void linkEndReportedAndNothingAnswered_data()
     {
+        QTest::addColumn<int>("end");
+        QTest::newRow("panel closes") << 0;
+        QTest::newRow("instrument stops") << 1;
+        QTest::newRow("instrument closes instead of replying") << 2;
+    }
+
+    void linkEndReportedAndNothingAnswered()
+    {
+        QFETCH(int, end);
         QCOMPARE(harness->connectTcp(), Model);
         QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
-        emit probe().closeConnection();
+        QSignalSpy responses(&probe(), &ConnectionProbe::queryResponse);
+        if (end == 0)
+            emit probe().closeConnection();
+        else if (end == 1)
+            sim->stop();
+        else
+            sim->setFault(SimServer::Fault::CloseConnection, 0, "syst:readstate?");
+        // A panel or instrument ending the link needs no query to be noticed.
+        if (end == 2)
+            emit probe().query("syst:readstate?", MODE_STATUS);
         QVERIFY(statuses.wait(AnswerMs));
-        QVERIFY(!statuses.at(0).at(0).value<connStatus_t>().tcpConnected);
+        for (const QVariantList &status : statuses)
+            QVERIFY(!status.at(0).value<connStatus_t>().tcpConnected);
         QTRY_COMPARE(sim->connectionCount(), 0);
-        QSignalSpy responses(&probe(), &ConnectionProbe::queryResponse);
-        emit probe().query("syst:readstate?", MODE_STATUS);
-        QVERIFY(harness->settle());
-        QCOMPARE(responses.count(), 0);
-    }
-
-    void instrumentStops()
-    {
-        QCOMPARE(harness->connectTcp(), Model);
-        QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
-        sim->stop();
-        QVERIFY(statuses.wait(AnswerMs));
-        QVERIFY(!lastStatus(statuses).tcpConnected);
-    }
-
-    void instrumentClosesInsteadOfReplying()
-    {
-        QCOMPARE(harness->connectTcp(), Model);
-        sim->setFault(SimServer::Fault::CloseConnection, 0, "syst:readstate?");
-        QSignalSpy statuses(&probe(), &ConnectionProbe::connStatusChanged);
-        QSignalSpy responses(&probe(), &ConnectionProbe::queryResponse);
-        emit probe().query("syst:readstate?", MODE_STATUS);
-        QVERIFY(statuses.wait(AnswerMs));
-        QVERIFY(!statuses.at(0).at(0).value<connStatus_t>().tcpConnected);
+        if (end != 2)
+            emit probe().query("syst:readstate?", MODE_STATUS);
         QVERIFY(harness->settle());
         QCOMPARE(responses.count(), 0);
     }

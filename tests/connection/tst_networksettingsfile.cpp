@@ -12,17 +12,12 @@
 
 namespace
 {
-void writeRaw(const QByteArray &content)
+// A read or written setting as "ip|subnet|gateway|port".
+QString joined(const NetworkSettingsFile::Settings &settings)
 {
-    QFile file(NetworkSettingsFile::DefaultFileName);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), qint64(content.size()));
-}
-
-QByteArray readRaw()
-{
-    QFile file(NetworkSettingsFile::DefaultFileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+    return QStringList{settings.ipAddress, settings.subnet, settings.gateway,
+                       QString::number(settings.port)}
+        .join('|');
 }
 } // namespace
 
@@ -37,94 +32,56 @@ private slots:
     void readsLayouts_data()
     {
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("ip");
-        QTest::addColumn<QString>("subnet");
-        QTest::addColumn<QString>("gateway");
-        QTest::addColumn<int>("port");
-
-        QTest::newRow("plain") << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n5025\n")
-                               << "10.0.0.5"
-                               << "255.255.0.0"
-                               << "10.0.0.1" << 5025;
+        QTest::addColumn<QString>("settings");
+        const QString all = "10.0.0.5|255.255.0.0|10.0.0.1|5025";
+        const QString noPort = "10.0.0.5|255.255.0.0|10.0.0.1|0";
+        QTest::newRow("plain") << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n5025\n") << all;
         QTest::newRow("crlf and blanks")
-            << QByteArray(" 10.0.0.5 \r\n\t255.255.0.0\r\n10.0.0.1  \r\n 5025 \r\n") << "10.0.0.5"
-            << "255.255.0.0"
-            << "10.0.0.1" << 5025;
+            << QByteArray(" 10.0.0.5 \r\n\t255.255.0.0\r\n10.0.0.1  \r\n 5025 \r\n") << all;
         QTest::newRow("no final line feed")
-            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n5025") << "10.0.0.5"
-            << "255.255.0.0"
-            << "10.0.0.1" << 5025;
-        QTest::newRow("only one line") << QByteArray("10.0.0.5\n") << "10.0.0.5"
-                                       << ""
-                                       << "" << 0;
+            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n5025") << all;
+        QTest::newRow("only one line") << QByteArray("10.0.0.5\n") << "10.0.0.5|||0";
         QTest::newRow("port not a number")
-            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\nfifty\n") << "10.0.0.5"
-            << "255.255.0.0"
-            << "10.0.0.1" << 0;
+            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\nfifty\n") << noPort;
         // Taken as it stands, these would wrap to a different, valid port.
         QTest::newRow("port above range")
-            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n70561\n") << "10.0.0.5"
-            << "255.255.0.0"
-            << "10.0.0.1" << 0;
+            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n70561\n") << noPort;
         QTest::newRow("negative port")
-            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n-1\n") << "10.0.0.5"
-            << "255.255.0.0"
-            << "10.0.0.1" << 0;
+            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n-1\n") << noPort;
         QTest::newRow("port past 32 bits")
-            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n4294972321\n") << "10.0.0.5"
-            << "255.255.0.0"
-            << "10.0.0.1" << 0;
+            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n4294972321\n") << noPort;
         QTest::newRow("blank inside port")
-            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n50 25\n") << "10.0.0.5"
-            << "255.255.0.0"
-            << "10.0.0.1" << 0;
-        QTest::newRow("utf-8 text") << QByteArray("h\xc3\xb6st\n\n\n65535\n") << "h\u00f6st"
-                                    << ""
-                                    << "" << 65535;
+            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n50 25\n") << noPort;
+        QTest::newRow("utf-8 text")
+            << QByteArray("h\xc3\xb6st\n\n\n65535\n") << "h\u00f6st|||65535";
         // A value cut short would be another setting: such a line reads as empty.
         QTest::newRow("NUL in port")
             << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n43761") + '\0' + " 9\n"
-            << "10.0.0.5"
-            << "255.255.0.0"
-            << "10.0.0.1" << 0;
+            << noPort;
         QTest::newRow("NUL in address")
             << QByteArray("10.0.0.5") + '\0' + ".7\n255.255.0.0\n10.0.0.1\n5025\n"
-            << ""
-            << "255.255.0.0"
-            << "10.0.0.1" << 5025;
+            << "|255.255.0.0|10.0.0.1|5025";
         QTest::newRow("byte order mark")
-            << QByteArray("\xef\xbb\xbf 10.0.0.5\n255.255.0.0\n10.0.0.1\n5025\n") << "10.0.0.5"
-            << "255.255.0.0"
-            << "10.0.0.1" << 5025;
+            << QByteArray("\xef\xbb\xbf 10.0.0.5\n255.255.0.0\n10.0.0.1\n5025\n") << all;
         // Decoded and saved, this would come back as other bytes.
         QTest::newRow("not utf-8")
-            << QByteArray("10.0.0.5\n255.255.0.0\nh\xf6st\n5025\n") << "10.0.0.5"
-            << "255.255.0.0"
-            << "" << 5025;
+            << QByteArray("10.0.0.5\n255.255.0.0\nh\xf6st\n5025\n") << "10.0.0.5|255.255.0.0||5025";
         QTest::newRow("overlong line") << "10.0.0.5\n" + QByteArray(300, '7') + "\n10.0.0.1\n5025\n"
-                                       << "10.0.0.5"
-                                       << ""
-                                       << "10.0.0.1" << 5025;
+                                       << "10.0.0.5||10.0.0.1|5025";
         // Blank padding takes line 2 past the read limit in the middle of its value.
         QTest::newRow("value across the read limit")
             << "10.0.0.5\n" + QByteArray(4084, ' ') + "255.255.0.0\n10.0.0.1\n5025\n"
-            << "10.0.0.5"
-            << ""
-            << "" << 0;
+            << "10.0.0.5|||0";
     }
 
     void readsLayouts()
     {
         QFETCH(QByteArray, content);
         TestWorkdir workdir;
-        writeRaw(content);
-
+        QVERIFY(TestWorkdir::writeSettings(content));
         const auto settings = NetworkSettingsFile().read();
         QVERIFY(settings);
-        QTEST(settings->ipAddress, "ip");
-        QTEST(settings->subnet, "subnet");
-        QTEST(settings->gateway, "gateway");
-        QTEST(settings->port, "port");
+        QTEST(joined(*settings), "settings");
     }
 
     void missingFileReadsNothing()
@@ -138,24 +95,23 @@ private slots:
     void writeReplacesWholeFileWithFourLines()
     {
         TestWorkdir workdir;
-        writeRaw("a much longer previous content that must not survive\n\n\n\n\n\n");
+        QVERIFY(TestWorkdir::writeSettings(
+            "a much longer previous content that must not survive\n\n\n\n\n\n"));
         NetworkSettingsFile file;
         QVERIFY(file.write({"192.168.10.20", "255.255.255.0", "192.168.10.1", 2000}));
-        QCOMPARE(readRaw(), QByteArray("192.168.10.20\n255.255.255.0\n192.168.10.1\n2000\n"));
+        QCOMPARE(TestWorkdir::settings(),
+                 QByteArray("192.168.10.20\n255.255.255.0\n192.168.10.1\n2000\n"));
 
         const auto back = file.read();
         QVERIFY(back);
-        QCOMPARE(back->ipAddress, QString("192.168.10.20"));
-        QCOMPARE(back->subnet, QString("255.255.255.0"));
-        QCOMPARE(back->gateway, QString("192.168.10.1"));
-        QCOMPARE(back->port, 2000);
+        QCOMPARE(joined(*back), QString("192.168.10.20|255.255.255.0|192.168.10.1|2000"));
     }
 
     void defaultsAreWrittenExactly()
     {
         TestWorkdir workdir;
         QVERIFY(NetworkSettingsFile().write(NetworkSettingsFile::defaults()));
-        QCOMPARE(readRaw(),
+        QCOMPARE(TestWorkdir::settings(),
                  QByteArray("255.255.255.255\n255.255.255.255\n255.255.255.255\n65535\n"));
     }
 
@@ -224,14 +180,14 @@ private slots:
             QSKIP("bind-mounting over the file needs root; run as root to test a failed replace");
         diskWorkdir = std::make_unique<TestWorkdir>();
         const QByteArray previous = "10.0.0.5\n255.255.0.0\n10.0.0.1\n5025\n";
-        writeRaw(previous);
+        QVERIFY(TestWorkdir::writeSettings(previous));
         const QByteArray target =
             QFileInfo(NetworkSettingsFile::DefaultFileName).absoluteFilePath().toLocal8Bit();
         if (::mount(target.constData(), target.constData(), nullptr, MS_BIND, nullptr) != 0)
             QSKIP(qPrintable(QString("cannot bind-mount: %1").arg(std::strerror(errno))));
         mounted = target;
         QVERIFY(!NetworkSettingsFile().write({"10.0.0.6", "255.255.0.0", "10.0.0.1", 5025}));
-        QCOMPARE(readRaw(), previous);
+        QCOMPARE(TestWorkdir::settings(), previous);
     }
 
     void cleanup()
@@ -246,10 +202,10 @@ private slots:
     {
         TestWorkdir workdir;
         const QByteArray previous = "10.0.0.5\n255.255.0.0\n10.0.0.1\n5025\n";
-        writeRaw(previous);
+        QVERIFY(TestWorkdir::writeSettings(previous));
         QVERIFY(!NetworkSettingsFile().write({"10.0.0.6\n7", "255.255.0.0", "10.0.0.1", 5025}));
         QVERIFY(!NetworkSettingsFile().write({"10.0.0.6", "255.255.0.0", "10.0.0.1\r\n", 5025}));
-        QCOMPARE(readRaw(), previous);
+        QCOMPARE(TestWorkdir::settings(), previous);
     }
 };
 
