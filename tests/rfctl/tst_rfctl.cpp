@@ -55,9 +55,10 @@ class RfctlTest : public QObject
         return o;
     }
 
-    Outcome overTcp(const QStringList &args)
+    Outcome overTcp(const QStringList &args, const QProcessEnvironment &env = plainEnvironment())
     {
-        return run(QStringList{"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim->port())} + args);
+        return run(QStringList{"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim->port())} + args,
+                   env);
     }
 
     // Without a VISA library on the path and without USB instruments, so
@@ -102,44 +103,25 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("locale");
 
-        QTest::newRow("tune") << QStringList{"tune", "12.5"} << QByteArray() << "freq:tune 12.5000"
-                              << "Tune frequency: 12.5000 GHz"
-                              << "C";
-        QTest::newRow("tune, decimal-comma locale")
-            << QStringList{"tune", "12.5"} << QByteArray() << "freq:tune 12.5000"
-            << "Tune frequency: 12.5000 GHz"
-            << "de_DE.UTF-8";
-        QTest::newRow("tune rounded by integer PLL")
-            << QStringList{"tune", "12.3456"} << QByteArray("freq:pllm 1") << "freq:tune 12.3456"
-            << "Tune frequency: 12.4000 GHz (12.3456 GHz rounded to the nearest 400 MHz by the "
-               "integer PLL mode)"
-            << "C";
-        QTest::newRow("atten") << QStringList{"atten", "17"} << QByteArray() << "fact:rfatten 17"
-                               << "D/C attenuation: 17 dB"
-                               << "C";
-        QTest::newRow("reffreq") << QStringList{"reffreq", "10"} << QByteArray()
-                                 << "freq:ref:freq 10"
-                                 << "Reference frequency: 10 MHz"
-                                 << "C";
-        QTest::newRow("lna on") << QStringList{"lna", "on"} << QByteArray() << "powe:lna 0"
-                                << "LNA: on"
-                                << "C";
-        QTest::newRow("lna off") << QStringList{"lna", "OFF"} << QByteArray("powe:lna 0")
-                                 << "powe:lna 1"
-                                 << "LNA: off"
-                                 << "C";
-        QTest::newRow("override off")
-            << QStringList{"override", "off"} << QByteArray() << "freq:ref:refover 0"
-            << "Reference override: off"
-            << "C";
-        QTest::newRow("if 187") << QStringList{"if", "187"} << QByteArray()
-                                << "fact:slot2 \"freq>set 20.887\""
-                                << "IF frequency: 187 MHz"
-                                << "C";
-        QTest::newRow("pll integer")
-            << QStringList{"pll", "integer"} << QByteArray() << "freq:pllm 1"
-            << "LO PLL mode: integer"
-            << "C";
+        const auto row = [](const char *name, const QStringList &args, const QByteArray &before,
+                            const QString &wire, const QString &shown,
+                            const QString &locale = "C") {
+            QTest::newRow(name) << args << before << wire << shown << locale;
+        };
+        row("tune", {"tune", "12.5"}, {}, "freq:tune 12.5000", "Tune frequency: 12.5000 GHz");
+        row("tune, decimal-comma locale", {"tune", "12.5"}, {}, "freq:tune 12.5000",
+            "Tune frequency: 12.5000 GHz", "de_DE.UTF-8");
+        row("tune rounded by integer PLL", {"tune", "12.3456"}, "freq:pllm 1", "freq:tune 12.3456",
+            "Tune frequency: 12.4000 GHz (12.3456 GHz rounded to the nearest 400 MHz by the "
+            "integer PLL mode)");
+        row("atten", {"atten", "17"}, {}, "fact:rfatten 17", "D/C attenuation: 17 dB");
+        row("reffreq", {"reffreq", "10"}, {}, "freq:ref:freq 10", "Reference frequency: 10 MHz");
+        row("lna on", {"lna", "on"}, {}, "powe:lna 0", "LNA: on");
+        row("lna off", {"lna", "OFF"}, "powe:lna 0", "powe:lna 1", "LNA: off");
+        row("override off", {"override", "off"}, {}, "freq:ref:refover 0",
+            "Reference override: off");
+        row("if 187", {"if", "187"}, {}, "fact:slot2 \"freq>set 20.887\"", "IF frequency: 187 MHz");
+        row("pll integer", {"pll", "integer"}, {}, "freq:pllm 1", "LO PLL mode: integer");
     }
 
     void settingIsSentAndReadBack()
@@ -155,9 +137,7 @@ private slots:
         env.insert(QStringLiteral("LC_ALL"), locale);
         env.insert(QStringLiteral("LANG"), locale);
 
-        const Outcome o =
-            run(QStringList{"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim->port()), "set"} + args,
-                env);
+        const Outcome o = overTcp(QStringList{"set"} + args, env);
         QCOMPARE(o.err, QString());
         QCOMPARE(o.exitCode, 0);
         QCOMPARE(o.out, QStringList{shown});
@@ -424,8 +404,7 @@ private slots:
         Outcome o = run({"query", "*IDN?"});
         QCOMPARE(o.exitCode, 3);
 
-        QVERIFY(TestWorkdir::writeSettings("127.0.0.1\n255.0.0.0\n127.0.0.1\n" +
-                                           QByteArray::number(sim->port()) + "\n"));
+        QVERIFY(TestWorkdir::writeSettings("127.0.0.1", sim->port()));
         o = run({"query", "*IDN?"});
         QCOMPARE(o.exitCode, 0);
         QCOMPARE(o.out, QStringList{"Ostrelin,KX4417-UDC,SN000123,2.4.1"});
