@@ -29,10 +29,8 @@ private slots:
     void tuning();
     void filterBands_data();
     void filterBands();
-    void pllModeResnapsTune();
-    void lnaAndAttenuation();
-    void referenceRules();
-    void ifSelection();
+    void commandsSetStatusFields_data();
+    void commandsSetStatusFields();
     void storedStates();
     void networkSettings();
     void moduleInventory();
@@ -126,94 +124,64 @@ void InstrumentModelTest::filterBands()
     QCOMPARE(field(m, 11), filter);
 }
 
-void InstrumentModelTest::pllModeResnapsTune()
+void InstrumentModelTest::commandsSetStatusFields_data()
 {
-    InstrumentModel m;
-    m.execute("freq:tune 12.345");
-    QCOMPARE(field(m, 1), QByteArray("12.3450"));
-    m.execute("freq:pllm 1");
-    QCOMPARE(field(m, 12), QByteArray("1"));
-    QCOMPARE(field(m, 1), QByteArray("12.4000"));
-    QCOMPARE(field(m, 0), QByteArray("12.70000"));
-
-    m.execute("freq:pllm 0");
-    QCOMPARE(field(m, 12), QByteArray("0"));
-    QCOMPARE(field(m, 1), QByteArray("12.4000"));
-
-    m.execute("freq:tune 17.9");
-    m.execute("freq:pllm 1");
-    QCOMPARE(field(m, 1), QByteArray("18.0000"));
-
-    m.execute("freq:pllm 2");
-    QCOMPARE(field(m, 12), QByteArray("1"));
+    QTest::addColumn<QByteArrayList>("commands"); // on a fresh instrument
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QByteArray>("expected");
+    const auto row = [](const char *name, const char *commands, int index, const char *expected) {
+        QTest::newRow(name) << QByteArray(commands).split(';') << index << QByteArray(expected);
+    };
+    row("fractional tune", "freq:tune 12.345", 1, "12.3450");
+    row("integer PLL selected", "freq:tune 12.345;freq:pllm 1", 12, "1");
+    row("integer PLL resnaps tune", "freq:tune 12.345;freq:pllm 1", 1, "12.4000");
+    row("integer PLL resnaps LO1", "freq:tune 12.345;freq:pllm 1", 0, "12.70000");
+    row("fractional PLL selected", "freq:tune 12.345;freq:pllm 1;freq:pllm 0", 12, "0");
+    row("fractional PLL keeps tune", "freq:tune 12.345;freq:pllm 1;freq:pllm 0", 1, "12.4000");
+    row("integer PLL resnaps to top", "freq:tune 17.9;freq:pllm 1", 1, "18.0000");
+    row("PLL mode 2 ignored", "freq:pllm 1;freq:pllm 2", 12, "1");
+    row("LNA on", "powe:lna 0", 3, "0");
+    row("LNA off by 1", "powe:lna 0;powe:lna 1", 3, "1");
+    row("LNA 2 ignored", "powe:lna 0;powe:lna 2", 3, "0");
+    row("attenuation 31", "fact:rfatten 31", 2, "31");
+    row("attenuation out of range ignored", "fact:rfatten 31;fact:rfatten 32;fact:rfatten -1", 2,
+        "31");
+    row("attenuation 0", "fact:rfatten 31;fact:rfatten 0", 2, "0");
+    row("external reference at start", "", 8, "1");
+    row("override on at start", "", 9, "1");
+    row("internal reference", "freq:ref:ext 0", 8, "0");
+    row("external reference", "freq:ref:ext 0;freq:ref:ext 1", 8, "1");
+    row("override off", "freq:ref:refover 0", 9, "0");
+    row("override off goes internal", "freq:ref:refover 0", 8, "0");
+    row("no switch without override", "freq:ref:refover 0;freq:ref:ext 1", 8, "0");
+    row("override on stays internal", "freq:ref:refover 0;freq:ref:ext 1;freq:ref:refover 1", 8,
+        "0");
+    row("switch with override again", "freq:ref:refover 0;freq:ref:refover 1;freq:ref:ext 1", 8,
+        "1");
+    row("reference frequency", "freq:ref:freq 10", 10, "10");
+    row("reference frequency out of range ignored",
+        "freq:ref:freq 10;freq:ref:freq 9;freq:ref:freq 101;freq:ref:freq 50.5;freq:ref:freq x", 10,
+        "10");
+    row("reference frequency 100", "freq:ref:freq 10;freq:ref:freq 100", 10, "100");
+    row("IF 187", "fact:slot2 \"freq>set 20.887\"", 15, "0");
+    row("IF 187 LO1", "fact:slot2 \"freq>set 20.887\"", 0, "10.18700");
+    row("IF near misses ignored",
+        "fact:slot2 \"freq>set 20.887\";fact:slot2 freq>set 21.000;"
+        "fact:slot2 \"freq>set 21.0\";fact:slot2 \"freq>set 21.000;fact:slot2",
+        15, "0");
+    row("IF 300", "fact:slot2 \"freq>set 20.887\";fact:slot2 \"freq>set 21.000\"", 15, "1");
+    row("IF 300 LO1", "fact:slot2 \"freq>set 20.887\";fact:slot2 \"freq>set 21.000\"", 0,
+        "10.30000");
 }
 
-void InstrumentModelTest::lnaAndAttenuation()
+void InstrumentModelTest::commandsSetStatusFields()
 {
+    QFETCH(QByteArrayList, commands);
+    QFETCH(int, index);
     InstrumentModel m;
-    m.execute("powe:lna 0");
-    QCOMPARE(field(m, 3), QByteArray("0"));
-    m.execute("powe:lna 1"); // 1 switches the LNA off
-    QCOMPARE(field(m, 3), QByteArray("1"));
-    m.execute("powe:lna 0");
-    m.execute("powe:lna 2");
-    QCOMPARE(field(m, 3), QByteArray("0"));
-
-    m.execute("fact:rfatten 31");
-    QCOMPARE(field(m, 2), QByteArray("31"));
-    m.execute("fact:rfatten 32");
-    m.execute("fact:rfatten -1");
-    QCOMPARE(m.atten(), 31);
-    m.execute("fact:rfatten 0");
-    QCOMPARE(field(m, 2), QByteArray("0"));
-}
-
-void InstrumentModelTest::referenceRules()
-{
-    InstrumentModel m;
-    QCOMPARE(field(m, 8), QByteArray("1"));
-    QCOMPARE(field(m, 9), QByteArray("1"));
-
-    m.execute("freq:ref:ext 0");
-    QCOMPARE(field(m, 8), QByteArray("0"));
-    m.execute("freq:ref:ext 1");
-    QCOMPARE(field(m, 8), QByteArray("1"));
-
-    m.execute("freq:ref:refover 0");
-    QCOMPARE(field(m, 9), QByteArray("0"));
-    QCOMPARE(field(m, 8), QByteArray("0")); // back on the internal reference
-
-    m.execute("freq:ref:ext 1"); // no effect without the override
-    QCOMPARE(field(m, 8), QByteArray("0"));
-    m.execute("freq:ref:refover 1");
-    QCOMPARE(field(m, 8), QByteArray("0"));
-    m.execute("freq:ref:ext 1");
-    QCOMPARE(field(m, 8), QByteArray("1"));
-
-    m.execute("freq:ref:freq 10");
-    QCOMPARE(field(m, 10), QByteArray("10"));
-    for (const QByteArray bad : {"9", "101", "50.5", "x"})
-        m.execute("freq:ref:freq " + bad);
-    QCOMPARE(field(m, 10), QByteArray("10"));
-    m.execute("freq:ref:freq 100");
-    QCOMPARE(m.refFreqMHz(), 100);
-}
-
-void InstrumentModelTest::ifSelection()
-{
-    InstrumentModel m;
-    m.execute("fact:slot2 \"freq>set 20.887\"");
-    QCOMPARE(field(m, 15), QByteArray("0"));
-    QCOMPARE(field(m, 0), QByteArray("10.18700"));
-
-    for (const QByteArray near : {"fact:slot2 freq>set 21.000", "fact:slot2 \"freq>set 21.0\"",
-                                  "fact:slot2 \"freq>set 21.000", "fact:slot2"})
-        m.execute(near);
-    QCOMPARE(field(m, 15), QByteArray("0"));
-
-    m.execute("fact:slot2 \"freq>set 21.000\"");
-    QCOMPARE(field(m, 15), QByteArray("1"));
-    QCOMPARE(field(m, 0), QByteArray("10.30000"));
+    for (const QByteArray &command : commands)
+        m.execute(command);
+    QTEST(field(m, index), "expected");
 }
 
 void InstrumentModelTest::storedStates()
@@ -399,31 +367,16 @@ void InstrumentModelTest::malformedArgumentsChangeNothing_data()
 void InstrumentModelTest::malformedArgumentsChangeNothing()
 {
     QFETCH(QByteArray, argument);
-    const QList<QByteArray> keywords = {"freq:tune",
-                                        "freq:pllm",
-                                        "fact:rfatten",
-                                        "powe:lna",
-                                        "freq:ref:refover",
-                                        "freq:ref:ext",
-                                        "freq:ref:freq",
-                                        "fact:slot2",
-                                        "syst:savestate",
-                                        "syst:loadstate",
-                                        "enet:ip",
-                                        "enet:gateway",
-                                        "enet:submask",
-                                        "enet:port",
-                                        "enet:prot",
-                                        "SYST:SENDSTR:0",
-                                        "SYST:TIME",
-                                        "FACT:FACTMODE",
-                                        "FACT:ONEGATEVOLTAGE",
-                                        "FACT:BIASGATE",
-                                        "SYST:ATTN",
-                                        "SYST:POWE"};
-    const QList<QByteArray> queries = {"syst:readstate?", "syst:bootstate?", "enet:ip?",
-                                       "enet:port?",      "SYST:GATEVOLT?",  "SYST:ATTN?",
-                                       "SYST:READSTR:0?", "SYST:CURR?"};
+    const QList<QByteArray> keywords =
+        QByteArray("freq:tune freq:pllm fact:rfatten powe:lna freq:ref:refover freq:ref:ext "
+                   "freq:ref:freq fact:slot2 syst:savestate syst:loadstate enet:ip enet:gateway "
+                   "enet:submask enet:port enet:prot SYST:SENDSTR:0 SYST:TIME FACT:FACTMODE "
+                   "FACT:ONEGATEVOLTAGE FACT:BIASGATE SYST:ATTN SYST:POWE")
+            .split(' ');
+    const QList<QByteArray> queries =
+        QByteArray("syst:readstate? syst:bootstate? enet:ip? enet:port? SYST:GATEVOLT? SYST:ATTN? "
+                   "SYST:READSTR:0? SYST:CURR?")
+            .split(' ');
     InstrumentModel m;
     m.setPort(4000);
     QList<QByteArray> before;

@@ -93,11 +93,9 @@ private slots:
     void clientLeavingRepliesUnreadIsDropped();
     void receivedRecordIsBounded();
     void reportsItsOwnPort();
-    void replyOverrides();
-    void noReplyFaultOnlyForPrefix();
-    void emptyAndOverheatFaults();
+    void repliesFollowOverridesAndFaults_data();
+    void repliesFollowOverridesAndFaults();
     void splitReplyArrivesInTwoPieces();
-    void delayedReplyKeepsOrder();
     void closeConnectionFault();
     void twoClientsShareOneInstrument();
     void clientsTakeTurns();
@@ -262,53 +260,65 @@ void SimServerTest::reportsItsOwnPort()
     QVERIFY(second.connectTo(server->port()));
 }
 
-void SimServerTest::replyOverrides()
+void SimServerTest::repliesFollowOverridesAndFaults_data()
 {
-    server->setReply("SYST:READSTATE?", "1,2,3");
-    server->setReply("made:up?", "yes");
-    Client c;
-    QVERIFY(c.connectTo(server->port()));
-    c.send("syst:readstate?\nMADE:UP?\n*IDN?\n");
-    QCOMPARE(c.readLine(), QByteArray("1,2,3\n"));
-    QCOMPARE(c.readLine(), QByteArray("yes\n"));
-    QCOMPARE(c.readLine(), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
-
-    server->clearReplies();
-    c.send("syst:readstate?\n");
-    QVERIFY(c.readLine().startsWith("10.30000,"));
-}
-
-void SimServerTest::noReplyFaultOnlyForPrefix()
-{
-    server->setFault(SimServer::Fault::NoReply, 0, "*idn");
-    Client c;
-    QVERIFY(c.connectTo(server->port()));
-    c.send("*IDN?\nenet:ip?\n");
+    QTest::addColumn<QByteArrayList>("overrides"); // "query=reply"
+    QTest::addColumn<int>("fault");                // a SimServer::Fault
+    QTest::addColumn<int>("faultMs");
+    QTest::addColumn<QByteArray>("prefix");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QByteArrayList>("replies");
+    const QByteArray idn = "Ostrelin,KX4417-UDC,SN000123,2.4.1\n";
+    const int none = int(SimServer::Fault::None);
+    QTest::newRow("overrides, any case")
+        << QByteArrayList{"SYST:READSTATE?=1,2,3", "made:up?=yes"} << none << 0 << QByteArray()
+        << QByteArray("syst:readstate?\nMADE:UP?\n*IDN?\n")
+        << QByteArrayList{"1,2,3\n", "yes\n", idn};
     // The first reply to arrive is the one to the second query.
-    QCOMPARE(c.readLine(), QByteArray("127.0.0.1\n"));
-    QCOMPARE(server->receivedLines(), QStringList({"*IDN?", "enet:ip?"}));
-
-    server->clearFault();
-    c.send("*IDN?\n");
-    QCOMPARE(c.readLine(), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
+    QTest::newRow("no reply, only for its prefix")
+        << QByteArrayList() << int(SimServer::Fault::NoReply) << 0 << QByteArray("*idn")
+        << QByteArray("*IDN?\nenet:ip?\n") << QByteArrayList{"127.0.0.1\n"};
+    QTest::newRow("empty reply") << QByteArrayList() << int(SimServer::Fault::EmptyReply) << 0
+                                 << QByteArray() << QByteArray("syst:readstate?\n")
+                                 << QByteArrayList{"\n"};
+    // Commands have no reply to spoil.
+    QTest::newRow("overheat") << QByteArrayList() << int(SimServer::Fault::OverheatReply) << 0
+                              << QByteArray("syst:readstate")
+                              << QByteArray(
+                                     "syst:readstate?\n*IDN?\nfreq:tune 12\nsyst:readstate?\n")
+                              << QByteArrayList{"OH NO!\n", idn, "OH NO!\n"};
+    QTest::newRow("delayed, in order")
+        << QByteArrayList() << int(SimServer::Fault::DelayReply) << 400 << QByteArray("*IDN?")
+        << QByteArray("*IDN?\nenet:ip?\n") << QByteArrayList{idn, "127.0.0.1\n"};
 }
 
-void SimServerTest::emptyAndOverheatFaults()
+void SimServerTest::repliesFollowOverridesAndFaults()
 {
+    QFETCH(QByteArrayList, overrides);
+    QFETCH(int, fault);
+    QFETCH(int, faultMs);
+    QFETCH(QByteArray, prefix);
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArrayList, replies);
+    for (const QByteArray &pair : overrides)
+        server->setReply(pair.left(pair.indexOf('=')), pair.mid(pair.indexOf('=') + 1));
+    server->setFault(SimServer::Fault(fault), faultMs, prefix);
     Client c;
     QVERIFY(c.connectTo(server->port()));
-    server->setFault(SimServer::Fault::EmptyReply);
-    c.send("syst:readstate?\n");
-    QCOMPARE(c.readLine(), QByteArray("\n"));
+    QElapsedTimer clock;
+    clock.start();
+    c.send(sent);
+    for (const QByteArray &reply : replies)
+        QCOMPARE(c.readLine(), reply);
+    QVERIFY2(clock.elapsed() >= faultMs - 50, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(server->receivedLines(), QString(sent).split('\n', Qt::SkipEmptyParts));
 
-    server->setFault(SimServer::Fault::OverheatReply, 0, "syst:readstate");
-    c.send("syst:readstate?\n*IDN?\n");
-    QCOMPARE(c.readLine(), QByteArray("OH NO!\n"));
+    // Cleared, the instrument answers for itself again.
+    server->clearReplies();
+    server->clearFault();
+    c.send("*IDN?\nsyst:readstate?\n");
     QCOMPARE(c.readLine(), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
-
-    // Commands have no reply to spoil.
-    c.send("freq:tune 12\nsyst:readstate?\n");
-    QCOMPARE(c.readLine(), QByteArray("OH NO!\n"));
+    QCOMPARE(c.readLine().split(',').size(), 16);
 }
 
 void SimServerTest::splitReplyArrivesInTwoPieces()
@@ -322,19 +332,6 @@ void SimServerTest::splitReplyArrivesInTwoPieces()
     QVERIFY(!first.contains('\n'));
     QVERIFY(QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n").startsWith(first));
     QCOMPARE(first + c.readLine(), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
-}
-
-void SimServerTest::delayedReplyKeepsOrder()
-{
-    server->setFault(SimServer::Fault::DelayReply, 400, "*IDN?");
-    Client c;
-    QVERIFY(c.connectTo(server->port()));
-    QElapsedTimer clock;
-    clock.start();
-    c.send("*IDN?\nenet:ip?\n");
-    QCOMPARE(c.readLine(), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
-    QVERIFY2(clock.elapsed() >= 350, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(c.readLine(), QByteArray("127.0.0.1\n"));
 }
 
 void SimServerTest::closeConnectionFault()
