@@ -101,11 +101,14 @@ public:
     std::unique_ptr<MainWindow> window;
 };
 
-// Waits for the start-up routine to reach the simulator over TCP/IP, and for
-// the saved-state query and the status read that follow every connection to
-// be answered, then forgets the traffic so far.
-#define WAIT_CONNECTED(h)                                                                          \
+// Starts the simulator and the window, waits for the start-up routine to
+// reach the simulator over TCP/IP, and for the saved-state query and the
+// status read that follow every connection to be answered, then forgets the
+// traffic so far.
+#define LAUNCH_CONNECTED(h)                                                                        \
     do {                                                                                           \
+        QVERIFY((h).startSim());                                                                   \
+        (h).launch();                                                                              \
         QTRY_COMPARE_WITH_TIMEOUT((h).label("statusLabel")->text(),                                \
                                   QString("Connected to KX4417-UDC"), 20000);                      \
         QTRY_VERIFY((h).sim.receivedLines().contains("syst:bootstate?"));                          \

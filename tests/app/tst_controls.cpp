@@ -72,9 +72,7 @@ private slots:
     void everyControlSendsItsCommandThenStatus()
     {
         PanelHarness h;
-        QVERIFY(h.startSim());
-        h.launch();
-        WAIT_CONNECTED(h);
+        LAUNCH_CONNECTED(h);
 
         EXPECT_CONTROL(h, "tuneFreqButton", "freq:tune 10.0000",
                        blue("Tune frequency set to 10.0000 GHz." + QString(verify)), false);
@@ -122,9 +120,7 @@ private slots:
     void integerModeRoundsTheTuneFrequency()
     {
         PanelHarness h;
-        QVERIFY(h.startSim());
-        h.launch();
-        WAIT_CONNECTED(h);
+        LAUNCH_CONNECTED(h);
         auto *spin = h.find<QDoubleSpinBox>("tuneFreqSpin");
 
         h.button("integerSetButton")->click();

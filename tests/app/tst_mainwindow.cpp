@@ -50,9 +50,7 @@ private slots:
     void connectsByItselfAtStart()
     {
         PanelHarness h;
-        QVERIFY(h.startSim());
-        h.launch();
-        WAIT_CONNECTED(h);
+        LAUNCH_CONNECTED(h);
         QVERIFY(panelEnabled(h, true));
         QCOMPARE(h.button("tcpipButton")->text(), QString("Disconnect TCP/IP"));
         QVERIFY(h.button("tcpipButton")->isEnabled());
@@ -64,9 +62,7 @@ private slots:
     void disconnectAndReconnectTcp()
     {
         PanelHarness h;
-        QVERIFY(h.startSim());
-        h.launch();
-        WAIT_CONNECTED(h);
+        LAUNCH_CONNECTED(h);
         QAbstractButton *tcp = h.button("tcpipButton");
 
         tcp->click();

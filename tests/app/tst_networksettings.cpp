@@ -103,9 +103,7 @@ class TestNetworkSettings : public QObject
     }
     void launchConnected()
     {
-        QVERIFY(h->startSim());
-        h->launch();
-        WAIT_CONNECTED(*h);
+        LAUNCH_CONNECTED(*h);
         dialog = h->window->findChild<NetworkSettings *>();
     }
 

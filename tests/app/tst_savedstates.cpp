@@ -64,9 +64,7 @@ private slots:
     void init()
     {
         h = std::make_unique<PanelHarness>();
-        QVERIFY(h->startSim());
-        h->launch();
-        WAIT_CONNECTED(*h);
+        LAUNCH_CONNECTED(*h);
         dialog = h->window->findChild<StateSelect *>();
         QVERIFY(dialog);
 

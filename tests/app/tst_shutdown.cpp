@@ -112,10 +112,9 @@ private slots:
         QSKIP("No stop signals on this system");
 #else
         QFETCH(int, signal);
-        TestWorkdir workdir;
-        SimServer sim;
-        QVERIFY(sim.start(0));
-        TestWorkdir::writeSettings("127.0.0.1", sim.port());
+        PanelHarness h;
+        QVERIFY(h.startSim());
+        SimServer &sim = h.sim;
         sim.setFault(SimServer::Fault::NoReply, 0, "*IDN?");
         QProcess panel;
         panel.setProcessChannelMode(QProcess::ForwardedErrorChannel);

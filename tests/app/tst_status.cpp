@@ -32,9 +32,7 @@ private slots:
     void exampleReplySetsEveryLampAndLabel()
     {
         PanelHarness h;
-        QVERIFY(h.startSim());
-        h.launch();
-        WAIT_CONNECTED(h);
+        LAUNCH_CONNECTED(h);
         QVERIFY(PanelHarness::picture("lighton.png") != PanelHarness::picture("lightoff.png"));
         h.sim.setReply("syst:readstate?", example);
 
@@ -233,9 +231,8 @@ private slots:
     void emptyReplyOverTcpNeitherReconnectsNorHidesADisconnect()
     {
         PanelHarness h;
-        QVERIFY(h.startSim());
-        MainWindow &w = h.launch();
-        WAIT_CONNECTED(h);
+        LAUNCH_CONNECTED(h);
+        MainWindow &w = *h.window;
         QSignalSpy connectUsb(&w, &MainWindow::connectUSB);
         h.sim.setFault(SimServer::Fault::EmptyReply, 0, "syst:readstate?");
         const QString tune = h.label("tuneActLabel")->text();
@@ -256,9 +253,7 @@ private slots:
     void overheatKeepsLastValues()
     {
         PanelHarness h;
-        QVERIFY(h.startSim());
-        h.launch();
-        WAIT_CONNECTED(h);
+        LAUNCH_CONNECTED(h);
         h.sim.setReply("syst:readstate?", example);
         h.button("statusButton")->click();
         QTRY_COMPARE(h.statusReads(), size_t(2));

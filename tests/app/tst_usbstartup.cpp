@@ -32,9 +32,7 @@ private slots:
                  (QStringList{"red: Network settings not detected. Attempting to read "
                               "network settings from USB.",
                               "green: USB device connected.", "green: TCP/IP device connected."}));
-        QFile file("ipdata.vnf");
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(),
+        QCOMPARE(TestWorkdir::settings(),
                  "127.0.0.1\n255.0.0.0\n127.0.0.1\n" + QByteArray::number(h.sim.port()) + "\n");
         const QStringList received = h.sim.receivedLines();
         QVERIFY(received.indexOf("enet:port?") > received.indexOf("enet:ip?"));
