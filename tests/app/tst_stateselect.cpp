@@ -109,62 +109,47 @@ private slots:
         QCOMPARE(spy.at(0).at(0).toBool(), load);
     }
 
-    void rowsShowTheirStates()
-    {
-        dialog->showWindow(true, fiveStates());
-        QCOMPARE(row(1), QStringList({"2.0000", "300", "1", "ON"}));
-        QCOMPARE(row(2), QStringList({"5.5000", "187", "2", "OFF"}));
-        QCOMPARE(row(3), QStringList({"10.0000", "187", "3", "ON"}));
-        QCOMPARE(row(4), QStringList({"14.0000", "300", "4", "OFF"}));
-        QCOMPARE(row(5), QStringList({"18.0000", "300", "31", "ON"}));
-    }
-
     // Only the exact codes count; nothing is parsed as a number.
     void lnaAndIfCodes_data()
     {
         QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("lna");
-        QTest::addColumn<QString>("ifFreq");
+        QTest::addColumn<QString>("shown"); // LNA, then IF
         QTest::newRow("0") << "0"
-                           << "ON"
-                           << "187";
+                           << "ON 187";
         QTest::newRow("1") << "1"
-                           << "OFF"
-                           << "300";
+                           << "OFF 300";
         QTest::newRow("empty") << ""
-                               << "OFF"
-                               << "187";
+                               << "OFF 187";
         QTest::newRow("01") << "01"
-                            << "OFF"
-                            << "187";
+                            << "OFF 187";
         QTest::newRow("blank then 1") << " 1"
-                                      << "OFF"
-                                      << "187";
+                                      << "OFF 187";
         QTest::newRow("1 then blank") << "1 "
-                                      << "OFF"
-                                      << "187";
+                                      << "OFF 187";
         QTest::newRow("00") << "00"
-                            << "OFF"
-                            << "187";
+                            << "OFF 187";
     }
 
     void lnaAndIfCodes()
     {
         QFETCH(QString, field);
-        QFETCH(QString, lna);
-        QFETCH(QString, ifFreq);
         QList<QStringList> data = fiveStates();
         data[2] = state("10.0000", "3", field, field);
         dialog->showWindow(false, data);
-        QCOMPARE(cell("lna", 3)->text(), lna);
-        QCOMPARE(cell("ifFreq_", 3)->text(), ifFreq);
+        QTEST(cell("lna", 3)->text() + " " + cell("ifFreq_", 3)->text(), "shown");
     }
 
-    void shortListsLeaveCellsEmpty_data()
+    void rowsShowTheirStates_data()
     {
         QTest::addColumn<QList<QStringList>>("data");
         QTest::addColumn<QList<QStringList>>("expected");
         const QStringList empty{"", "", "", ""};
+        QTest::newRow("five states") << fiveStates()
+                                     << QList<QStringList>{{"2.0000", "300", "1", "ON"},
+                                                           {"5.5000", "187", "2", "OFF"},
+                                                           {"10.0000", "187", "3", "ON"},
+                                                           {"14.0000", "300", "4", "OFF"},
+                                                           {"18.0000", "300", "31", "ON"}};
         QTest::newRow("no list yet")
             << QList<QStringList>() << QList<QStringList>{empty, empty, empty, empty, empty};
         QTest::newRow("empty reply")
@@ -187,7 +172,7 @@ private slots:
                                   {"a", "187", "b", "OFF"}};
     }
 
-    void shortListsLeaveCellsEmpty()
+    void rowsShowTheirStates()
     {
         QFETCH(QList<QStringList>, data);
         QFETCH(QList<QStringList>, expected);
