@@ -18,12 +18,6 @@ namespace
 {
 const QByteArray fileContent = "10.1.2.3\n255.255.0.0\n10.1.2.254\n5025\n";
 const QStringList fileShown = {"10.1.2.3", "255.255.0.0", "10.1.2.254", "5025"};
-
-QByteArray readFile()
-{
-    QFile file("ipdata.vnf");
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 } // namespace
 
 class TestNetworkSettings : public QObject
@@ -94,10 +88,7 @@ class TestNetworkSettings : public QObject
 
     void build(const QByteArray &content)
     {
-        QFile file("ipdata.vnf");
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        file.close();
+        QVERIFY(TestWorkdir::writeSettings(content));
         h->build();
         dialog = h->window->findChild<NetworkSettings *>();
     }
@@ -152,7 +143,7 @@ private slots:
         QCOMPARE(results.count(), 0);
         QVERIFY(dialog->isVisible());
         QCOMPARE(box("ipAddress_1")->text(), QString("101"));
-        QCOMPARE(readFile(), fileContent);
+        QCOMPARE(TestWorkdir::settings(), fileContent);
 
         // Load from Device without a link says so and keeps the typed values.
         answerNextBox(QMessageBox::Ok);
@@ -206,7 +197,8 @@ private slots:
         answerNextBox(QMessageBox::Yes);
         click("saveButton");
         QVERIFY(!dialog->isVisible());
-        QCOMPARE(readFile(), QByteArray("192.168.7.20\n255.255.252.0\n192.168.7.1\n5026\n"));
+        QCOMPARE(TestWorkdir::settings(),
+                 QByteArray("192.168.7.20\n255.255.252.0\n192.168.7.1\n5026\n"));
         QVERIFY(h->log().contains("blue: Updating network settings."));
         QVERIFY(!h->log().contains("blue: Settings saved to device."));
         // Everything sent before the sentinel has arrived once it has.
@@ -233,7 +225,7 @@ private slots:
         QCOMPARE(sent, QStringList({"closeTCP", "enet:ip \"10.0.0.5\"", "enet:gateway \"10.0.0.1\"",
                                     "enet:submask \"255.255.255.0\"", "enet:port 5025",
                                     "enet:prot 1", "connectTCP"}));
-        QCOMPARE(readFile(), QByteArray("10.0.0.5\n255.255.255.0\n10.0.0.1\n5025\n"));
+        QCOMPARE(TestWorkdir::settings(), QByteArray("10.0.0.5\n255.255.255.0\n10.0.0.1\n5025\n"));
         QCOMPARE(h->log().last(), QString("blue: Updating network settings."));
         for (int i = 0; i < 5; ++i)
             settings->handleCommandDelivered(true);
@@ -269,27 +261,17 @@ private slots:
         QTest::addColumn<QString>("boxName");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("field");
-        QTest::newRow("octet above 255") << "ipAddress_2"
-                                         << "256"
-                                         << "IP Address";
-        QTest::newRow("octet not a number") << "subnet_4"
-                                            << "2a"
-                                            << "Subnet Mask";
-        QTest::newRow("empty octet") << "gateway_1"
-                                     << ""
-                                     << "Gateway";
-        QTest::newRow("negative octet") << "gateway_3"
-                                        << "-1"
-                                        << "Gateway";
-        QTest::newRow("port not a number") << "port"
-                                           << "abc"
-                                           << "Port";
-        QTest::newRow("port 0") << "port"
-                                << "0"
-                                << "Port";
-        QTest::newRow("port above range") << "port"
-                                          << "65536"
-                                          << "Port";
+        const auto row = [](const char *name, const char *boxName, const char *typed,
+                            const char *field) {
+            QTest::newRow(name) << QString(boxName) << QString(typed) << QString(field);
+        };
+        row("octet above 255", "ipAddress_2", "256", "IP Address");
+        row("octet not a number", "subnet_4", "2a", "Subnet Mask");
+        row("empty octet", "gateway_1", "", "Gateway");
+        row("negative octet", "gateway_3", "-1", "Gateway");
+        row("port not a number", "port", "abc", "Port");
+        row("port 0", "port", "0", "Port");
+        row("port above range", "port", "65536", "Port");
     }
     void saveRefusesInvalidEntries()
     {
@@ -314,7 +296,7 @@ private slots:
         QCOMPARE(box(boxName)->text(), typed);
         QCOMPARE(results.count(), 0);
         QCOMPARE(sent.count(), 0);
-        QCOMPARE(readFile(), fileContent);
+        QCOMPARE(TestWorkdir::settings(), fileContent);
     }
 
     // What the file already holds, the defaults included, is saved as it is.
@@ -326,7 +308,7 @@ private slots:
         answerNextBox(QMessageBox::Yes);
         click("saveButton");
         QCOMPARE(results.count(), 1);
-        QCOMPARE(readFile(),
+        QCOMPARE(TestWorkdir::settings(),
                  QByteArray("255.255.255.255\n255.255.255.255\n255.255.255.255\n65535\n"));
     }
 
@@ -350,7 +332,7 @@ private slots:
         answerNextBox(QMessageBox::Yes, [&] { return shown() == device; });
         click("saveButton");
         QCOMPARE(shown(), device);
-        QCOMPARE(readFile(), typed);
+        QCOMPARE(TestWorkdir::settings(), typed);
     }
 
     // Root writes anywhere, so a link into a missing folder stands in for a
