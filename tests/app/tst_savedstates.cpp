@@ -95,26 +95,30 @@ private slots:
         QVERIFY(!dialog->isVisible());
     }
 
-    void loadingStateOne()
+    // The wire counts the states from zero.
+    void loadingAState_data()
     {
+        QTest::addColumn<int>("number");
+        QTest::newRow("state 1") << 1;
+        QTest::newRow("state 3") << 3;
+    }
+
+    void loadingAState()
+    {
+        QFETCH(int, number);
         tuneSpin()->setDecimals(4);
         h->button("loadStateButton")->click();
         QVERIFY(dialog->isVisible());
         QCOMPARE(dialog->windowTitle(), QString("Load State"));
 
-        dialogButton("s1")->click();
+        dialogButton(qPrintable(QString("s%1").arg(number)))->click();
         QVERIFY(!dialog->isVisible());
         QCOMPARE(tuneSpin()->decimals(), 3);
-        QCOMPARE(h->log().last(), QString("blue: Loaded state 1. Wait for status verification."));
-        QCOMPARE(linesUpToSentinel(), QStringList({"freq:pllm 0", "syst:loadstate 0", sentinel}));
-    }
-
-    void loadingStateThreeCountsFromZeroOnTheWire()
-    {
-        h->button("loadStateButton")->click();
-        dialogButton("s3")->click();
-        QCOMPARE(h->log().last(), QString("blue: Loaded state 3. Wait for status verification."));
-        QCOMPARE(linesUpToSentinel(), QStringList({"freq:pllm 0", "syst:loadstate 2", sentinel}));
+        QCOMPARE(h->log().last(),
+                 QString("blue: Loaded state %1. Wait for status verification.").arg(number));
+        QCOMPARE(
+            linesUpToSentinel(),
+            QStringList({"freq:pllm 0", QString("syst:loadstate %1").arg(number - 1), sentinel}));
     }
 
     void savingStateFive()
