@@ -70,7 +70,19 @@ struct Rig {
         return port->addDevice(path.toStdString(), bareInstrument());
     }
 
+    // Adds an instrument at firstPath as `device`, lists and opens it, then
+    // forgets the traffic so far.
+    bool openFirst()
+    {
+        device = add(firstPath);
+        const bool opened = hardware->getDeviceList() == qMakePair(0, QStringList{firstPath}) &&
+                            hardware->openConnection(firstPath) == 0;
+        device->clearRecords();
+        return opened;
+    }
+
     ContestedPort *port;
+    std::shared_ptr<SimulatedUsbTmcDevice> device;
     int factoryCalls = 0;
     std::unique_ptr<HardwareAbstractionUSB> hardware;
 };
@@ -100,11 +112,7 @@ private slots:
     void failedTransportSetup();
 
 private:
-    // Lists and opens `device` at `path` on `rig`, then forgets the traffic so far.
-    static void openInstrument(Rig &rig, SimulatedUsbTmcDevice &device, const QString &path);
-
     std::unique_ptr<Rig> shared;
-    std::shared_ptr<SimulatedUsbTmcDevice> sharedDevice;
 };
 
 void TestHardwareUsb::initTestCase()
@@ -112,15 +120,7 @@ void TestHardwareUsb::initTestCase()
     // Numbers must reach the instrument in the C locale whatever the machine's.
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     shared = std::make_unique<Rig>();
-    sharedDevice = shared->add(firstPath);
-    openInstrument(*shared, *sharedDevice, firstPath);
-}
-
-void TestHardwareUsb::openInstrument(Rig &rig, SimulatedUsbTmcDevice &device, const QString &path)
-{
-    QCOMPARE(rig.hardware->getDeviceList(), qMakePair(0, QStringList{path}));
-    QCOMPARE(rig.hardware->openConnection(path), 0);
-    device.clearRecords();
+    QVERIFY(shared->openFirst());
 }
 
 void TestHardwareUsb::nothingWorksBeforeTheFirstListing()
@@ -173,7 +173,7 @@ void TestHardwareUsb::listingSkipsAnInstrumentThatFailsToOpen()
     QVERIFY(free->commands().contains("SYST:FIRMID?"));
     QVERIFY(free->commands().contains("SYST:ALTERA?"));
     QVERIFY(!free->isOpen());
-    QVERIFY2(free->violations().isEmpty(), qPrintable(free->violations().join("; ")));
+    QCOMPARE(free->violations(), QStringList());
 }
 
 void TestHardwareUsb::typedOperationsWaitForOpen()
@@ -272,18 +272,16 @@ void TestHardwareUsb::commandTexts()
     QFETCH(int, result);
     QFETCH(QList<QByteArray>, sent);
 
-    sharedDevice->clearRecords();
+    shared->device->clearRecords();
     QCOMPARE(operation(*shared->hardware), result);
-    QCOMPARE(sharedDevice->commands(), sent);
-    QVERIFY2(sharedDevice->violations().isEmpty(),
-             qPrintable(sharedDevice->violations().join("; ")));
+    QCOMPARE(shared->device->commands(), sent);
+    QCOMPARE(shared->device->violations(), QStringList());
 }
 
 void TestHardwareUsb::readsTheInstrumentsReplies()
 {
     Rig rig;
-    auto device = rig.add(firstPath);
-    openInstrument(rig, *device, firstPath);
+    QVERIFY(rig.openFirst());
     HardwareAbstractionUSB &hardware = *rig.hardware;
 
     hardware.setAtten(1, 10);
@@ -316,14 +314,13 @@ void TestHardwareUsb::readsTheInstrumentsReplies()
     QCOMPARE(hardware.readVISAResponseString(), qMakePair(5, QString("0042\n")));
     QVERIFY(hardware.sendVISACommand("SYST:MODU?") > 0);
     QCOMPARE(hardware.readVISAResponseByte(), qMakePair(2, QByteArray("0\n")));
-    QVERIFY2(device->violations().isEmpty(), qPrintable(device->violations().join("; ")));
+    QCOMPARE(rig.device->violations(), QStringList());
 }
 
 void TestHardwareUsb::failedReadLeavesTheInstrumentOpen()
 {
     Rig rig;
-    auto device = rig.add(firstPath);
-    openInstrument(rig, *device, firstPath);
+    QVERIFY(rig.openFirst());
     HardwareAbstractionUSB &hardware = *rig.hardware;
 
     rig.port->setReadError(SimulatedUsbTmcPort::errorInvalidParameter);
@@ -333,8 +330,9 @@ void TestHardwareUsb::failedReadLeavesTheInstrumentOpen()
     QCOMPARE(hardware.getSerialNumber(), -1);
     QCOMPARE(hardware.getFirmVer(0), QString());
     QVERIFY(hardware.getFirmVerNumbers().isEmpty());
-    QCOMPARE(device->commands(), QList<QByteArray>({"SYST:TEMP?", "SYST:TIME?", "SYST:BOARDID?",
-                                                    "SYST:SERNUM?", "SYST:FIRM?", "SYST:FIRM?"}));
+    QCOMPARE(rig.device->commands(),
+             QList<QByteArray>({"SYST:TEMP?", "SYST:TIME?", "SYST:BOARDID?", "SYST:SERNUM?",
+                                "SYST:FIRM?", "SYST:FIRM?"}));
 
     rig.port->setReadError(0);
     QCOMPARE(hardware.getBoardId(), 17);
@@ -343,25 +341,24 @@ void TestHardwareUsb::failedReadLeavesTheInstrumentOpen()
 void TestHardwareUsb::listingWhileOpenEndsTheOpenState()
 {
     Rig rig;
-    auto device = rig.add(firstPath);
-    openInstrument(rig, *device, firstPath);
+    QVERIFY(rig.openFirst());
     HardwareAbstractionUSB &hardware = *rig.hardware;
 
     // A failed enumeration has already reset the transport: the instrument no
     // longer takes commands, so typed writes must not claim to have sent them.
     rig.port->setListError(SimulatedUsbTmcPort::errorInvalidParameter);
     QCOMPARE(hardware.getDeviceList(), qMakePair(-4, QStringList()));
-    device->clearRecords();
+    rig.device->clearRecords();
     QCOMPARE(hardware.setAtten(1, 5), -1);
     QVERIFY(hardware.getTemps().isEmpty());
-    QVERIFY(device->outFrames().isEmpty());
+    QVERIFY(rig.device->outFrames().isEmpty());
 
     rig.port->setListError(0);
     QCOMPARE(hardware.openConnection(firstPath), 0);
     QCOMPARE(hardware.getDeviceList(), qMakePair(0, QStringList{firstPath}));
-    device->clearRecords();
+    rig.device->clearRecords();
     QCOMPARE(hardware.setAtten(1, 5), -1);
-    QVERIFY(device->outFrames().isEmpty());
+    QVERIFY(rig.device->outFrames().isEmpty());
     QCOMPARE(rig.factoryCalls, 1);
 }
 

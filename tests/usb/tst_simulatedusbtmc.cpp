@@ -2,6 +2,28 @@
 
 #include <QtTest>
 
+namespace
+{
+
+// A read request, tag 2, for up to 255 bytes.
+const QByteArray readRequest = QByteArray::fromHex("0202fd00ff00000000000000");
+
+bool send(SimulatedUsbTmcPort &port, const QByteArray &frame)
+{
+    std::size_t written = 0;
+    return port.write(reinterpret_cast<const std::uint8_t *>(frame.constData()),
+                      std::size_t(frame.size()), &written);
+}
+
+// *IDN? with tag 1, then the read request for its reply.
+bool askIdentity(SimulatedUsbTmcPort &port)
+{
+    return send(port, QByteArray::fromHex("0101fe0005000000010000002a49444e3f000000")) &&
+           send(port, readRequest);
+}
+
+} // namespace
+
 // The simulated instrument must object to every malformed frame, or the
 // backend tests that rely on its silence prove nothing.
 class TestSimulatedUsbTmc : public QObject
@@ -21,27 +43,19 @@ void TestSimulatedUsbTmc::flagsMalformedFrames_data()
     QTest::addColumn<QString>("complaint");
 
     // Well formed would be 0101fe00 05000000 01000000 2a49444e 3f000000.
+    const auto idn = [](const QByteArray &header) {
+        return QByteArray::fromHex(header + "2a49444e3f000000");
+    };
     QTest::newRow("short") << QByteArray::fromHex("0101fe0005") << "shorter than a header";
-    QTest::newRow("tag 0") << QByteArray::fromHex("0100ff000500000001000000"
-                                                  "2a49444e3f000000")
-                           << "bTag 0";
-    QTest::newRow("complement") << QByteArray::fromHex("0101ff000500000001000000"
-                                                       "2a49444e3f000000")
-                                << "bTagInverse";
-    QTest::newRow("reserved") << QByteArray::fromHex("0101fe010500000001000000"
-                                                     "2a49444e3f000000")
-                              << "reserved byte 3";
-    QTest::newRow("no EOM") << QByteArray::fromHex("0101fe000500000000000000"
-                                                   "2a49444e3f000000")
-                            << "EOM expected";
-    QTest::newRow("size beyond payload") << QByteArray::fromHex("0101fe000900000001000000"
-                                                                "2a49444e3f000000")
-                                         << "beyond the 8";
+    QTest::newRow("tag 0") << idn("0100ff000500000001000000") << "bTag 0";
+    QTest::newRow("complement") << idn("0101ff000500000001000000") << "bTagInverse";
+    QTest::newRow("reserved") << idn("0101fe010500000001000000") << "reserved byte 3";
+    QTest::newRow("no EOM") << idn("0101fe000500000000000000") << "EOM expected";
+    QTest::newRow("size beyond payload") << idn("0101fe000900000001000000") << "beyond the 8";
     QTest::newRow("alignment not zero") << QByteArray::fromHex("0101fe000500000001000000"
                                                                "2a49444e3f000100")
                                         << "alignment byte";
-    QTest::newRow("unaligned") << QByteArray::fromHex("0101fe000500000001000000"
-                                                      "2a49444e3f")
+    QTest::newRow("unaligned") << QByteArray::fromHex("0101fe0005000000010000002a49444e3f")
                                << "not a multiple of 4";
     QTest::newRow("surplus bytes") << QByteArray::fromHex("0101fe000100000001000000"
                                                           "3f00000000000000")
@@ -60,9 +74,7 @@ void TestSimulatedUsbTmc::flagsMalformedFrames()
     SimulatedUsbTmcPort port;
     auto device = port.addDevice("d");
     QVERIFY(port.open("d"));
-    std::size_t written = 0;
-    QVERIFY(port.write(reinterpret_cast<const std::uint8_t *>(frame.constData()),
-                       std::size_t(frame.size()), &written));
+    QVERIFY(send(port, frame));
     QCOMPARE(device->violations().size(), 1);
     QVERIFY2(device->violations().first().contains(complaint),
              qPrintable(device->violations().first()));
@@ -73,14 +85,11 @@ void TestSimulatedUsbTmc::wellFormedExchangeIsClean()
     SimulatedUsbTmcPort port;
     auto device = port.addDevice("d");
     QVERIFY(port.open("d"));
-    std::size_t count = 0;
-    const QByteArray command = QByteArray::fromHex("0101fe0005000000010000002a49444e3f000000");
-    const QByteArray request = QByteArray::fromHex("0202fd00ff00000000000000");
-    QVERIFY(port.write(reinterpret_cast<const std::uint8_t *>(command.constData()), 20, &count));
-    QVERIFY(port.write(reinterpret_cast<const std::uint8_t *>(request.constData()), 12, &count));
+    QVERIFY(askIdentity(port));
     QCOMPARE(device->violations(), QStringList());
     QCOMPARE(device->commands(), QList<QByteArray>{"*IDN?"});
 
+    std::size_t count = 0;
     QByteArray in(64, '\0');
     QVERIFY(port.read(reinterpret_cast<std::uint8_t *>(in.data()), 64, &count));
     QCOMPARE(int(count), 48);
@@ -89,7 +98,7 @@ void TestSimulatedUsbTmc::wellFormedExchangeIsClean()
 
     // The same tag twice in a row is a host fault too; and with the reply
     // already collected the device has nothing to send, so the read times out.
-    QVERIFY(port.write(reinterpret_cast<const std::uint8_t *>(request.constData()), 12, &count));
+    QVERIFY(send(port, readRequest));
     QCOMPARE(device->violations(), QStringList{"frame 2: bTag 2 repeated"});
     QVERIFY(!port.read(reinterpret_cast<std::uint8_t *>(in.data()), 64, &count));
     QCOMPARE(port.lastError(), UsbTmcPort::errorTimeout);
@@ -100,11 +109,8 @@ void TestSimulatedUsbTmc::replyLongerThanTheHostBufferIsAnError()
     SimulatedUsbTmcPort port;
     port.addDevice("d");
     QVERIFY(port.open("d"));
+    QVERIFY(askIdentity(port));
     std::size_t count = 0;
-    const QByteArray command = QByteArray::fromHex("0101fe0005000000010000002a49444e3f000000");
-    const QByteArray request = QByteArray::fromHex("0202fd00ff00000000000000");
-    QVERIFY(port.write(reinterpret_cast<const std::uint8_t *>(command.constData()), 20, &count));
-    QVERIFY(port.write(reinterpret_cast<const std::uint8_t *>(request.constData()), 12, &count));
     QByteArray in(16, '\0');
     QVERIFY(!port.read(reinterpret_cast<std::uint8_t *>(in.data()), 16, &count));
     QCOMPARE(port.lastError(), SimulatedUsbTmcPort::errorMoreData);

@@ -43,6 +43,25 @@ QStringList portQueries(int port)
             "SYST:FIRMID:" + n + "?"};
 }
 
+// The queries of an inventory that reads `ports`, then the LCD and the FPGA.
+QStringList inventoryQueries(const QList<int> &ports)
+{
+    QStringList queries{"*IDN?", "SYST:FIRMID?", "SYST:MODU?"};
+    for (int port : ports)
+        queries << portQueries(port);
+    return queries << "LCD:LCD?"
+                   << "LCD:SERNUM?"
+                   << "LCD:VERS?"
+                   << "SYST:ALTERA?";
+}
+
+// What the inventory records of one module, to check in one comparison.
+QStringList record(const ModuleInfo &module)
+{
+    return {module.address,      module.manufacturer, module.model,
+            module.serialNumber, module.version,      module.firmwareId};
+}
+
 QStringList names(const QList<ModuleInfo *> &modules)
 {
     QStringList list;
@@ -238,53 +257,22 @@ void TestUsbConnection::identifiesFullyPopulatedInstrument()
     openInstrument(config);
     connection->identifyModules();
 
-    const ModuleInfo &device = connection->deviceInfo;
-    QCOMPARE(device.name, QString(resource));
-    QCOMPARE(device.manufacturer, QString("Ostrelin"));
-    QCOMPARE(device.model, QString("KX4417-UDC"));
-    QCOMPARE(device.serialNumber, QString("SN000123"));
-    QCOMPARE(device.version, QString("2.4.1"));
-    QCOMPARE(device.firmwareId, QString("0042\n"));
+    QCOMPARE(connection->deviceInfo.name, QString(resource));
+    QCOMPARE(record(connection->deviceInfo),
+             QStringList({resource, "Ostrelin", "KX4417-UDC", "SN000123", "2.4.1", "0042\n"}));
 
     const QList<ModuleInfo *> &modules = connection->moduleList;
     QCOMPARE(names(modules), QStringList({"Port 0", "Port 1", "Port 2", "Port 3", "LCD Micro",
                                           "LCD Screen", "Altera FPGA"}));
-    const ModuleInfo &port2 = *modules.at(2);
-    QCOMPARE(port2.address, QString("2"));
-    QCOMPARE(port2.model, QString("KX4417-PM2"));
-    QCOMPARE(port2.serialNumber, QString("PM0333"));
-    QCOMPARE(port2.version, QString("1.2.0"));
-    QCOMPARE(port2.firmwareId, QString("0102\n"));
-
-    const ModuleInfo &micro = *modules.at(4);
-    const ModuleInfo &screen = *modules.at(5);
-    QCOMPARE(micro.address, QString("11"));
-    QCOMPARE(screen.address, QString("10"));
-    QCOMPARE(micro.firmwareId, QString("0002"));
-    QCOMPARE(screen.firmwareId, QString("0003"));
-    for (const ModuleInfo *lcd : {&micro, &screen}) {
-        QCOMPARE(lcd->manufacturer, QString("Ostrelin"));
-        QCOMPARE(lcd->model, lcd->name);
-        QCOMPARE(lcd->serialNumber, QString("LCD0007"));
-        QCOMPARE(lcd->version, QString("1.3"));
-    }
-
-    const ModuleInfo &fpga = *modules.at(6);
-    QCOMPARE(fpga.address, QString("12"));
-    QCOMPARE(fpga.manufacturer, QString("Ostrelin"));
-    QCOMPARE(fpga.model, QString("Altera FPGA"));
-    QCOMPARE(fpga.firmwareId, QString("5"));
-    QCOMPARE(fpga.serialNumber, QString("SN000123"));
-    QCOMPARE(fpga.version, QString("2.4.1"));
-
-    QStringList expected{"*IDN?", "SYST:FIRMID?", "SYST:MODU?"};
-    for (int port = 0; port < 4; ++port)
-        expected << portQueries(port);
-    expected << "LCD:LCD?"
-             << "LCD:SERNUM?"
-             << "LCD:VERS?"
-             << "SYST:ALTERA?";
-    QCOMPARE(sim->receivedLines(), expected);
+    QCOMPARE(record(*modules.at(2)),
+             QStringList({"2", "Ostrelin", "KX4417-PM2", "PM0333", "1.2.0", "0102\n"}));
+    QCOMPARE(record(*modules.at(4)),
+             QStringList({"11", "Ostrelin", "LCD Micro", "LCD0007", "1.3", "0002"}));
+    QCOMPARE(record(*modules.at(5)),
+             QStringList({"10", "Ostrelin", "LCD Screen", "LCD0007", "1.3", "0003"}));
+    QCOMPARE(record(*modules.at(6)),
+             QStringList({"12", "Ostrelin", "Altera FPGA", "SN000123", "2.4.1", "5"}));
+    QCOMPARE(sim->receivedLines(), inventoryQueries({0, 1, 2, 3}));
 }
 
 void TestUsbConnection::queriesOnlyPortsOfTheMask_data()
@@ -306,20 +294,13 @@ void TestUsbConnection::queriesOnlyPortsOfTheMask()
     sim->setReply("SYST:MODU?", maskReply);
     connection->identifyModules();
 
-    QStringList expected{"*IDN?", "SYST:FIRMID?", "SYST:MODU?"};
     QStringList expectedNames;
-    for (int port : ports) {
-        expected << portQueries(port);
+    for (int port : ports)
         expectedNames << QString("Port %1").arg(port);
-    }
-    expected << "LCD:LCD?"
-             << "LCD:SERNUM?"
-             << "LCD:VERS?"
-             << "SYST:ALTERA?";
     expectedNames << "LCD Micro"
                   << "LCD Screen"
                   << "Altera FPGA";
-    QCOMPARE(sim->receivedLines(), expected);
+    QCOMPARE(sim->receivedLines(), inventoryQueries(ports));
     QCOMPARE(names(connection->moduleList), expectedNames);
 }
 
@@ -339,13 +320,8 @@ void TestUsbConnection::badIdentityStopsTheInventory()
     connection->identifyModules();
 
     QCOMPARE(sim->receivedLines(), QStringList{"*IDN?"});
-    const ModuleInfo &device = connection->deviceInfo;
-    QCOMPARE(device.address, QString(resource));
-    QCOMPARE(device.manufacturer, QString("Unknown"));
-    QCOMPARE(device.model, QString("Unknown"));
-    QCOMPARE(device.serialNumber, QString("Unknown"));
-    QCOMPARE(device.version, QString("Unknown"));
-    QCOMPARE(device.firmwareId, QString("-1"));
+    QCOMPARE(record(connection->deviceInfo),
+             QStringList({resource, "Unknown", "Unknown", "Unknown", "Unknown", "-1"}));
     QVERIFY(connection->moduleList.isEmpty());
 }
 
@@ -363,11 +339,8 @@ void TestUsbConnection::badModuleAnswerLeavesPlaceholder()
 
     const QList<ModuleInfo *> &modules = connection->moduleList;
     QCOMPARE(names(modules).mid(0, 2), QStringList({"Unknown", "Port 1"}));
-    const ModuleInfo &placeholder = *modules.at(0);
-    QCOMPARE(placeholder.address, QString("-1"));
-    QCOMPARE(placeholder.manufacturer, QString("Unknown"));
-    QCOMPARE(placeholder.model, QString("Unknown"));
-    QCOMPARE(placeholder.firmwareId, QString("-1"));
+    QCOMPARE(record(*modules.at(0)),
+             QStringList({"-1", "Unknown", "Unknown", "Unknown", "Unknown", "-1"}));
     QCOMPARE(modules.at(1)->model, QString("KX4417-PM"));
 }
 

@@ -31,8 +31,8 @@ private slots:
 
     void loadsTheLibrary();
     void findsNothingWithoutMatchingInstrument();
+    void listsEveryMatchingInstrumentAndLogsTheFirst_data();
     void listsEveryMatchingInstrumentAndLogsTheFirst();
-    void instrumentGoneDuringSearchIsNotListed();
     void writesAndReadsWithoutTerminators();
     void readTakesOneWholeReply_data();
     void readTakesOneWholeReply();
@@ -46,9 +46,12 @@ private slots:
 
 private:
     QStringList trace() const;
-    void openFirst(VisaBackend &backend, SimServer &sim);
+    // A simulator, and a backend set up with that instrument open.
+    void openFirst();
 
     std::unique_ptr<TestWorkdir> workdir;
+    std::unique_ptr<SimServer> sim;
+    std::unique_ptr<VisaBackend> backend;
 };
 
 void TestVisaBackend::init()
@@ -65,6 +68,8 @@ void TestVisaBackend::init()
 void TestVisaBackend::cleanup()
 {
     qunsetenv("FAKEVISA_TRACE");
+    backend.reset();
+    sim.reset();
     workdir.reset();
 }
 
@@ -76,12 +81,15 @@ QStringList TestVisaBackend::trace() const
     return QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
-void TestVisaBackend::openFirst(VisaBackend &backend, SimServer &sim)
+void TestVisaBackend::openFirst()
 {
-    QVERIFY(sim.start(0));
-    qputenv("FAKEVISA_INSTRUMENTS", address(sim));
-    QCOMPARE(backend.setupBackend(), 0);
-    QCOMPARE(backend.openDevice(firstResource), 0);
+    // Both exist before the first check, so a failing check cannot leave them null.
+    sim = std::make_unique<SimServer>();
+    backend = std::make_unique<VisaBackend>();
+    QVERIFY(sim->start(0));
+    qputenv("FAKEVISA_INSTRUMENTS", address(*sim));
+    QCOMPARE(backend->setupBackend(), 0);
+    QCOMPARE(backend->openDevice(firstResource), 0);
 }
 
 void TestVisaBackend::loadsTheLibrary()
@@ -110,21 +118,32 @@ void TestVisaBackend::findsNothingWithoutMatchingInstrument()
              (QStringList{"viFindRsrc USB0::0x2012::?*INSTR", "viFindRsrc USB0::0x2012::?*INSTR"}));
 }
 
+void TestVisaBackend::listsEveryMatchingInstrumentAndLogsTheFirst_data()
+{
+    QTest::addColumn<QByteArray>("vanished");
+    QTest::addColumn<int>("failedSteps");
+    QTest::newRow("all present") << QByteArray("0") << 0;
+    QTest::newRow("a third gone during the search") << QByteArray("1") << 1;
+}
+
 void TestVisaBackend::listsEveryMatchingInstrumentAndLogsTheFirst()
 {
+    QFETCH(QByteArray, vanished);
+    QFETCH(int, failedSteps);
     SimServer first;
     SimServer second;
     QVERIFY(first.start(0));
     QVERIFY(second.start(0));
     qputenv("FAKEVISA_INSTRUMENTS", address(first) + ";" + address(second));
+    qputenv("FAKEVISA_FIND_VANISHED", vanished);
     VisaBackend backend;
     QCOMPARE(backend.setupBackend(), 0);
 
     MessageLog log;
-    const QPair<int, QStringList> found = backend.findDevices();
-    QCOMPARE(found.first, 2);
-    QCOMPARE(found.second, QStringList({firstResource, secondResource}));
+    // Count and list agree, so a caller walking the list by count stays inside it.
+    QCOMPARE(backend.findDevices(), qMakePair(2, QStringList({firstResource, secondResource})));
     QCOMPARE(log.startingWith("Found"), QStringList{QString("Found ") + firstResource});
+    QCOMPARE(log.startingWith("viFindNext failed").size(), failedSteps);
     QCOMPARE(trace().filter("find-list"), QStringList{"viClose find-list"});
 
     // No identification traffic during the search.
@@ -132,34 +151,14 @@ void TestVisaBackend::listsEveryMatchingInstrumentAndLogsTheFirst()
     QVERIFY(second.receivedLines().isEmpty());
 }
 
-void TestVisaBackend::instrumentGoneDuringSearchIsNotListed()
-{
-    SimServer first;
-    SimServer second;
-    QVERIFY(first.start(0));
-    QVERIFY(second.start(0));
-    qputenv("FAKEVISA_INSTRUMENTS", address(first) + ";" + address(second));
-    qputenv("FAKEVISA_FIND_VANISHED", "1");
-    VisaBackend backend;
-    QCOMPARE(backend.setupBackend(), 0);
-
-    MessageLog log;
-    // Count and list agree, so a caller walking the list by count stays inside it.
-    QCOMPARE(backend.findDevices(), qMakePair(2, QStringList({firstResource, secondResource})));
-    QCOMPARE(log.startingWith("viFindNext failed").size(), 1);
-    QCOMPARE(trace().filter("find-list"), QStringList{"viClose find-list"});
-}
-
 void TestVisaBackend::writesAndReadsWithoutTerminators()
 {
-    SimServer sim;
-    VisaBackend backend;
-    openFirst(backend, sim);
+    openFirst();
 
-    QCOMPARE(backend.write("*IDN?", 5), 5);
-    QTRY_COMPARE(sim.receivedLines(), QStringList{"*IDN?"});
+    QCOMPARE(backend->write("*IDN?", 5), 5);
+    QTRY_COMPARE(sim->receivedLines(), QStringList{"*IDN?"});
     char buffer[256];
-    const int count = backend.read(buffer, 255);
+    const int count = backend->read(buffer, 255);
     QCOMPARE(QByteArray(buffer, qMax(count, 0)),
              QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
 }
@@ -184,20 +183,18 @@ void TestVisaBackend::readTakesOneWholeReply()
     QFETCH(bool, termChar);
     QFETCH(int, count);
     QFETCH(QStringList, log);
-    SimServer sim;
-    VisaBackend backend;
-    openFirst(backend, sim);
+    openFirst();
     const QByteArray reply = QByteArray(length, 'L') + "\n";
-    sim.setReply("SYST:LONG?", reply.left(length));
+    sim->setReply("SYST:LONG?", reply.left(length));
     // Late enough that the rest of a long reply is read with less time left.
-    sim.setFault(SimServer::Fault::DelayReply, 50, "SYST:LONG?");
+    sim->setFault(SimServer::Fault::DelayReply, 50, "SYST:LONG?");
     if (termChar)
         qputenv("FAKEVISA_TERM_CHAR", "1");
 
     MessageLog messages;
-    QVERIFY(backend.write("SYST:LONG?", 10) >= 0);
+    QVERIFY(backend->write("SYST:LONG?", 10) >= 0);
     char buffer[256];
-    QCOMPARE(backend.read(buffer, 255), count);
+    QCOMPARE(backend->read(buffer, 255), count);
     QCOMPARE(QByteArray(buffer, count), reply.left(count));
     QCOMPARE(messages.startingWith("Reply longer"), log);
     QVERIFY(messages.startingWith("End of the long reply").isEmpty());
@@ -212,23 +209,21 @@ void TestVisaBackend::readTakesOneWholeReply()
     }
 
     // The next query gets its own reply, and the session keeps its time-out.
-    QVERIFY(backend.write("SYST:FIRMID?", 12) >= 0);
-    QCOMPARE(backend.read(buffer, 255), 5);
+    QVERIFY(backend->write("SYST:FIRMID?", 12) >= 0);
+    QCOMPARE(backend->read(buffer, 255), 5);
     QCOMPARE(QByteArray(buffer, 5), QByteArray("0042\n"));
     const unsigned timeout = VI_ATTR_TMO_VALUE;
     int value = 0;
-    backend.getAttribute(&timeout, &value);
+    backend->getAttribute(&timeout, &value);
     QCOMPARE(value, 2000);
 }
 
 void TestVisaBackend::writeEndingInWarningFails()
 {
-    SimServer sim;
-    VisaBackend backend;
-    openFirst(backend, sim);
+    openFirst();
     qputenv("FAKEVISA_WRITE_WARNING", "1");
-    QCOMPARE(backend.write("freq:tune 10.0000", 17), -1);
-    QTRY_COMPARE(sim.receivedLines(), QStringList{"freq:tune 10.0000"});
+    QCOMPARE(backend->write("freq:tune 10.0000", 17), -1);
+    QTRY_COMPARE(sim->receivedLines(), QStringList{"freq:tune 10.0000"});
 }
 
 void TestVisaBackend::failedOpenClosesTheHandleItWasGiven()
@@ -249,31 +244,27 @@ void TestVisaBackend::failedOpenClosesTheHandleItWasGiven()
 
 void TestVisaBackend::readTimeoutFails()
 {
-    SimServer sim;
-    VisaBackend backend;
     qputenv("FAKEVISA_READ_TIMEOUT_MS", "100");
-    openFirst(backend, sim);
-    sim.setFault(SimServer::Fault::NoReply);
-    QVERIFY(backend.write("*IDN?", 5) >= 0);
+    openFirst();
+    sim->setFault(SimServer::Fault::NoReply);
+    QVERIFY(backend->write("*IDN?", 5) >= 0);
     char buffer[256];
-    QCOMPARE(backend.read(buffer, 255), -1);
+    QCOMPARE(backend->read(buffer, 255), -1);
 
-    sim.clearFault();
-    QVERIFY(backend.write("SYST:FIRMID?", 12) >= 0);
-    QCOMPARE(backend.read(buffer, 255), 5);
+    sim->clearFault();
+    QVERIFY(backend->write("SYST:FIRMID?", 12) >= 0);
+    QCOMPARE(backend->read(buffer, 255), 5);
     QCOMPARE(QByteArray(buffer, 5), QByteArray("0042\n"));
 }
 
 void TestVisaBackend::attributesAreForwardedAndLogged()
 {
-    SimServer sim;
-    VisaBackend backend;
-    openFirst(backend, sim);
+    openFirst();
     MessageLog log;
     const unsigned timeout = VI_ATTR_TMO_VALUE;
-    backend.setAttribute(&timeout, 150);
+    backend->setAttribute(&timeout, 150);
     int value = 0;
-    backend.getAttribute(&timeout, &value);
+    backend->getAttribute(&timeout, &value);
     QCOMPARE(value, 150);
     QCOMPARE(log.startingWith("Attribute"), QStringList({"Attribute 0x3FFF001A set to 150 (0x96)",
                                                          "Attribute 0x3FFF001A = 150 (0x96)"}));
@@ -282,9 +273,7 @@ void TestVisaBackend::attributesAreForwardedAndLogged()
 
 void TestVisaBackend::wideAttributeStaysInsideTheCallersInt()
 {
-    SimServer sim;
-    VisaBackend backend;
-    openFirst(backend, sim);
+    openFirst();
     // The resource name attribute is a 256-character string.
     const unsigned resourceName = 0xBFFF0002U;
     struct {
@@ -292,7 +281,7 @@ void TestVisaBackend::wideAttributeStaysInsideTheCallersInt()
         char after[300];
     } frame;
     memset(frame.after, 0x5A, sizeof frame.after);
-    backend.getAttribute(&resourceName, &frame.value);
+    backend->getAttribute(&resourceName, &frame.value);
     QCOMPARE(QByteArray(frame.after, sizeof frame.after), QByteArray(300, 0x5A));
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(&frame.value), 4), QByteArray("USB0"));
 }
@@ -316,27 +305,25 @@ void TestVisaBackend::readBufferSizeFailureIsLogged()
 
 void TestVisaBackend::teardownOrNewSetupClosesEverySession()
 {
-    SimServer sim;
-    VisaBackend backend;
-    openFirst(backend, sim);
-    QTRY_COMPARE(sim.connectionCount(), 1);
-    backend.teardownBackend();
+    openFirst();
+    QTRY_COMPARE(sim->connectionCount(), 1);
+    backend->teardownBackend();
     QVERIFY(trace().contains("viClose resource-manager"));
-    QTRY_COMPARE(sim.connectionCount(), 0);
-    QCOMPARE(backend.write("*IDN?", 5), -1);
+    QTRY_COMPARE(sim->connectionCount(), 0);
+    QCOMPARE(backend->write("*IDN?", 5), -1);
 
     // The backend can be set up again for the next use of the USB path.
-    QCOMPARE(backend.setupBackend(), 0);
-    QCOMPARE(backend.openDevice(firstResource), 0);
-    QCOMPARE(backend.write("*IDN?", 5), 5);
-    QTRY_COMPARE(sim.connectionCount(), 1);
+    QCOMPARE(backend->setupBackend(), 0);
+    QCOMPARE(backend->openDevice(firstResource), 0);
+    QCOMPARE(backend->write("*IDN?", 5), 5);
+    QTRY_COMPARE(sim->connectionCount(), 1);
 
     // A setup that follows a use never torn down releases what that use left open.
-    QCOMPARE(backend.setupBackend(), 0);
-    QTRY_COMPARE(sim.connectionCount(), 0);
+    QCOMPARE(backend->setupBackend(), 0);
+    QTRY_COMPARE(sim->connectionCount(), 0);
     QCOMPARE(trace().count("viClose resource-manager"), 2);
-    QCOMPARE(backend.openDevice(firstResource), 0);
-    QCOMPARE(backend.write("*IDN?", 5), 5);
+    QCOMPARE(backend->openDevice(firstResource), 0);
+    QCOMPARE(backend->write("*IDN?", 5), 5);
 }
 
 QTEST_GUILESS_MAIN(TestVisaBackend)

@@ -168,42 +168,6 @@ QList<QByteArray> EmulatedUsbDevice::commands() const
     return instrument.commands();
 }
 
-QList<int> EmulatedUsbDevice::inRequestLengths() const
-{
-    QMutexLocker lock(&mutex);
-    return inLengths;
-}
-
-int EmulatedUsbDevice::ioctlCount() const
-{
-    QMutexLocker lock(&mutex);
-    return ioctls;
-}
-
-int EmulatedUsbDevice::claims() const
-{
-    QMutexLocker lock(&mutex);
-    return claimCount;
-}
-
-int EmulatedUsbDevice::releases() const
-{
-    QMutexLocker lock(&mutex);
-    return releaseCount;
-}
-
-int EmulatedUsbDevice::discards() const
-{
-    QMutexLocker lock(&mutex);
-    return discardCount;
-}
-
-bool EmulatedUsbDevice::isInterfaceClaimed() const
-{
-    QMutexLocker lock(&mutex);
-    return claimed;
-}
-
 int EmulatedUsbDevice::onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, void *self)
 {
     static_cast<EmulatedUsbDevice *>(self)->handle(client);

@@ -70,14 +70,22 @@ public:
 
     QStringList violations() const;
     QList<QByteArray> commands() const;
-    QList<int> inRequestLengths() const; // buffer length of each bulk-IN URB
-    int ioctlCount() const;
-    int claims() const;
-    int releases() const;
-    int discards() const;
-    bool isInterfaceClaimed() const;
+    // Buffer length of each bulk-IN URB.
+    QList<int> inRequestLengths() const { return locked(inLengths); }
+    int ioctlCount() const { return locked(ioctls); }
+    int claims() const { return locked(claimCount); }
+    int releases() const { return locked(releaseCount); }
+    int discards() const { return locked(discardCount); }
+    bool isInterfaceClaimed() const { return locked(claimed); }
 
 private:
+    // A copy of `member`, taken while no ioctl is changing it.
+    template <typename T> T locked(const T &member) const
+    {
+        QMutexLocker lock(&mutex);
+        return member;
+    }
+
     struct Completion {
         quint64 urb = 0;
         int status = 0;
