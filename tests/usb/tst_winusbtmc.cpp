@@ -15,6 +15,10 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(text);
 }
 
+// The log lines that close every enumeration.
+const QStringList enumerationEnd{"Enumeration done", "0x103",
+                                 "For comparison, the expected value is 0x103", "Finished"};
+
 quint32 transferSizeOf(const QByteArray &frame)
 {
     return qFromLittleEndian<quint32>(frame.constData() + 4);
@@ -30,9 +34,13 @@ struct Bench {
         backend = std::make_unique<WinUSBTMC>(std::move(owned));
     }
     bool open() { return backend->openDevice(QString::fromStdString(devicePath)) == 0; }
+    int send(const QByteArray &command)
+    {
+        return backend->write(command.constData(), command.size());
+    }
     QByteArray query(const QByteArray &command, int maximum = 255)
     {
-        if (backend->write(command.constData(), command.size()) < 0)
+        if (send(command) < 0)
             return "<write failed>";
         QByteArray reply(maximum, '\0');
         const int got = backend->read(reply.data(), maximum);
@@ -93,7 +101,7 @@ void TestWinUsbTmc::commandFrames()
     Bench bench;
     QVERIFY(bench.open());
 
-    QCOMPARE(bench.backend->write(command.constData(), command.size()), result);
+    QCOMPARE(bench.send(command), result);
 
     QCOMPARE(bench.device->outFrames(), QList<QByteArray>{frame});
     QCOMPARE(bench.device->commands(), QList<QByteArray>{command});
@@ -127,8 +135,7 @@ void TestWinUsbTmc::emptyReply()
     bench.device->setLineFeed(false);
     QVERIFY(bench.open());
     // The module answer is empty when nothing was forwarded to the module.
-    const QByteArray command = "SYST:READSTR:0?";
-    QVERIFY(bench.backend->write(command.constData(), command.size()) > 0);
+    QVERIFY(bench.send("SYST:READSTR:0?") > 0);
 
     char buffer[255];
     QCOMPARE(bench.backend->read(buffer, 255), 0);
@@ -142,9 +149,8 @@ void TestWinUsbTmc::tagsWrapAfter255AndRestartOnOpen()
     Bench bench;
     QVERIFY(bench.open());
     MessageLog quiet;
-    const QByteArray command = "LCD:LCD?";
     for (int i = 0; i < 256; ++i)
-        QCOMPARE(bench.backend->write(command.constData(), command.size()), 20);
+        QCOMPARE(bench.send("LCD:LCD?"), 20);
 
     const QList<QByteArray> frames = bench.device->outFrames();
     QCOMPARE(frames.size(), 256);
@@ -184,8 +190,7 @@ void TestWinUsbTmc::replyValidation()
     QFETCH(QStringList, log);
     Bench bench;
     QVERIFY(bench.open());
-    const QByteArray command = "*IDN?";
-    QVERIFY(bench.backend->write(command.constData(), command.size()) > 0);
+    QVERIFY(bench.send("*IDN?") > 0);
     bench.device->setReplyFault(fault);
 
     QByteArray buffer(255, 'x');
@@ -205,8 +210,7 @@ void TestWinUsbTmc::oversizeReplyIsCutToTheCallersMaximum()
     Bench bench;
     bench.device->model().config().idn = QString(300, 'B');
     QVERIFY(bench.open());
-    const QByteArray command = "*IDN?";
-    QVERIFY(bench.backend->write(command.constData(), command.size()) > 0);
+    QVERIFY(bench.send("*IDN?") > 0);
     bench.device->setReplyFault(SimulatedUsbTmcDevice::ReplyFault::SizeBeyondRequest);
 
     // The caller's buffer is exactly its maximum, followed by a guard area.
@@ -393,9 +397,7 @@ void TestWinUsbTmc::enumerationListsOnlyOurInstruments()
         QCOMPARE(device->violations(), QStringList());
     }
     QVERIFY(unopenable->outFrames().isEmpty());
-    QCOMPARE(capture.lines().mid(capture.lines().size() - 4),
-             (QStringList{"Enumeration done", "0x103",
-                          "For comparison, the expected value is 0x103", "Finished"}));
+    QCOMPARE(capture.lines().mid(capture.lines().size() - 4), enumerationEnd);
 
     // Each found path opens the instrument again.
     QCOMPARE(backend.openDevice(found.second.at(1)), 0);
@@ -409,9 +411,7 @@ void TestWinUsbTmc::enumerationWithoutDevices()
     const QPair<int, QStringList> found = backend.findDevices();
     QCOMPARE(found.first, 0);
     QVERIFY(found.second.isEmpty());
-    QCOMPARE(capture.lines(),
-             (QStringList{"Enumeration done", "0x103",
-                          "For comparison, the expected value is 0x103", "Finished"}));
+    QCOMPARE(capture.lines(), enumerationEnd);
 }
 
 void TestWinUsbTmc::enumerationStepFailures()
