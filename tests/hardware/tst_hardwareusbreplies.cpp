@@ -75,32 +75,26 @@ void TestHardwareUsbReplies::conversions_data()
     const Reading firmware = [](H &h) { return joined(h.getFirmVerNumbers()); };
     const Reading boardId = [](H &h) { return QString::number(h.getBoardId()); };
 
-    QTest::newRow("temps, empty field")
-        << QByteArray("SYST:TEMP?") << QByteArray("25.5,,30") << temps << "25.5|0|30";
-    QTest::newRow("temps, empty reply") << QByteArray("SYST:TEMP?") << QByteArray() << temps << "0";
-    QTest::newRow("temps, junk field")
-        << QByteArray("SYST:TEMP?") << QByteArray(" 1e2 ,x,-3.5") << temps << "100|0|-3.5";
-    QTest::newRow("attens") << QByteArray("SYST:ATTN?") << QByteArray("10,20") << attens << "10|20";
-    QTest::newRow("attens, signed")
-        << QByteArray("SYST:ATTN?") << QByteArray("-4,+3,- 2") << attens << "-4|3|0";
-    QTest::newRow("attens, fractions are not integers")
-        << QByteArray("SYST:ATTN?") << QByteArray("1.5, 7 ,") << attens << "0|7|0";
-    QTest::newRow("time, not a number")
-        << QByteArray("SYST:TIME?") << QByteArray("abc") << time << "-1";
-    QTest::newRow("time") << QByteArray("SYST:TIME?") << QByteArray("12.5") << time << "12.5";
-    QTest::newRow("firmware, no prefix")
-        << QByteArray("SYST:FIRM?") << QByteArray("1.2") << firmware << "0|2";
-    QTest::newRow("firmware, gaps")
-        << QByteArray("SYST:FIRM?") << QByteArray("V2..x") << firmware << "2|0|0";
-    QTest::newRow("firmware, empty") << QByteArray("SYST:FIRM?") << QByteArray() << firmware << "0";
-    QTest::newRow("firmware text keeps the line end")
-        << QByteArray("SYST:FIRM?") << QByteArray("V3.0")
-        << Reading([](H &h) { return h.getFirmVer(0); }) << "V3.0\n";
-    QTest::newRow("board id, not a number")
-        << QByteArray("SYST:BOARDID?") << QByteArray("B17") << boardId << "0";
-    QTest::newRow("serial number")
-        << QByteArray("SYST:SERNUM?") << QByteArray(" 4711 ")
-        << Reading([](H &h) { return QString::number(h.getSerialNumber()); }) << "4711";
+    const auto row = [](const char *name, const char *query, const QByteArray &reply,
+                        const Reading &read, const char *expected) {
+        QTest::newRow(name) << QByteArray(query) << reply << read << QString(expected);
+    };
+    row("temps, empty field", "SYST:TEMP?", "25.5,,30", temps, "25.5|0|30");
+    row("temps, empty reply", "SYST:TEMP?", {}, temps, "0");
+    row("temps, junk field", "SYST:TEMP?", " 1e2 ,x,-3.5", temps, "100|0|-3.5");
+    row("attens", "SYST:ATTN?", "10,20", attens, "10|20");
+    row("attens, signed", "SYST:ATTN?", "-4,+3,- 2", attens, "-4|3|0");
+    row("attens, fractions are not integers", "SYST:ATTN?", "1.5, 7 ,", attens, "0|7|0");
+    row("time, not a number", "SYST:TIME?", "abc", time, "-1");
+    row("time", "SYST:TIME?", "12.5", time, "12.5");
+    row("firmware, no prefix", "SYST:FIRM?", "1.2", firmware, "0|2");
+    row("firmware, gaps", "SYST:FIRM?", "V2..x", firmware, "2|0|0");
+    row("firmware, empty", "SYST:FIRM?", {}, firmware, "0");
+    row("firmware text keeps the line end", "SYST:FIRM?", "V3.0",
+        Reading([](H &h) { return h.getFirmVer(0); }), "V3.0\n");
+    row("board id, not a number", "SYST:BOARDID?", "B17", boardId, "0");
+    row("serial number", "SYST:SERNUM?", " 4711 ",
+        Reading([](H &h) { return QString::number(h.getSerialNumber()); }), "4711");
 }
 
 void TestHardwareUsbReplies::conversions()
