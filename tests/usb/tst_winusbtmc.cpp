@@ -61,6 +61,8 @@ class TestWinUsbTmc : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
+    void cleanup();
     void commandFrames_data();
     void commandFrames();
     void queryRoundTrip();
@@ -78,7 +80,22 @@ private slots:
     void enumerationListsOnlyOurInstruments();
     void enumerationWithoutDevices();
     void enumerationStepFailures();
+
+private:
+    // Every case but the enumerations starts with its instrument open.
+    std::unique_ptr<Bench> bench;
 };
+
+void TestWinUsbTmc::init()
+{
+    bench = std::make_unique<Bench>();
+    QVERIFY(bench->open());
+}
+
+void TestWinUsbTmc::cleanup()
+{
+    bench.reset();
+}
 
 void TestWinUsbTmc::commandFrames_data()
 {
@@ -98,71 +115,63 @@ void TestWinUsbTmc::commandFrames()
     QFETCH(QByteArray, command);
     QFETCH(QByteArray, frame);
     QFETCH(int, result);
-    Bench bench;
-    QVERIFY(bench.open());
 
-    QCOMPARE(bench.send(command), result);
+    QCOMPARE(bench->send(command), result);
 
-    QCOMPARE(bench.device->outFrames(), QList<QByteArray>{frame});
-    QCOMPARE(bench.device->commands(), QList<QByteArray>{command});
-    QCOMPARE(bench.device->violations(), QStringList());
+    QCOMPARE(bench->device->outFrames(), QList<QByteArray>{frame});
+    QCOMPARE(bench->device->commands(), QList<QByteArray>{command});
+    QCOMPARE(bench->device->violations(), QStringList());
 }
 
 void TestWinUsbTmc::queryRoundTrip()
 {
-    Bench bench;
-    QVERIFY(bench.open());
 
-    QCOMPARE(bench.query("*IDN?"), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
+    QCOMPARE(bench->query("*IDN?"), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
 
     // The read request carries the next tag and asks for the caller's maximum.
-    QCOMPARE(bench.device->outFrames().size(), 2);
-    QCOMPARE(bench.device->outFrames().at(1), hex("0202fd00ff00000000000000"));
-    QCOMPARE(bench.backend->nextTag(), quint8(3));
+    QCOMPARE(bench->device->outFrames().size(), 2);
+    QCOMPARE(bench->device->outFrames().at(1), hex("0202fd00ff00000000000000"));
+    QCOMPARE(bench->backend->nextTag(), quint8(3));
 
     // A reply longer than the maximum arrives in pieces, one per read.
-    bench.device->model().config().idn = QString(300, 'A');
-    QCOMPARE(bench.query("*IDN?"), QByteArray(255, 'A'));
+    bench->device->model().config().idn = QString(300, 'A');
+    QCOMPARE(bench->query("*IDN?"), QByteArray(255, 'A'));
     QByteArray rest(255, '\0');
-    QCOMPARE(bench.backend->read(rest.data(), 255), 46);
+    QCOMPARE(bench->backend->read(rest.data(), 255), 46);
     QCOMPARE(rest.left(46), QByteArray(45, 'A') + '\n');
-    QCOMPARE(bench.device->violations(), QStringList());
+    QCOMPARE(bench->device->violations(), QStringList());
 }
 
 void TestWinUsbTmc::emptyReply()
 {
-    Bench bench;
-    bench.device->setLineFeed(false);
-    QVERIFY(bench.open());
+    bench->device->setLineFeed(false);
     // The module answer is empty when nothing was forwarded to the module.
-    QVERIFY(bench.send("SYST:READSTR:0?") > 0);
+    QVERIFY(bench->send("SYST:READSTR:0?") > 0);
 
     char buffer[255];
-    QCOMPARE(bench.backend->read(buffer, 255), 0);
-    QCOMPARE(bench.device->inFrames().size(), 1);
-    QCOMPARE(bench.device->inFrames().at(0).size(), 12);
-    QCOMPARE(transferSizeOf(bench.device->inFrames().at(0)), 0u);
+    QCOMPARE(bench->backend->read(buffer, 255), 0);
+    QCOMPARE(bench->device->inFrames().size(), 1);
+    QCOMPARE(bench->device->inFrames().at(0).size(), 12);
+    QCOMPARE(transferSizeOf(bench->device->inFrames().at(0)), 0u);
 }
 
 void TestWinUsbTmc::tagsWrapAfter255AndRestartOnOpen()
 {
-    Bench bench;
-    QVERIFY(bench.open());
     MessageLog quiet;
     for (int i = 0; i < 256; ++i)
-        QCOMPARE(bench.send("LCD:LCD?"), 20);
+        QCOMPARE(bench->send("LCD:LCD?"), 20);
 
-    const QList<QByteArray> frames = bench.device->outFrames();
+    const QList<QByteArray> frames = bench->device->outFrames();
     QCOMPARE(frames.size(), 256);
     for (int i = 0; i < 255; ++i)
         QCOMPARE(quint8(frames.at(i).at(1)), quint8(i + 1));
     QCOMPARE(quint8(frames.at(255).at(1)), quint8(1));
-    QCOMPARE(bench.backend->nextTag(), quint8(2));
-    QCOMPARE(bench.device->violations(), QStringList());
+    QCOMPARE(bench->backend->nextTag(), quint8(2));
+    QCOMPARE(bench->device->violations(), QStringList());
 
-    QCOMPARE(bench.backend->closeDevice(), 0);
-    QVERIFY(bench.open());
-    QCOMPARE(bench.backend->nextTag(), quint8(1));
+    QCOMPARE(bench->backend->closeDevice(), 0);
+    QVERIFY(bench->open());
+    QCOMPARE(bench->backend->nextTag(), quint8(1));
 }
 
 void TestWinUsbTmc::replyValidation_data()
@@ -188,36 +197,32 @@ void TestWinUsbTmc::replyValidation()
 {
     QFETCH(SimulatedUsbTmcDevice::ReplyFault, fault);
     QFETCH(QStringList, log);
-    Bench bench;
-    QVERIFY(bench.open());
-    QVERIFY(bench.send("*IDN?") > 0);
-    bench.device->setReplyFault(fault);
+    QVERIFY(bench->send("*IDN?") > 0);
+    bench->device->setReplyFault(fault);
 
     QByteArray buffer(255, 'x');
     MessageLog capture;
-    QCOMPARE(bench.backend->read(buffer.data(), 255), -1);
+    QCOMPARE(bench->backend->read(buffer.data(), 255), -1);
     QCOMPARE(capture.lines(), log);
     QCOMPARE(buffer, QByteArray(255, 'x'));
 
     // Nothing is retried or reset: the next exchange goes on with the next tag.
-    QCOMPARE(bench.backend->nextTag(), quint8(3));
-    QCOMPARE(bench.query("*IDN?"), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
-    QCOMPARE(bench.device->violations(), QStringList());
+    QCOMPARE(bench->backend->nextTag(), quint8(3));
+    QCOMPARE(bench->query("*IDN?"), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
+    QCOMPARE(bench->device->violations(), QStringList());
 }
 
 void TestWinUsbTmc::oversizeReplyIsCutToTheCallersMaximum()
 {
-    Bench bench;
-    bench.device->model().config().idn = QString(300, 'B');
-    QVERIFY(bench.open());
-    QVERIFY(bench.send("*IDN?") > 0);
-    bench.device->setReplyFault(SimulatedUsbTmcDevice::ReplyFault::SizeBeyondRequest);
+    bench->device->model().config().idn = QString(300, 'B');
+    QVERIFY(bench->send("*IDN?") > 0);
+    bench->device->setReplyFault(SimulatedUsbTmcDevice::ReplyFault::SizeBeyondRequest);
 
     // The caller's buffer is exactly its maximum, followed by a guard area.
     QByteArray memory(255 + 16, 'G');
     MessageLog capture;
-    QCOMPARE(bench.backend->read(memory.data(), 255), 255);
-    QCOMPARE(transferSizeOf(bench.device->inFrames().last()), 256u);
+    QCOMPARE(bench->backend->read(memory.data(), 255), 255);
+    QCOMPARE(transferSizeOf(bench->device->inFrames().last()), 256u);
     QCOMPARE(memory.left(255), QByteArray(255, 'B'));
     QCOMPARE(memory.mid(255), QByteArray(16, 'G'));
     QCOMPARE(capture.lines(), QStringList{"Reply of 256 bytes cut to the 255 bytes asked for"});
@@ -225,33 +230,29 @@ void TestWinUsbTmc::oversizeReplyIsCutToTheCallersMaximum()
 
 void TestWinUsbTmc::lateReplyDoesNotShiftLaterReplies()
 {
-    Bench bench;
-    QVERIFY(bench.open());
-    bench.device->setReplyFault(SimulatedUsbTmcDevice::ReplyFault::Late);
+    bench->device->setReplyFault(SimulatedUsbTmcDevice::ReplyFault::Late);
     MessageLog capture;
-    QCOMPARE(bench.query("*IDN?"), QByteArray("<read failed>"));
+    QCOMPARE(bench->query("*IDN?"), QByteArray("<read failed>"));
 
     // The *IDN? reply (bTag 2) now waits ahead of the one this query asks for.
     capture.clear();
-    QCOMPARE(bench.query("SYST:FIRMID?"), QByteArray("0042\n"));
+    QCOMPARE(bench->query("SYST:FIRMID?"), QByteArray("0042\n"));
     QCOMPARE(capture.lines(),
              QStringList{"Reply with bTag 2 does not answer this read (bTag 4); discarded"});
-    QCOMPARE(bench.query("LCD:LCD?"), QByteArray("1\n"));
-    QCOMPARE(bench.device->violations(), QStringList());
+    QCOMPARE(bench->query("LCD:LCD?"), QByteArray("1\n"));
+    QCOMPARE(bench->device->violations(), QStringList());
 }
 
 // The driver needs 10 ms of quiet before and after every transfer, so two
 // transfers are never less than 20 ms apart, a discarded late reply included.
 void TestWinUsbTmc::transfersArePausedApart()
 {
-    Bench bench;
-    QVERIFY(bench.open());
     MessageLog quiet;
-    bench.device->setReplyFault(SimulatedUsbTmcDevice::ReplyFault::Late);
-    bench.query("*IDN?");
-    QCOMPARE(bench.query("SYST:FIRMID?"), QByteArray("0042\n"));
+    bench->device->setReplyFault(SimulatedUsbTmcDevice::ReplyFault::Late);
+    bench->query("*IDN?");
+    QCOMPARE(bench->query("SYST:FIRMID?"), QByteArray("0042\n"));
 
-    const QList<qint64> times = bench.device->transferTimes();
+    const QList<qint64> times = bench->device->transferTimes();
     QCOMPARE(times.size(), 7);
     for (int i = 1; i < times.size(); ++i) {
         const qint64 gap = times.at(i) - times.at(i - 1);
@@ -288,76 +289,72 @@ void TestWinUsbTmc::transportFailures()
     QFETCH(int, writeResult);
     QFETCH(int, readResult);
     QFETCH(QStringList, log);
-    Bench bench;
-    QVERIFY(bench.open());
     if (knob == "write error")
-        bench.port->setWriteError(31);
+        bench->port->setWriteError(31);
     else if (knob == "write limit 12")
-        bench.port->setWriteLimit(12);
+        bench->port->setWriteLimit(12);
     else if (knob == "read request limit 8") {
-        bench.port->setWriteLimit(8);
-        bench.port->setWriteLimitOnReadRequests(true);
+        bench->port->setWriteLimit(8);
+        bench->port->setWriteLimitOnReadRequests(true);
     } else if (knob == "read error")
-        bench.port->setReadError(1167);
+        bench->port->setReadError(1167);
 
     MessageLog capture;
-    QCOMPARE(bench.backend->write("*IDN?", 5), writeResult);
+    QCOMPARE(bench->backend->write("*IDN?", 5), writeResult);
     char buffer[255];
-    QCOMPARE(bench.backend->read(buffer, 255), readResult);
+    QCOMPARE(bench->backend->read(buffer, 255), readResult);
     QCOMPARE(capture.lines(), log);
     // Failed transfers use up their tags all the same.
-    QCOMPARE(bench.backend->nextTag(), quint8(3));
+    QCOMPARE(bench->backend->nextTag(), quint8(3));
 }
 
 void TestWinUsbTmc::openAndClose()
 {
-    Bench bench;
-    auto second = bench.port->addDevice("usb:second");
+    Bench closed;
+    auto second = closed.port->addDevice("usb:second");
     MessageLog capture;
 
-    QCOMPARE(bench.backend->openDevice("no such device"), -1);
+    QCOMPARE(closed.backend->openDevice("no such device"), -1);
     QCOMPARE(capture.lines(), (QStringList{"Error on handle open", "2"}));
 
     // Opening another device releases the one still open.
     capture.clear();
-    QVERIFY(bench.open());
-    QCOMPARE(bench.backend->openDevice("usb:second"), 0);
-    QVERIFY(!bench.device->isOpen());
+    QVERIFY(closed.open());
+    QCOMPARE(closed.backend->openDevice("usb:second"), 0);
+    QVERIFY(!closed.device->isOpen());
     QVERIFY(second->isOpen());
     QCOMPARE(capture.lines(), QStringList{"Closing the device that is still open"});
 
     capture.clear();
-    QCOMPARE(bench.backend->closeDevice(), 0);
+    QCOMPARE(closed.backend->closeDevice(), 0);
     QVERIFY(!second->isOpen());
-    QCOMPARE(bench.backend->closeDevice(), -1);
+    QCOMPARE(closed.backend->closeDevice(), -1);
     QCOMPARE(capture.lines(), (QStringList{"Error closing file handle", "6"}));
 
     // A failing close still leaves the handle closed.
-    QVERIFY(bench.open());
-    bench.port->setCloseError(5);
+    QVERIFY(closed.open());
+    closed.port->setCloseError(5);
     capture.clear();
-    QCOMPARE(bench.backend->closeDevice(), -1);
+    QCOMPARE(closed.backend->closeDevice(), -1);
     QCOMPARE(capture.lines(), (QStringList{"Error closing file handle", "5"}));
-    QVERIFY(!bench.port->isOpen());
+    QVERIFY(!closed.port->isOpen());
 
     capture.clear();
-    QCOMPARE(bench.backend->write("*IDN?", 5), -1);
+    QCOMPARE(closed.backend->write("*IDN?", 5), -1);
     QCOMPARE(capture.lines(), (QStringList{"Error Writing to USB device during send", "6"}));
 }
 
 void TestWinUsbTmc::badArgumentsAreRefused()
 {
-    Bench bench;
-    QVERIFY(bench.open());
     MessageLog capture;
-    QCOMPARE(bench.backend->write(nullptr, 4), -1);
-    QCOMPARE(bench.backend->write("abc", -1), -1);
+    QCOMPARE(bench->backend->write(nullptr, 4), -1);
+    QCOMPARE(bench->backend->write("abc", -1), -1);
     char buffer[4];
-    QCOMPARE(bench.backend->read(buffer, -5), -1);
-    QCOMPARE(bench.backend->read(nullptr, 255), -1);
+    QCOMPARE(bench->backend->read(buffer, -5), -1);
+    QCOMPARE(bench->backend->read(nullptr, 255), -1);
     QCOMPARE(capture.lines().size(), 4);
-    QVERIFY(bench.device->outFrames().isEmpty());
-    QCOMPARE(bench.backend->nextTag(), quint8(1));
+    QVERIFY(bench->device->outFrames().isEmpty());
+    QCOMPARE(bench->backend->nextTag(), quint8(1));
 }
 
 void TestWinUsbTmc::enumerationListsOnlyOurInstruments()
