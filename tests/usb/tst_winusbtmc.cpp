@@ -4,6 +4,7 @@
 
 #include <QtTest>
 #include <cstring>
+#include <functional>
 
 namespace
 {
@@ -54,7 +55,11 @@ struct Bench {
 
 } // namespace
 
+// A fault set on the simulated bus.
+using BusFault = std::function<void(SimulatedUsbTmcPort &)>;
+
 Q_DECLARE_METATYPE(SimulatedUsbTmcDevice::ReplyFault)
+Q_DECLARE_METATYPE(BusFault)
 
 class TestWinUsbTmc : public QObject
 {
@@ -265,39 +270,33 @@ void TestWinUsbTmc::transfersArePausedApart()
 
 void TestWinUsbTmc::transportFailures_data()
 {
-    QTest::addColumn<QString>("knob");
+    QTest::addColumn<BusFault>("fault");
     QTest::addColumn<int>("writeResult");
     QTest::addColumn<int>("readResult");
     QTest::addColumn<QStringList>("log");
 
-    QTest::newRow("command not written") << "write error" << -1 << -1
+    using P = SimulatedUsbTmcPort;
+    QTest::newRow("command not written") << BusFault([](P &p) { p.setWriteError(31); }) << -1 << -1
                                          << QStringList{"Error Writing to USB device during send",
                                                         "31", "Error Writing to USB device", "31"};
-    QTest::newRow("command cut short") << "write limit 12" << -2 << -1
+    QTest::newRow("command cut short") << BusFault([](P &p) { p.setWriteLimit(12); }) << -2 << -1
                                        << QStringList{"Wrong number of bytes written", "12",
                                                       "Error Reading from USB device", "121"};
-    QTest::newRow("read request cut short")
-        << "read request limit 8" << 20 << -1
-        << QStringList{"Couldn't send the right number of bytes"};
-    QTest::newRow("bulk-IN fails")
-        << "read error" << 20 << -1 << QStringList{"Error Reading from USB device", "1167"};
+    QTest::newRow("read request cut short") << BusFault([](P &p) {
+        p.setWriteLimit(8);
+        p.setWriteLimitOnReadRequests(true);
+    }) << 20 << -1 << QStringList{"Couldn't send the right number of bytes"};
+    QTest::newRow("bulk-IN fails") << BusFault([](P &p) { p.setReadError(1167); }) << 20 << -1
+                                   << QStringList{"Error Reading from USB device", "1167"};
 }
 
 void TestWinUsbTmc::transportFailures()
 {
-    QFETCH(QString, knob);
+    QFETCH(BusFault, fault);
     QFETCH(int, writeResult);
     QFETCH(int, readResult);
     QFETCH(QStringList, log);
-    if (knob == "write error")
-        bench->port->setWriteError(31);
-    else if (knob == "write limit 12")
-        bench->port->setWriteLimit(12);
-    else if (knob == "read request limit 8") {
-        bench->port->setWriteLimit(8);
-        bench->port->setWriteLimitOnReadRequests(true);
-    } else if (knob == "read error")
-        bench->port->setReadError(1167);
+    fault(*bench->port);
 
     MessageLog capture;
     QCOMPARE(bench->backend->write("*IDN?", 5), writeResult);
