@@ -4,7 +4,6 @@
 #include "hardwareabstractionusb.h"
 #include "instrumentcommands.h"
 #include "networksettingsfile.h"
-#include "statusreply.h"
 #include "storedstates.h"
 #include "tcpconnectattempt.h"
 #include "workerstop.h"
@@ -33,31 +32,17 @@ std::optional<QString> acceptedModel(const QString &reply)
     return std::nullopt;
 }
 
-// Set when the panel closes: the request in progress gives up its wait and
-// the requests still queued are dropped, so closing never waits out the
-// instrument.
-bool stopRequested()
-{
-    return workerStopRequested();
-}
-
+// Every request first looks whether the worker was asked to stop
+// (workerstop.h): once the panel closes, the requests still queued are
+// dropped, and the one in progress gives up its wait.
 using WorkerWait::waitInSlices;
 
 // Why `reply` is not an answer of the kind `mode` asks for; empty when it is
-// one. Raw replies are free text; an identification and the network
-// settings are judged where they are taken apart.
+// one. Raw replies are free text; a status is judged where it is shown, an
+// identification and the network settings where they are taken apart.
 QString shapeProblem(const QString &reply, calling_mode_t mode)
 {
-    switch (mode) {
-    case MODE_STATUS:
-        if (reply == QLatin1String(StatusReply::OverheatReply))
-            return QString();
-        return StatusReply(reply.split(',', Qt::KeepEmptyParts)).fault();
-    case MODE_STATE_LIST:
-        return StoredStateList(reply).fault();
-    default:
-        return QString();
-    }
+    return mode == MODE_STATE_LIST ? StoredStateList(reply).fault() : QString();
 }
 
 // Sleeps `ms`; false when the worker was asked to stop meanwhile.
@@ -67,7 +52,7 @@ bool pause(int ms)
         QThread::msleep(ulong(slice));
         return false;
     });
-    return !stopRequested();
+    return !workerStopRequested();
 }
 } // namespace
 
@@ -94,7 +79,7 @@ Connection::Connection(HardwareAbstraction *hardware, const ConnectionTimings &t
 
 void Connection::connectUSB()
 {
-    if (stopRequested())
+    if (workerStopRequested())
         return;
     usbResult = NoneAccepted;
     usbIdentification.clear();
@@ -126,7 +111,7 @@ void Connection::connectUSB()
 
 void Connection::connectTCP()
 {
-    if (stopRequested())
+    if (workerStopRequested())
         return;
     qCDebug(lcConnection) << "connectTCP()";
     const std::optional<NetworkSettingsFile::Settings> settings = NetworkSettingsFile().read();
@@ -144,7 +129,7 @@ void Connection::connectTCP()
 
 void Connection::connectTCPTo(QString host, int port)
 {
-    if (stopRequested())
+    if (workerStopRequested())
         return;
     // A fresh attempt never reports what an earlier one found.
     tcpResult.clear();
@@ -187,7 +172,7 @@ bool Connection::connectSocket(const QString &host, quint16 port)
 
 void Connection::query(QString q, calling_mode_t mode)
 {
-    if (stopRequested())
+    if (workerStopRequested())
         return;
     if (mode == MODE_NETWORK) {
         readNetworkSettings();
@@ -213,24 +198,23 @@ void Connection::query(QString q, calling_mode_t mode)
         return;
     }
     const QString problem = shapeProblem(*reply, mode);
-    if (!problem.isEmpty())
+    if (!problem.isEmpty()) {
         qCDebug(lcConnection).noquote() << QString("Bad reply to %1: %2").arg(q, problem);
-    // A bad status read still goes to the panel and rfctl, which tell the
-    // operator why and show nothing of it.
-    if (problem.isEmpty() || mode == MODE_STATUS)
-        emit queryResponse(*reply, mode);
+        return;
+    }
+    emit queryResponse(*reply, mode);
 }
 
 void Connection::command(QString c)
 {
-    if (stopRequested())
+    if (workerStopRequested())
         return;
     send(c);
 }
 
 void Connection::deliverCommand(QString c)
 {
-    if (stopRequested())
+    if (workerStopRequested())
         return;
     emit commandDelivered(send(c));
 }
@@ -248,7 +232,7 @@ bool Connection::send(const QString &c)
 
 void Connection::readInventory()
 {
-    if (stopRequested())
+    if (workerStopRequested())
         return;
     emit inventoryReady(hardware->inventory());
 }
@@ -288,7 +272,7 @@ void Connection::socketDisconnected()
 
 void Connection::initRoutine()
 {
-    if (stopRequested())
+    if (workerStopRequested())
         return;
     connectUSB();
     NetworkSettingsFile file;
