@@ -58,6 +58,8 @@ void RawClient::replied(const SharedLink::Outcome &outcome)
     --waiting;
     if (outcome.status == SharedLink::Outcome::Replied) {
         socket->write(outcome.reply.toUtf8() + '\n');
+        // Out now, not when the event loop next looks at the socket.
+        socket->flush();
         if (socket->bytesToWrite() > RawServer::MaxUnreadOutput) {
             drop(QStringLiteral("it left more than %1 bytes of replies unread")
                      .arg(RawServer::MaxUnreadOutput));
