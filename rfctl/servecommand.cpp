@@ -1,7 +1,9 @@
 #include "commands.h"
 #include "console.h"
+#include "mdnsannouncer.h"
 #include "networksettingsfile.h"
 #include "rawserver.h"
+#include "servelog.h"
 #include "serveoptions.h"
 #include "sharedlink.h"
 #include "stopsignals.h"
@@ -35,6 +37,24 @@ ConnectionTimings timingsOf(const LinkChoice &choice)
 
 using Services = std::vector<std::unique_ptr<QObject>>;
 
+// The services go by the instrument's name, so they are announced once it
+// has first identified itself, and "mdns NAME" is printed then.
+void startMdns(SharedLink &link, const ServeOptions &options, quint16 rawPort, Services *services)
+{
+    if (options.listen.isLoopback())
+        serveLog(QStringLiteral("mdns: the services listen on %1 only, which other hosts "
+                                "cannot reach")
+                     .arg(options.listen.toString()));
+    auto mdns = std::make_unique<MdnsAnnouncer>(MdnsAnnouncer::lxiServices(rawPort, false));
+    MdnsAnnouncer *announcer = mdns.get();
+    QObject::connect(&link, &SharedLink::linkChanged, announcer, [&link, announcer](bool up) {
+        const QString name = MdnsAnnouncer::serviceName(link.identification());
+        if (up && announcer->announce(name))
+            printLine(QStringLiteral("mdns ") + name);
+    });
+    services->push_back(std::move(mdns));
+}
+
 // Starts every service the options ask for; the line each prints, or the
 // reason none could start in `error`.
 QStringList startServices(SharedLink &link, const ServeOptions &options, Services *services,
@@ -44,6 +64,8 @@ QStringList startServices(SharedLink &link, const ServeOptions &options, Service
     if (!raw->listen(options.listen, options.rawPort, error))
         return {};
     QStringList lines{raw->serviceLine()};
+    if (options.mdns)
+        startMdns(link, options, raw->port(), services);
     services->push_back(std::move(raw));
     return lines;
 }

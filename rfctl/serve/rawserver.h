@@ -33,6 +33,7 @@ public:
     bool listen(const QHostAddress &address, quint16 port, QString *error);
     // "raw 127.0.0.1:5025", with the port taken.
     QString serviceLine() const;
+    quint16 port() const { return server.serverPort(); }
 
 private:
     void accept();

@@ -10,6 +10,7 @@ const QString RawPortOption = QStringLiteral("raw-port");
 const QString ListenOption = QStringLiteral("listen");
 const QString AllowOption = QStringLiteral("allow");
 const QString ReadOnlyOption = QStringLiteral("read-only");
+const QString MdnsOption = QStringLiteral("mdns");
 } // namespace
 
 QList<QCommandLineOption> serveOptionList()
@@ -29,6 +30,8 @@ QList<QCommandLineOption> serveOptionList()
          QStringLiteral("CIDR")},
         {ReadOnlyOption, QStringLiteral("Pass only queries (text ending in \"?\"); refuse "
                                         "everything else.")},
+        {MdnsOption, QStringLiteral("Announce the services by mDNS through the avahi daemon, "
+                                    "named after the instrument's model and serial number.")},
     };
 }
 
@@ -45,5 +48,6 @@ QString readServeOptions(const QCommandLineParser &parser, ServeOptions *options
         return QStringLiteral("--listen: \"%1\" is not an IP address")
             .arg(parser.value(ListenOption));
     options->readOnly = parser.isSet(ReadOnlyOption);
+    options->mdns = parser.isSet(MdnsOption);
     return options->access.read(parser.values(AllowOption));
 }

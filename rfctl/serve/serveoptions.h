@@ -17,6 +17,7 @@ struct ServeOptions {
     quint16 rawPort = DefaultRawPort;
     AccessList access;
     bool readOnly = false;
+    bool mdns = false;
 };
 
 // The command's options, for its parser.
