@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "instrumentsession.h"
+#include "serveoptions.h"
 
 Invocation::Invocation(const QStringList &args, const QCommandLineParser &options,
                        const LinkChoice &link)
@@ -129,6 +130,15 @@ const QList<Command> &commands()
          1,
          -1,
          runSend},
+        {"serve", "", "Shares the instrument with any number of clients on the network.",
+         "Holds the link to the instrument and serves its line protocol on a raw TCP socket "
+         "until SIGINT or SIGTERM. Requests of all clients go to the instrument one at a "
+         "time, in arrival order, and each reply goes back to the client that asked. Prints "
+         "one line per service on stdout (\"raw 127.0.0.1:5025\"), then logs each client and "
+         "each change of the link on stderr, after the UTC time. When the instrument goes "
+         "away, requests fail at once and the link is tried again, at most every 10 s. Exit "
+         "code 3 also means a port could not be opened.",
+         serveOptionList(), 0, 0, runServe},
     };
     return table;
 }

@@ -63,5 +63,6 @@ int runNetwork(Invocation &inv);
 int runMonitor(Invocation &inv);
 int runQuery(Invocation &inv);
 int runSend(Invocation &inv);
+int runServe(Invocation &inv);
 
 #endif

@@ -1,6 +1,6 @@
 #include "stopsignals.h"
 
-#include "panellog.h"
+#include "connectionlog.h"
 
 #include <QCoreApplication>
 
@@ -28,7 +28,8 @@ void onStopSignal(int)
 void quitOnStopSignals(QCoreApplication &app)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, wakeUp) != 0) {
-        qCWarning(lcPanel, "No socket pair for the stop signals; they end the panel at once");
+        qCWarning(lcConnection,
+                  "No socket pair for the stop signals; they end the program at once");
         return;
     }
     // A second signal must never block its handler on a full pair.

@@ -1,0 +1,84 @@
+#include "rawclient.h"
+
+#include "rawserver.h"
+#include "servelog.h"
+
+#include <QTcpSocket>
+
+namespace
+{
+// The socket's read buffer holds a longest line with its CR LF; when it is
+// full without a line feed, the line is over-long.
+constexpr int LineBufferSize = RawServer::MaxLineBytes + 2;
+
+QString peerOf(const QTcpSocket *socket)
+{
+    return socket->peerAddress().toString() + ':' + QString::number(socket->peerPort());
+}
+} // namespace
+
+RawClient::RawClient(QTcpSocket *socket, SharedLink &link, QObject *parent)
+    : QObject(parent), socket(socket), link(link), id(link.addClient(peerOf(socket)))
+{
+    socket->setParent(this);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket->setReadBufferSize(LineBufferSize);
+    connect(socket, &QTcpSocket::readyRead, this, &RawClient::readLines);
+    connect(socket, &QTcpSocket::disconnected, this, &RawClient::leave);
+    readLines();
+}
+
+void RawClient::readLines()
+{
+    while (!gone && waiting < RawServer::MaxRequestsPerClient) {
+        if (socket->canReadLine()) {
+            takeLine(socket->readLine());
+        } else if (socket->bytesAvailable() >= LineBufferSize) {
+            socket->readAll();
+            discarding = true;
+        } else {
+            return;
+        }
+    }
+}
+
+void RawClient::takeLine(QByteArray line)
+{
+    const bool cut = discarding;
+    discarding = false;
+    const QString text = QString::fromUtf8(line).trimmed();
+    if (cut || text.isEmpty())
+        return;
+    ++waiting;
+    link.submit(id, text, [this](const SharedLink::Outcome &outcome) { replied(outcome); });
+}
+
+void RawClient::replied(const SharedLink::Outcome &outcome)
+{
+    --waiting;
+    if (outcome.status == SharedLink::Outcome::Replied) {
+        socket->write(outcome.reply.toUtf8() + '\n');
+        if (socket->bytesToWrite() > RawServer::MaxUnreadOutput) {
+            drop(QStringLiteral("it left more than %1 bytes of replies unread")
+                     .arg(RawServer::MaxUnreadOutput));
+            return;
+        }
+    }
+    readLines();
+}
+
+void RawClient::drop(const QString &reason)
+{
+    serveLog(QStringLiteral("dropping client %1: %2").arg(peerOf(socket), reason));
+    socket->abort();
+    leave();
+}
+
+void RawClient::leave()
+{
+    if (gone)
+        return;
+    gone = true;
+    link.removeClient(id);
+    deleteLater();
+}

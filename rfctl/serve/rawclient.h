@@ -1,0 +1,34 @@
+#ifndef RAWCLIENT_H
+#define RAWCLIENT_H
+
+#include "sharedlink.h"
+
+#include <QObject>
+
+class QTcpSocket;
+
+// One client of the raw server: frames its input into lines, submits them
+// in order and writes back the replies. Deletes itself when the client goes.
+class RawClient : public QObject
+{
+    Q_OBJECT
+public:
+    // Takes `socket` over.
+    RawClient(QTcpSocket *socket, SharedLink &link, QObject *parent);
+
+private:
+    void readLines();
+    void takeLine(QByteArray line);
+    void replied(const SharedLink::Outcome &outcome);
+    void drop(const QString &reason);
+    void leave();
+
+    QTcpSocket *const socket;
+    SharedLink &link;
+    const SharedLink::ClientId id;
+    int waiting = 0;
+    bool discarding = false; // inside an over-long line, up to its line feed
+    bool gone = false;
+};
+
+#endif

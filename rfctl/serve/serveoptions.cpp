@@ -1,0 +1,49 @@
+#include "serveoptions.h"
+
+#include "wholenumber.h"
+
+#include <QCommandLineParser>
+
+namespace
+{
+const QString RawPortOption = QStringLiteral("raw-port");
+const QString ListenOption = QStringLiteral("listen");
+const QString AllowOption = QStringLiteral("allow");
+const QString ReadOnlyOption = QStringLiteral("read-only");
+} // namespace
+
+QList<QCommandLineOption> serveOptionList()
+{
+    return {
+        {RawPortOption,
+         QStringLiteral("TCP port of the raw SCPI socket (default %1; 0 takes a free port).")
+             .arg(ServeOptions::DefaultRawPort),
+         QStringLiteral("N")},
+        {ListenOption,
+         QStringLiteral("Address to listen on (default 127.0.0.1; 0.0.0.0 for every "
+                        "IPv4 interface)."),
+         QStringLiteral("ADDR")},
+        {AllowOption,
+         QStringLiteral("Accept only clients in this subnet, as ADDR/BITS or one address; "
+                        "may be repeated. Others are closed at once."),
+         QStringLiteral("CIDR")},
+        {ReadOnlyOption, QStringLiteral("Pass only queries (text ending in \"?\"); refuse "
+                                        "everything else.")},
+    };
+}
+
+QString readServeOptions(const QCommandLineParser &parser, ServeOptions *options)
+{
+    if (parser.isSet(RawPortOption)) {
+        const std::optional<int> port = wholeNumber(parser.value(RawPortOption), 0, 65535);
+        if (!port)
+            return QStringLiteral("--raw-port: \"%1\" is not a port (0 to 65535)")
+                .arg(parser.value(RawPortOption));
+        options->rawPort = quint16(*port);
+    }
+    if (parser.isSet(ListenOption) && !options->listen.setAddress(parser.value(ListenOption)))
+        return QStringLiteral("--listen: \"%1\" is not an IP address")
+            .arg(parser.value(ListenOption));
+    options->readOnly = parser.isSet(ReadOnlyOption);
+    return options->access.read(parser.values(AllowOption));
+}

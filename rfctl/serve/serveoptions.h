@@ -1,0 +1,28 @@
+#ifndef SERVEOPTIONS_H
+#define SERVEOPTIONS_H
+
+#include "accesslist.h"
+
+#include <QCommandLineOption>
+#include <QHostAddress>
+#include <QList>
+
+class QCommandLineParser;
+
+// What `rfctl serve` offers, and to whom.
+struct ServeOptions {
+    static constexpr quint16 DefaultRawPort = 5025;
+
+    QHostAddress listen = QHostAddress(QHostAddress::LocalHost);
+    quint16 rawPort = DefaultRawPort;
+    AccessList access;
+    bool readOnly = false;
+};
+
+// The command's options, for its parser.
+QList<QCommandLineOption> serveOptionList();
+// Reads them into `options`; a message for the operator when they do not
+// make sense, empty otherwise.
+QString readServeOptions(const QCommandLineParser &parser, ServeOptions *options);
+
+#endif

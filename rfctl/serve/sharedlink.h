@@ -1,0 +1,167 @@
+#ifndef SHAREDLINK_H
+#define SHAREDLINK_H
+
+#include "connection.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <optional>
+
+class QThread;
+
+// One link to the instrument, shared by every client of the server. Lives on
+// the server's main thread; the instrument is reached through the panel's
+// Connection on a worker thread of its own, so no call here ever waits on it.
+//
+// Requests from all clients go to the instrument one at a time, in the order
+// they were submitted. A client holding the lock has its requests served
+// first; the other clients' requests stay queued until it lets go.
+//
+// The link looks after itself: when the instrument goes away (the TCP link
+// ends, or an idle check gets no reply), the queued requests fail at once and
+// the link is tried again, with a back-off growing up to MaxRetryMs.
+class SharedLink : public QObject
+{
+    Q_OBJECT
+public:
+    using ClientId = quint64;
+
+    struct Outcome {
+        enum Status {
+            // A query's reply is in `reply`, trimmed of its line end.
+            Replied,
+            // A command went out to the instrument.
+            Sent,
+            // A query got no reply in time, or over USB its read failed.
+            NoReply,
+            // The link is down, or went down before the request was served.
+            LinkDown,
+            // Refused by the server's own rules (read-only); nothing was sent.
+            Refused,
+        };
+        Status status;
+        QString reply;
+    };
+    using Done = std::function<void(const Outcome &)>;
+
+    // Where the instrument is: over USB when `usb` is set, else (or when no
+    // USB instrument answers) over TCP/IP at `host`:`port` when a host is given.
+    struct Target {
+        bool usb = false;
+        QString host;
+        int port = 0;
+    };
+
+    static constexpr int FirstRetryMs = 500;
+    static constexpr int MaxRetryMs = 10000;
+    // Without requests for this long, the link is checked with the
+    // identification query; no reply means the instrument is gone.
+    static constexpr int IdleCheckMs = 5000;
+
+    explicit SharedLink(const Target &target, const ConnectionTimings &timings = {},
+                        QObject *parent = nullptr);
+    // Closes the link and stops the worker, waiting for it at most
+    // WorkerJoinBoundMs (see workerjoin.h for a worker that outlasts it).
+    ~SharedLink() override;
+    SharedLink(const SharedLink &) = delete;
+    SharedLink &operator=(const SharedLink &) = delete;
+
+    // Makes the first attempt to connect; later ones follow by themselves.
+    void start();
+    // Refuses every request that is not a query from now on.
+    void setReadOnly(bool readOnly);
+
+    // A client came: `peer` names it in the log ("127.0.0.1:40212").
+    ClientId addClient(const QString &peer);
+    // The client is gone: its queued requests are dropped, the reply to its
+    // request in flight is thrown away, and a lock it held is released. No
+    // `done` of its requests is called afterwards.
+    void removeClient(ClientId client);
+
+    // Text whose last non-blank character is "?" is a query; anything else is
+    // a command. `done` is called exactly once, on this thread, after submit()
+    // has returned (also for a request refused or failed at once), unless the
+    // client is removed or cleared first.
+    void submit(ClientId client, const QString &text, const Done &done);
+    // Drops the client's queued requests and the reply to its request in
+    // flight, without calling their `done`.
+    void clear(ClientId client);
+
+    // Takes the lock, or when another client holds it, waits at most `waitMs`
+    // (0: not at all). `granted` is called once, on this thread: true when
+    // the client now holds the lock (also when it already did).
+    void lock(ClientId client, int waitMs, const std::function<void(bool granted)> &granted);
+    // False when the client did not hold the lock.
+    bool unlock(ClientId client);
+    // True when a client other than `client` holds the lock.
+    bool lockedByOther(ClientId client) const;
+
+    bool linkUp() const;
+    // The instrument's reply to the identification query when the link last
+    // came up; empty before that.
+    QString identification() const;
+
+    static bool isQuery(const QString &text);
+
+signals:
+    // The link came up or went down.
+    void linkChanged(bool up);
+
+private:
+    struct Request {
+        ClientId client;
+        quint64 epoch;
+        QString text;
+        Done done;
+    };
+    struct Client {
+        QString peer;
+        // Raised by clear(): outcomes of requests made before it are dropped.
+        quint64 epoch = 0;
+    };
+    struct LockWaiter {
+        ClientId client;
+        std::function<void(bool)> granted;
+        QTimer *deadline;
+    };
+    struct Attempt;
+
+    bool stillWanted(const Request &request) const;
+    void finishLater(const Request &request, Outcome::Status status);
+    void pump();
+    void send(const Request &request);
+    void requestEnded(const Outcome &outcome);
+    void checkIdle();
+    void connectNow();
+    void attemptEnded(const Attempt &attempt);
+    void statusChanged(connStatus_t status);
+    void goDown(const QString &reason);
+    void failQueued();
+    void passLock();
+    void grantLater(ClientId client, const std::function<void(bool)> &granted, bool yes);
+    void dropWaiters(ClientId client);
+
+    const Target target;
+    QThread *worker;
+    Connection *connection;
+    bool up = false;
+    bool readOnly = false;
+    QString identity;
+    int retryMs = FirstRetryMs;
+    QTimer retry;
+    QTimer idle;
+    ClientId lastClient = 0;
+    QHash<ClientId, Client> clients;
+    QList<Request> queue;
+    // The request on the worker: set from send() until its outcome is back.
+    // Its `done` is dropped when the client goes or clears, or the link fails.
+    std::optional<Request> inFlight;
+    ClientId lockHolder = 0;
+    QList<LockWaiter> waiters;
+};
+
+#endif

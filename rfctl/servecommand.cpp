@@ -1,0 +1,71 @@
+#include "commands.h"
+#include "console.h"
+#include "networksettingsfile.h"
+#include "rawserver.h"
+#include "serveoptions.h"
+#include "sharedlink.h"
+#include "stopsignals.h"
+
+#include <QCoreApplication>
+#include <memory>
+#include <vector>
+
+namespace
+{
+// The link as the global options chose it; without a choice, as the panel
+// starts: USB first, then the address in the settings file.
+SharedLink::Target targetOf(const LinkChoice &choice)
+{
+    SharedLink::Target target{choice.kind != LinkChoice::Tcp, choice.host, choice.port};
+    if (choice.kind == LinkChoice::Auto) {
+        if (const auto settings = NetworkSettingsFile().read(); settings && settings->port > 0)
+            target = {true, settings->ipAddress, settings->port};
+    }
+    return target;
+}
+
+// Never longer than the instrument's own limits.
+ConnectionTimings timingsOf(const LinkChoice &choice)
+{
+    ConnectionTimings timings;
+    timings.tcpConnectWaitMs = qMin(timings.tcpConnectWaitMs, choice.timeoutMs);
+    timings.tcpReplyWaitMs = qMin(timings.tcpReplyWaitMs, choice.timeoutMs);
+    return timings;
+}
+
+using Services = std::vector<std::unique_ptr<QObject>>;
+
+// Starts every service the options ask for; the line each prints, or the
+// reason none could start in `error`.
+QStringList startServices(SharedLink &link, const ServeOptions &options, Services *services,
+                          QString *error)
+{
+    auto raw = std::make_unique<RawServer>(link, options.access);
+    if (!raw->listen(options.listen, options.rawPort, error))
+        return {};
+    QStringList lines{raw->serviceLine()};
+    services->push_back(std::move(raw));
+    return lines;
+}
+} // namespace
+
+int runServe(Invocation &inv)
+{
+    ServeOptions options;
+    const QString problem = readServeOptions(inv.options, &options);
+    if (!problem.isEmpty())
+        return fail(ExitCode::Usage, QStringLiteral("serve: %1").arg(problem));
+    SharedLink link(targetOf(inv.link), timingsOf(inv.link));
+    link.setReadOnly(options.readOnly);
+    Services services;
+    QString error;
+    const QStringList lines = startServices(link, options, &services, &error);
+    if (lines.isEmpty())
+        return fail(ExitCode::NoLink, error);
+    for (const QString &line : lines)
+        printLine(line);
+    quitOnStopSignals(*QCoreApplication::instance());
+    link.start();
+    QCoreApplication::exec();
+    return ExitCode::Done;
+}
