@@ -5,17 +5,6 @@
 
 #include <QTcpSocket>
 
-namespace
-{
-QString hostAndPort(const QHostAddress &address, quint16 port)
-{
-    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-                             ? '[' + address.toString() + ']'
-                             : address.toString();
-    return host + ':' + QString::number(port);
-}
-} // namespace
-
 RawServer::RawServer(SharedLink &link, const AccessList &access, QObject *parent)
     : QObject(parent), link(link), access(access)
 {

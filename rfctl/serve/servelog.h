@@ -1,10 +1,15 @@
 #ifndef SERVELOG_H
 #define SERVELOG_H
 
+#include <QHostAddress>
 #include <QString>
 
 // One line of the server's log on stderr, after the UTC time to the
 // millisecond: "2026-01-31T12:00:00.000Z client 127.0.0.1:40212 connected".
 void serveLog(const QString &event);
+
+// A peer or a listening address as the log names it: "127.0.0.1:40212",
+// "[::1]:40212".
+QString hostAndPort(const QHostAddress &address, quint16 port);
 
 #endif

@@ -1,5 +1,6 @@
 #include "vxi11server.h"
 
+#include "servelog.h"
 #include "vxi11session.h"
 
 #include <QTcpSocket>
@@ -12,10 +13,10 @@ const u_long Program = 0x0607AF;
 const u_long Version = 1;
 } // namespace
 
-Vxi11Server::Vxi11Server(SharedLink *shared, QObject *parent)
-    : QObject(parent), links(shared), acceptPeer([](const QHostAddress &) { return true; })
+Vxi11Server::Vxi11Server(SharedLink &link, const AccessList &access, QObject *parent)
+    : QObject(parent), access(access), links(&link)
 {
-    connect(&server, &QTcpServer::newConnection, this, &Vxi11Server::acceptConnections);
+    connect(&server, &QTcpServer::newConnection, this, &Vxi11Server::accept);
 }
 
 Vxi11Server::~Vxi11Server()
@@ -26,35 +27,33 @@ Vxi11Server::~Vxi11Server()
         pmap_unset(Program, Version);
 }
 
-void Vxi11Server::setPeerFilter(const std::function<bool(const QHostAddress &)> &accept)
+bool Vxi11Server::listen(const QHostAddress &address, QString *error)
 {
-    acceptPeer = accept;
-}
-
-QString Vxi11Server::listen(const QHostAddress &address, quint16 port)
-{
-    if (server.listen(address, port))
-        return QString();
-    return QStringLiteral("vxi11: cannot listen on %1:%2: %3")
-        .arg(address.toString())
-        .arg(port)
-        .arg(server.errorString());
-}
-
-QString Vxi11Server::registerPort()
-{
+    if (!server.listen(address)) {
+        *error = QStringLiteral("vxi11: cannot listen on %1: %2")
+                     .arg(address.toString(), server.errorString());
+        return false;
+    }
     pmap_unset(Program, Version);
     registered = pmap_set(Program, Version, IPPROTO_TCP, server.serverPort());
-    return registered ? QString()
-                      : QStringLiteral("vxi11: the portmapper (rpcbind) did not take the "
-                                       "registration; clients cannot find port %1")
-                            .arg(server.serverPort());
+    if (!registered)
+        serveLog(QStringLiteral("vxi11: the portmapper (rpcbind) did not take the registration; "
+                                "clients that ask it cannot find port %1")
+                     .arg(server.serverPort()));
+    return true;
 }
 
-void Vxi11Server::acceptConnections()
+QString Vxi11Server::serviceLine() const
+{
+    return QStringLiteral("vxi11 ") + hostAndPort(server.serverAddress(), server.serverPort());
+}
+
+void Vxi11Server::accept()
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {
-        if (!acceptPeer(socket->peerAddress())) {
+        if (!access.allows(socket->peerAddress())) {
+            serveLog(QStringLiteral("refused vxi11 client %1: not in --allow")
+                         .arg(hostAndPort(socket->peerAddress(), socket->peerPort())));
             socket->abort();
             socket->deleteLater();
             continue;

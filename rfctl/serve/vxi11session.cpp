@@ -1,8 +1,8 @@
 #include "vxi11session.h"
 
+#include "servelog.h"
 #include "vxi11links.h"
 
-#include <QHostAddress>
 #include <QPointer>
 #include <QTcpSocket>
 
@@ -90,11 +90,13 @@ QString requestText(const QByteArray &data)
 } // namespace
 
 Vxi11Session::Vxi11Session(QTcpSocket *socket, Vxi11Links *links)
-    : socket(socket), links(links),
-      peer(QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort())),
+    : socket(socket), links(links), peer(hostAndPort(socket->peerAddress(), socket->peerPort())),
       reader(int(MaxRecvSize) + 1024)
 {
     socket->setParent(this);
+    // Calls are read one at a time; calls a client sends ahead stay in the
+    // system's buffers instead of piling up here.
+    socket->setReadBufferSize(MaxRecvSize + 1024);
     deadline.setSingleShot(true);
     connect(socket, &QTcpSocket::readyRead, this, &Vxi11Session::readCalls);
     connect(socket, &QTcpSocket::bytesWritten, this, &Vxi11Session::readCalls);
