@@ -23,6 +23,7 @@ def refused(step):
 
 
 def basics(a):
+    a.chunk_size = 4  # replies come in parts, each a device_read of its own
     print(a.query("*IDN?").strip())
     a.write("ENET:PORT?")
     print("stb", a.read_stb())
