@@ -11,7 +11,7 @@ void serveLog(const QString &event)
     std::fflush(stderr);
 }
 
-QString hostAndPort(const QHostAddress &address, quint16 port)
+QString endpointName(const QHostAddress &address, quint16 port)
 {
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
                              ? '[' + address.toString() + ']'

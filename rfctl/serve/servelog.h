@@ -7,9 +7,8 @@
 // One line of the server's log on stderr, after the UTC time to the
 // millisecond: "2026-01-31T12:00:00.000Z client 127.0.0.1:40212 connected".
 void serveLog(const QString &event);
-
-// A peer or a listening address as the log names it: "127.0.0.1:40212",
+// How the log names a peer or a service's address: "127.0.0.1:40212",
 // "[::1]:40212".
-QString hostAndPort(const QHostAddress &address, quint16 port);
+QString endpointName(const QHostAddress &address, quint16 port);
 
 #endif

@@ -45,7 +45,7 @@ bool Vxi11Server::listen(const QHostAddress &address, QString *error)
 
 QString Vxi11Server::serviceLine() const
 {
-    return QStringLiteral("vxi11 ") + hostAndPort(server.serverAddress(), server.serverPort());
+    return QStringLiteral("vxi11 ") + endpointName(server.serverAddress(), server.serverPort());
 }
 
 void Vxi11Server::accept()
@@ -53,7 +53,7 @@ void Vxi11Server::accept()
     while (QTcpSocket *socket = server.nextPendingConnection()) {
         if (!access.allows(socket->peerAddress())) {
             serveLog(QStringLiteral("refused vxi11 client %1: not in --allow")
-                         .arg(hostAndPort(socket->peerAddress(), socket->peerPort())));
+                         .arg(endpointName(socket->peerAddress(), socket->peerPort())));
             socket->abort();
             socket->deleteLater();
             continue;

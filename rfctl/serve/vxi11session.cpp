@@ -90,7 +90,7 @@ QString requestText(const QByteArray &data)
 } // namespace
 
 Vxi11Session::Vxi11Session(QTcpSocket *socket, Vxi11Links *links)
-    : socket(socket), links(links), peer(hostAndPort(socket->peerAddress(), socket->peerPort())),
+    : socket(socket), links(links), peer(endpointName(socket->peerAddress(), socket->peerPort())),
       reader(int(MaxRecvSize) + 1024)
 {
     socket->setParent(this);

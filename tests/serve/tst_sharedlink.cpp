@@ -62,6 +62,35 @@ private slots:
                                   QStringLiteral("r%1.2").arg(c), QStringLiteral("r%1.3").arg(c)}));
         QCOMPARE(sim->receivedLines(), sent);
     }
+
+    // The lock holder goes first; the others wait until it lets go, for the
+    // lock itself at most as long as they asked.
+    void lockHolderExcludesOthersUntilItLetsGo()
+    {
+        const SharedLink::ClientId holder = link->addClient("holder");
+        const SharedLink::ClientId other = link->addClient("other");
+        QStringList served;
+        QList<bool> grants;
+        const auto record = [&served](const QString &who) {
+            return [&served, who](const Outcome &o) { served.append(who + ' ' + o.reply); };
+        };
+        const auto grant = [&grants](bool granted) { grants.append(granted); };
+        link->lock(holder, 0, grant);
+        link->submit(other, "*IDN?", record("other"));
+        link->submit(holder, "*IDN?", record("holder"));
+        link->lock(other, 100, grant);
+        QTRY_COMPARE_WITH_TIMEOUT(grants, QList<bool>({true, false}), 2000);
+        QCOMPARE(served.size(), 1);
+        QVERIFY(served.first().startsWith("holder Ostrelin"));
+        QVERIFY(link->lockedByOther(other));
+
+        link->lock(other, 5000, grant);
+        link->removeClient(holder);
+        QTRY_COMPARE_WITH_TIMEOUT(grants.size(), 3, 2000);
+        QVERIFY(grants.last());
+        QTRY_COMPARE_WITH_TIMEOUT(served.size(), 2, 2000);
+        QVERIFY(!link->unlock(holder));
+    }
 };
 
 QTEST_GUILESS_MAIN(SharedLinkTest)
