@@ -136,8 +136,9 @@ const QList<Command> &commands()
          "time, in arrival order, and each reply goes back to the client that asked. Prints "
          "one line per service on stdout (\"raw 127.0.0.1:5025\"), then logs each client and "
          "each change of the link on stderr, after the UTC time. When the instrument goes "
-         "away, requests fail at once and the link is tried again, at most every 10 s. Exit "
-         "code 3 also means a port could not be opened.",
+         "away, requests fail at once and the link is tried again, at most every 10 s. "
+         "--timeout caps the wait for each reply. Exit code 3 also means a port could not be "
+         "opened.",
          serveOptionList(), 0, 0, runServe},
     };
     return table;

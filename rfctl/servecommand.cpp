@@ -7,6 +7,9 @@
 #include "serveoptions.h"
 #include "sharedlink.h"
 #include "stopsignals.h"
+#ifdef RFCTL_VXI11
+#include "vxi11server.h"
+#endif
 
 #include <QCoreApplication>
 #include <memory>
@@ -67,6 +70,15 @@ QStringList startServices(SharedLink &link, const ServeOptions &options, Service
     if (options.mdns)
         startMdns(link, options, raw->port(), services);
     services->push_back(std::move(raw));
+#ifdef RFCTL_VXI11
+    if (options.vxi11) {
+        auto vxi11 = std::make_unique<Vxi11Server>(link, options.access);
+        if (!vxi11->listen(options.listen, error))
+            return {};
+        lines += vxi11->serviceLine();
+        services->push_back(std::move(vxi11));
+    }
+#endif
     return lines;
 }
 } // namespace

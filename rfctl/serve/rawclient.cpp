@@ -10,15 +10,10 @@ namespace
 // The socket's read buffer holds a longest line with its CR LF; when it is
 // full without a line feed, the line is over-long.
 constexpr int LineBufferSize = RawServer::MaxLineBytes + 2;
-
-QString peerOf(const QTcpSocket *socket)
-{
-    return socket->peerAddress().toString() + ':' + QString::number(socket->peerPort());
-}
 } // namespace
 
-RawClient::RawClient(QTcpSocket *socket, SharedLink &link, QObject *parent)
-    : QObject(parent), socket(socket), link(link), id(link.addClient(peerOf(socket)))
+RawClient::RawClient(QTcpSocket *socket, const QString &peer, SharedLink &link, QObject *parent)
+    : QObject(parent), socket(socket), link(link), peer(peer), id(link.addClient(peer))
 {
     socket->setParent(this);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -34,6 +29,8 @@ void RawClient::readLines()
         if (socket->canReadLine()) {
             takeLine(socket->readLine());
         } else if (socket->bytesAvailable() >= LineBufferSize) {
+            if (!discarding)
+                serveLog(QStringLiteral("dropping an over-long line from client %1").arg(peer));
             socket->readAll();
             discarding = true;
         } else {
@@ -71,7 +68,7 @@ void RawClient::replied(const SharedLink::Outcome &outcome)
 
 void RawClient::drop(const QString &reason)
 {
-    serveLog(QStringLiteral("dropping client %1: %2").arg(peerOf(socket), reason));
+    serveLog(QStringLiteral("dropping client %1: %2").arg(peer, reason));
     socket->abort();
     leave();
 }

@@ -13,8 +13,8 @@ class RawClient : public QObject
 {
     Q_OBJECT
 public:
-    // Takes `socket` over.
-    RawClient(QTcpSocket *socket, SharedLink &link, QObject *parent);
+    // Takes `socket` over; `peer` names it in the log.
+    RawClient(QTcpSocket *socket, const QString &peer, SharedLink &link, QObject *parent);
 
 private:
     void readLines();
@@ -25,6 +25,7 @@ private:
 
     QTcpSocket *const socket;
     SharedLink &link;
+    const QString peer;
     const SharedLink::ClientId id;
     int waiting = 0;
     bool discarding = false; // inside an over-long line, up to its line feed

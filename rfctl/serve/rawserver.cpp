@@ -5,17 +5,6 @@
 
 #include <QTcpSocket>
 
-namespace
-{
-QString hostAndPort(const QHostAddress &address, quint16 port)
-{
-    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-                             ? '[' + address.toString() + ']'
-                             : address.toString();
-    return host + ':' + QString::number(port);
-}
-} // namespace
-
 RawServer::RawServer(SharedLink &link, const AccessList &access, QObject *parent)
     : QObject(parent), link(link), access(access)
 {
@@ -27,25 +16,25 @@ bool RawServer::listen(const QHostAddress &address, quint16 port, QString *error
     if (server.listen(address, port))
         return true;
     *error = QStringLiteral("raw: cannot listen on %1: %2")
-                 .arg(hostAndPort(address, port), server.errorString());
+                 .arg(endpointName(address, port), server.errorString());
     return false;
 }
 
 QString RawServer::serviceLine() const
 {
-    return QStringLiteral("raw ") + hostAndPort(server.serverAddress(), server.serverPort());
+    return QStringLiteral("raw ") + endpointName(server.serverAddress(), server.serverPort());
 }
 
 void RawServer::accept()
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {
-        const QString peer = hostAndPort(socket->peerAddress(), socket->peerPort());
+        const QString peer = endpointName(socket->peerAddress(), socket->peerPort());
         if (!access.allows(socket->peerAddress())) {
             serveLog(QStringLiteral("refused raw client %1: not in --allow").arg(peer));
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        new RawClient(socket, link, this);
+        new RawClient(socket, peer, link, this);
     }
 }

@@ -10,3 +10,11 @@ void serveLog(const QString &event)
     std::fprintf(stderr, "%s %s\n", time.toUtf8().constData(), event.toUtf8().constData());
     std::fflush(stderr);
 }
+
+QString endpointName(const QHostAddress &address, quint16 port)
+{
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? '[' + address.toString() + ']'
+                             : address.toString();
+    return host + ':' + QString::number(port);
+}

@@ -10,6 +10,7 @@ const QString RawPortOption = QStringLiteral("raw-port");
 const QString ListenOption = QStringLiteral("listen");
 const QString AllowOption = QStringLiteral("allow");
 const QString ReadOnlyOption = QStringLiteral("read-only");
+const QString Vxi11Option = QStringLiteral("vxi11");
 const QString MdnsOption = QStringLiteral("mdns");
 } // namespace
 
@@ -30,6 +31,10 @@ QList<QCommandLineOption> serveOptionList()
          QStringLiteral("CIDR")},
         {ReadOnlyOption, QStringLiteral("Pass only queries (text ending in \"?\"); refuse "
                                         "everything else.")},
+#ifdef RFCTL_VXI11
+        {Vxi11Option, QStringLiteral("Also serve VXI-11 (TCPIP::HOST::INSTR) on a free port, "
+                                     "registered with the portmapper (rpcbind).")},
+#endif
         {MdnsOption, QStringLiteral("Announce the services by mDNS through the avahi daemon, "
                                     "named after the instrument's model and serial number.")},
     };
@@ -48,6 +53,9 @@ QString readServeOptions(const QCommandLineParser &parser, ServeOptions *options
         return QStringLiteral("--listen: \"%1\" is not an IP address")
             .arg(parser.value(ListenOption));
     options->readOnly = parser.isSet(ReadOnlyOption);
+#ifdef RFCTL_VXI11
+    options->vxi11 = parser.isSet(Vxi11Option);
+#endif
     options->mdns = parser.isSet(MdnsOption);
     return options->access.read(parser.values(AllowOption));
 }

@@ -17,6 +17,7 @@ struct ServeOptions {
     quint16 rawPort = DefaultRawPort;
     AccessList access;
     bool readOnly = false;
+    bool vxi11 = false;
     bool mdns = false;
 };
 

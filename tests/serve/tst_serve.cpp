@@ -99,6 +99,7 @@ private slots:
         sim->stop();
         QVERIFY(serve->waitForLog("link down"));
         client->write("lost?\n");
+        QVERIFY(client->waitForBytesWritten(1000));
         QVERIFY(sim->start(port));
         QVERIFY(serve->waitForLog("link up"));
         client->write("*IDN?\n");

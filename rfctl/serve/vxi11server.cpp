@@ -1,0 +1,63 @@
+#include "vxi11server.h"
+
+#include "servelog.h"
+#include "vxi11session.h"
+
+#include <QTcpSocket>
+#include <netinet/in.h>
+#include <rpc/pmap_clnt.h>
+
+namespace
+{
+const u_long Program = 0x0607AF;
+const u_long Version = 1;
+} // namespace
+
+Vxi11Server::Vxi11Server(SharedLink &link, const AccessList &access, QObject *parent)
+    : QObject(parent), access(access), links(&link)
+{
+    connect(&server, &QTcpServer::newConnection, this, &Vxi11Server::accept);
+}
+
+Vxi11Server::~Vxi11Server()
+{
+    // Sessions go first: they hand their links back to `links`.
+    qDeleteAll(findChildren<Vxi11Session *>(QString(), Qt::FindDirectChildrenOnly));
+    if (registered)
+        pmap_unset(Program, Version);
+}
+
+bool Vxi11Server::listen(const QHostAddress &address, QString *error)
+{
+    if (!server.listen(address)) {
+        *error = QStringLiteral("vxi11: cannot listen on %1: %2")
+                     .arg(address.toString(), server.errorString());
+        return false;
+    }
+    pmap_unset(Program, Version);
+    registered = pmap_set(Program, Version, IPPROTO_TCP, server.serverPort());
+    if (!registered)
+        serveLog(QStringLiteral("vxi11: the portmapper (rpcbind) did not take the registration; "
+                                "clients that ask it cannot find port %1")
+                     .arg(server.serverPort()));
+    return true;
+}
+
+QString Vxi11Server::serviceLine() const
+{
+    return QStringLiteral("vxi11 ") + endpointName(server.serverAddress(), server.serverPort());
+}
+
+void Vxi11Server::accept()
+{
+    while (QTcpSocket *socket = server.nextPendingConnection()) {
+        if (!access.allows(socket->peerAddress())) {
+            serveLog(QStringLiteral("refused vxi11 client %1: not in --allow")
+                         .arg(endpointName(socket->peerAddress(), socket->peerPort())));
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        (new Vxi11Session(socket, &links))->setParent(this);
+    }
+}

@@ -1,0 +1,412 @@
+#include "vxi11session.h"
+
+#include "servelog.h"
+#include "vxi11links.h"
+
+#include <QPointer>
+#include <QTcpSocket>
+
+namespace
+{
+const quint32 Program = 0x0607AF;
+const quint32 Version = 1;
+
+enum Procedure : quint32 {
+    Null = 0,
+    CreateLink = 10,
+    DeviceWrite = 11,
+    DeviceRead = 12,
+    DeviceReadStb = 13,
+    DeviceClear = 15,
+    DeviceDoCmd = 22,
+    DeviceLock = 18,
+    DeviceUnlock = 19,
+    DestroyLink = 23,
+    LastProcedure = 26,
+};
+
+enum Error : qint32 {
+    NoError = 0,
+    InvalidLink = 4,
+    NotSupported = 8,
+    OutOfResources = 9,
+    LockedByOther = 11,
+    NoLockHeld = 12,
+    IoTimeout = 15,
+    IoError = 17,
+};
+
+enum Flag : qint32 { WaitLock = 0x01, End = 0x08, TermCharSet = 0x80 };
+enum Reason : qint32 { RequestCount = 1, TermChar = 2, EndReached = 4 };
+
+// The status byte's "message available" bit.
+const quint32 MessageAvailable = 0x10;
+// Replies a client leaves unread hold back its further calls beyond this.
+const qint64 MaxUnsentOutput = 1024 * 1024;
+
+QByteArray error(qint32 code)
+{
+    return XdrWriter().i32(code).data();
+}
+
+// A procedure's results as clients decode them even after an error: the
+// error code, then its other fields, zero when there is nothing to say.
+QByteArray complete(quint32 procedure, const QByteArray &results)
+{
+    int words = 1;
+    switch (procedure) {
+    case Null:
+        words = 0;
+        break;
+    case CreateLink:
+        words = 4;
+        break;
+    case DeviceRead:
+        words = 3;
+        break; // reason, and data of length 0
+    case DeviceWrite:
+    case DeviceReadStb:
+    case DeviceDoCmd:
+        words = 2;
+        break;
+    }
+    return results + QByteArray(qMax(0, 4 * words - results.size()), '\0');
+}
+
+int boundedMs(quint32 ms)
+{
+    return int(qMin(ms, Vxi11Session::MaxTimeoutMs));
+}
+
+// The request as the shared link takes it: without the line end a VXI-11
+// client puts at the end of its message.
+QString requestText(const QByteArray &data)
+{
+    QByteArray text = data;
+    while (text.endsWith('\n') || text.endsWith('\r'))
+        text.chop(1);
+    return QString::fromUtf8(text);
+}
+} // namespace
+
+Vxi11Session::Vxi11Session(QTcpSocket *socket, Vxi11Links *links)
+    : socket(socket), links(links), peer(endpointName(socket->peerAddress(), socket->peerPort())),
+      reader(int(MaxRecvSize) + 1024)
+{
+    socket->setParent(this);
+    // Calls are read one at a time; calls a client sends ahead stay in the
+    // system's buffers instead of piling up here.
+    socket->setReadBufferSize(MaxRecvSize + 1024);
+    deadline.setSingleShot(true);
+    connect(socket, &QTcpSocket::readyRead, this, &Vxi11Session::readCalls);
+    connect(socket, &QTcpSocket::bytesWritten, this, &Vxi11Session::readCalls);
+    connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    readCalls();
+}
+
+Vxi11Session::~Vxi11Session()
+{
+    links->destroyOwnedBy(this);
+}
+
+void Vxi11Session::readCalls()
+{
+    while (!busy && socket->bytesToWrite() <= MaxUnsentOutput) {
+        QByteArray message;
+        const RpcRecordReader::Result r = reader.read(socket, &message);
+        if (r == RpcRecordReader::Incomplete)
+            return;
+        RpcCall call;
+        if (r == RpcRecordReader::TooLarge || !parseRpcCall(message, &call)) {
+            // Nothing more on this connection can be framed or trusted.
+            socket->abort();
+            deleteLater();
+            return;
+        }
+        dispatch(call);
+    }
+}
+
+void Vxi11Session::dispatch(const RpcCall &call)
+{
+    busy = true;
+    ++callCount;
+    xid = call.xid;
+    procedure = call.procedure;
+    if (call.program != Program)
+        return send(rpcReply(xid, PROG_UNAVAIL));
+    if (call.version != Version)
+        return send(rpcReply(xid, PROG_MISMATCH, {}, Version, Version));
+    XdrReader in(call.arguments);
+    Results results;
+    switch (call.procedure) {
+    case Null:
+        results = QByteArray();
+        break;
+    case CreateLink:
+        results = createLink(in);
+        break;
+    case DeviceWrite:
+        results = deviceWrite(in);
+        break;
+    case DeviceRead:
+        results = deviceRead(in);
+        break;
+    case DeviceReadStb:
+        results = readStatusByte(in);
+        break;
+    case DeviceClear:
+        results = deviceClear(in);
+        break;
+    case DeviceLock:
+        results = deviceLock(in);
+        break;
+    case DeviceUnlock:
+        results = deviceUnlock(in);
+        break;
+    case DestroyLink:
+        results = destroyLink(in);
+        break;
+    // device_docmd's results carry its output data after the error.
+    case DeviceDoCmd:
+        results = XdrWriter().i32(NotSupported).bytes({}).data();
+        break;
+    default:
+        if (call.procedure > LastProcedure)
+            return send(rpcReply(xid, PROC_UNAVAIL));
+        results = error(NotSupported);
+    }
+    if (!in.ok())
+        send(rpcReply(xid, GARBAGE_ARGS));
+    else if (results)
+        answer(callCount, *results);
+}
+
+void Vxi11Session::send(const QByteArray &message)
+{
+    deadline.stop();
+    socket->write(rpcRecord(message));
+    busy = false;
+    // The next call may be waiting in the socket already.
+    QMetaObject::invokeMethod(this, &Vxi11Session::readCalls, Qt::QueuedConnection);
+}
+
+void Vxi11Session::answer(quint64 call, const QByteArray &results)
+{
+    if (busy && call == callCount)
+        send(rpcReply(xid, SUCCESS, complete(procedure, results)));
+}
+
+std::function<void(const QByteArray &)> Vxi11Session::later()
+{
+    QPointer<Vxi11Session> self(this);
+    const quint64 call = callCount;
+    return [self, call](const QByteArray &results) {
+        if (self)
+            self->answer(call, results);
+    };
+}
+
+void Vxi11Session::answerAfter(int ms, const std::function<QByteArray()> &results)
+{
+    deadline.disconnect();
+    connect(&deadline, &QTimer::timeout, this,
+            [this, results, reply = later()] { reply(results()); });
+    deadline.start(ms);
+}
+
+Vxi11Link *Vxi11Session::link(qint32 id)
+{
+    Vxi11Link *l = links->find(id);
+    return l && l->owner == this ? l : nullptr;
+}
+
+Vxi11Session::Results Vxi11Session::createLink(XdrReader &in)
+{
+    in.i32(); // the client's own id, which nothing here needs
+    const bool lockDevice = in.u32();
+    const int lockMs = boundedMs(in.u32());
+    in.bytes(256); // the device name: the instrument is the only device
+    if (!in.ok())
+        return {};
+    const qint32 id = links->create(peer, this);
+    const auto created = [id](qint32 code) {
+        return code ? error(code) : XdrWriter().i32(code).i32(id).u32(0).u32(MaxRecvSize).data();
+    };
+    if (!id)
+        return created(OutOfResources);
+    if (!lockDevice)
+        return created(NoError);
+    const auto reply = later();
+    Vxi11Links *all = links;
+    all->shared->lock(all->find(id)->client, lockMs, [all, id, reply, created](bool granted) {
+        if (!granted)
+            all->destroy(id);
+        reply(created(granted ? NoError : LockedByOther));
+    });
+    return {};
+}
+
+Vxi11Session::Results Vxi11Session::deviceWrite(XdrReader &in)
+{
+    const qint32 id = in.i32();
+    const int ioMs = boundedMs(in.u32());
+    const int lockMs = boundedMs(in.u32());
+    const qint32 flags = in.i32();
+    const QByteArray data = in.bytes(MaxRecvSize);
+    if (!in.ok())
+        return {};
+    Vxi11Link *l = link(id);
+    if (!l)
+        return error(InvalidLink);
+    if (!links->shared->linkUp())
+        return error(IoError);
+    l->written += data;
+    const QByteArray written = XdrWriter().i32(NoError).u32(quint32(data.size())).data();
+    if (!(flags & End)) {
+        if (l->written.size() <= int(MaxRecvSize))
+            return written;
+        l->written.clear();
+        return error(OutOfResources);
+    }
+    const QString text = requestText(l->written);
+    l->written.clear();
+    const bool locked = links->shared->lockedByOther(l->client);
+    if (locked && !(flags & WaitLock))
+        return error(LockedByOther);
+    // A new request makes a reply still unread stale.
+    l->unread.clear();
+    submit(id, text, quint32(data.size()), ioMs + (locked ? lockMs : 0));
+    return {};
+}
+
+void Vxi11Session::submit(qint32 id, const QString &text, quint32 size, int waitMs)
+{
+    SharedLink *shared = links->shared;
+    const SharedLink::ClientId client = links->find(id)->client;
+    const QByteArray written = XdrWriter().i32(NoError).u32(size).data();
+    const auto reply = later();
+    // Called only while the link exists: destroying it removes its client.
+    shared->submit(client, text, [=, links = links](const SharedLink::Outcome &o) {
+        switch (o.status) {
+        case SharedLink::Outcome::Replied:
+            links->find(id)->unread = o.reply.toUtf8() + '\n';
+            return reply(written);
+        case SharedLink::Outcome::Sent:
+            return reply(written);
+        case SharedLink::Outcome::NoReply:
+            return reply(error(IoTimeout));
+        case SharedLink::Outcome::LinkDown:
+            return reply(error(IoError));
+        case SharedLink::Outcome::Refused:
+            return reply(error(NotSupported));
+        }
+    });
+    answerAfter(waitMs, [=] {
+        shared->clear(client);
+        return error(shared->lockedByOther(client) ? LockedByOther : IoTimeout);
+    });
+}
+
+Vxi11Session::Results Vxi11Session::deviceRead(XdrReader &in)
+{
+    const qint32 id = in.i32();
+    const quint32 requestSize = in.u32();
+    in.u32(); // io_timeout: the reply is here already or nothing will come
+    in.u32(); // lock_timeout: reading what the link holds needs no lock
+    const qint32 flags = in.i32();
+    const char termChar = char(in.i32());
+    if (!in.ok())
+        return {};
+    Vxi11Link *l = link(id);
+    if (!l)
+        return error(InvalidLink);
+    if (l->unread.isEmpty())
+        return error(links->shared->linkUp() ? IoTimeout : IoError);
+    int size = int(qMin(requestSize, quint32(l->unread.size())));
+    qint32 reason = 0;
+    const int term = (flags & TermCharSet) ? l->unread.left(size).indexOf(termChar) : -1;
+    if (term >= 0) {
+        size = term + 1;
+        reason |= TermChar;
+    }
+    if (size == l->unread.size())
+        reason |= EndReached;
+    else if (!reason)
+        reason = RequestCount;
+    const QByteArray part = l->unread.left(size);
+    l->unread.remove(0, size);
+    return XdrWriter().i32(NoError).i32(reason).bytes(part).data();
+}
+
+Vxi11Session::Results Vxi11Session::readStatusByte(XdrReader &in)
+{
+    const qint32 id = in.i32();
+    in.i32(); // flags
+    in.u32(); // lock_timeout
+    in.u32(); // io_timeout
+    if (!in.ok())
+        return {};
+    const Vxi11Link *l = link(id);
+    if (!l)
+        return error(InvalidLink);
+    if (!links->shared->linkUp())
+        return error(IoError);
+    // The instrument has no status byte of its own; the server reports
+    // whether a reply waits to be read.
+    return XdrWriter().i32(NoError).u32(l->unread.isEmpty() ? 0 : MessageAvailable).data();
+}
+
+Vxi11Session::Results Vxi11Session::deviceClear(XdrReader &in)
+{
+    const qint32 id = in.i32();
+    in.i32(); // flags
+    in.u32(); // lock_timeout
+    in.u32(); // io_timeout
+    if (!in.ok())
+        return {};
+    Vxi11Link *l = link(id);
+    if (!l)
+        return error(InvalidLink);
+    links->shared->clear(l->client);
+    l->written.clear();
+    l->unread.clear();
+    return error(NoError);
+}
+
+Vxi11Session::Results Vxi11Session::deviceLock(XdrReader &in)
+{
+    const qint32 id = in.i32();
+    const qint32 flags = in.i32();
+    const int lockMs = boundedMs(in.u32());
+    if (!in.ok())
+        return {};
+    const Vxi11Link *l = link(id);
+    if (!l)
+        return error(InvalidLink);
+    const auto reply = later();
+    links->shared->lock(l->client, (flags & WaitLock) ? lockMs : 0,
+                        [reply](bool granted) { reply(error(granted ? NoError : LockedByOther)); });
+    return {};
+}
+
+Vxi11Session::Results Vxi11Session::deviceUnlock(XdrReader &in)
+{
+    const Vxi11Link *l = link(in.i32());
+    if (!in.ok())
+        return {};
+    if (!l)
+        return error(InvalidLink);
+    return error(links->shared->unlock(l->client) ? NoError : NoLockHeld);
+}
+
+Vxi11Session::Results Vxi11Session::destroyLink(XdrReader &in)
+{
+    const qint32 id = in.i32();
+    if (!in.ok())
+        return {};
+    if (!link(id))
+        return error(InvalidLink);
+    links->destroy(id);
+    return error(NoError);
+}

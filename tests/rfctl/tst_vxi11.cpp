@@ -1,0 +1,118 @@
+#include "serveprocess.h"
+#include "simserver.h"
+#include "testworkdir.h"
+
+#include <QtTest>
+
+namespace
+{
+// Above every wait a client takes here with its own timeouts.
+const int ClientMs = 15000;
+const QString Lxi = QStringLiteral("lxi");
+const QString Python = QStringLiteral("/usr/bin/python3");
+const QString Idn = InstrumentModel::Config().idn;
+
+QString output(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(ClientMs)) {
+        p.kill();
+        p.waitForFinished();
+        return QStringLiteral("(did not finish)");
+    }
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    if (p.exitCode() != 0)
+        qWarning().noquote() << program << "said:" << err;
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+QStringList pyvisa(const QString &steps)
+{
+    return {QStringLiteral(VXI11_CLIENT), QStringLiteral("127.0.0.1"), steps};
+}
+
+const QStringList lxiIdn{"scpi", "-a", "127.0.0.1", "*IDN?"};
+} // namespace
+
+// `rfctl serve --vxi11` in front of the simulator, reached by Debian's own
+// VXI-11 clients through a portmapper of the suite's own (the suite runs in
+// tests/support/netns-run.sh).
+class Vxi11Test : public QObject
+{
+    Q_OBJECT
+
+    SimServer sim;
+    TestWorkdir dir;
+    std::unique_ptr<ServeProcess> server;
+
+    void startServer()
+    {
+        server = std::make_unique<ServeProcess>(QStringLiteral(RFCTL_PATH));
+        QVERIFY(server->start({"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.port()), "serve",
+                               "--raw-port", "0", "--vxi11"},
+                              QStringLiteral("vxi11")));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(sim.start());
+        startServer();
+    }
+
+    void clients_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("lxi scpi") << Lxi << lxiIdn << Idn;
+        QTest::newRow("lxi discover")
+            << Lxi << QStringList{"discover"}
+            << QStringLiteral("Found \"%1\" on address 127.0.0.1").arg(Idn);
+        // A reply left unread sets the status byte's MAV bit; device_clear
+        // drops it, so the next query gets its own reply.
+        QTest::newRow("pyvisa query, read_stb, clear")
+            << Python << pyvisa("basics") << QStringLiteral("%1\nstb 16\nstb 0\n%1").arg(Idn);
+        QTest::newRow("pyvisa lock held by another link")
+            << Python << pyvisa("locking") << QStringLiteral("refused refused\n%1").arg(Idn);
+        QTest::newRow("interleaving links each get their own replies")
+            << Python << pyvisa("interleaving") << QStringLiteral("[1, 1, 1] 3");
+    }
+
+    void clients()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, args);
+        QFETCH(QString, expected);
+        const QString out = output(program, args);
+        QVERIFY2(out.contains(expected), qPrintable(out));
+    }
+
+    void killedClientMidQueryLetsGoOfItsLock()
+    {
+        sim.clearReceived();
+        sim.setFault(SimServer::Fault::DelayReply, 1000, "enet:port");
+        QProcess held;
+        held.start(Python, pyvisa("held"));
+        QTRY_VERIFY_WITH_TIMEOUT(sim.receivedLines().contains("ENET:PORT?"), ClientMs);
+        held.kill();
+        held.waitForFinished();
+        sim.clearFault();
+        QCOMPARE(output(Lxi, lxiIdn), Idn);
+    }
+
+    // A server killed outright leaves its registration behind, which the
+    // next one replaces; one stopped by SIGTERM takes its own away.
+    void registration()
+    {
+        server.reset();
+        startServer();
+        QCOMPARE(output(Lxi, lxiIdn), Idn);
+        QCOMPARE(server->terminate(), 0);
+        QVERIFY(!output(QStringLiteral("rpcinfo"), {"-p", "127.0.0.1"}).contains("395183"));
+    }
+};
+
+QTEST_GUILESS_MAIN(Vxi11Test)
+#include "tst_vxi11.moc"
