@@ -1,6 +1,5 @@
 #include "commands.h"
 #include "console.h"
-#include "mdnsannouncer.h"
 #include "networksettingsfile.h"
 #include "rawserver.h"
 #include "servelog.h"
@@ -9,6 +8,9 @@
 #include "stopsignals.h"
 #ifdef RFCTL_VXI11
 #include "vxi11server.h"
+#endif
+#ifdef RFCTL_MDNS
+#include "mdnsannouncer.h"
 #endif
 
 #include <QCoreApplication>
@@ -40,6 +42,7 @@ ConnectionTimings timingsOf(const LinkChoice &choice)
 
 using Services = std::vector<std::unique_ptr<QObject>>;
 
+#ifdef RFCTL_MDNS
 // The services go by the instrument's name, so they are announced once it
 // has first identified itself, and "mdns NAME" is printed then.
 void startMdns(SharedLink &link, const ServeOptions &options, quint16 rawPort, Services *services)
@@ -48,7 +51,7 @@ void startMdns(SharedLink &link, const ServeOptions &options, quint16 rawPort, S
         serveLog(QStringLiteral("mdns: the services listen on %1 only, which other hosts "
                                 "cannot reach")
                      .arg(options.listen.toString()));
-    auto mdns = std::make_unique<MdnsAnnouncer>(MdnsAnnouncer::lxiServices(rawPort, false));
+    auto mdns = std::make_unique<MdnsAnnouncer>(MdnsAnnouncer::lxiServices(rawPort, options.vxi11));
     MdnsAnnouncer *announcer = mdns.get();
     QObject::connect(&link, &SharedLink::linkChanged, announcer, [&link, announcer](bool up) {
         const QString name = MdnsAnnouncer::serviceName(link.identification());
@@ -57,6 +60,7 @@ void startMdns(SharedLink &link, const ServeOptions &options, quint16 rawPort, S
     });
     services->push_back(std::move(mdns));
 }
+#endif
 
 // Starts every service the options ask for; the line each prints, or the
 // reason none could start in `error`.
@@ -67,8 +71,7 @@ QStringList startServices(SharedLink &link, const ServeOptions &options, Service
     if (!raw->listen(options.listen, options.rawPort, error))
         return {};
     QStringList lines{raw->serviceLine()};
-    if (options.mdns)
-        startMdns(link, options, raw->port(), services);
+    const quint16 rawPort = raw->port();
     services->push_back(std::move(raw));
 #ifdef RFCTL_VXI11
     if (options.vxi11) {
@@ -78,6 +81,10 @@ QStringList startServices(SharedLink &link, const ServeOptions &options, Service
         lines += vxi11->serviceLine();
         services->push_back(std::move(vxi11));
     }
+#endif
+#ifdef RFCTL_MDNS
+    if (options.mdns)
+        startMdns(link, options, rawPort, services);
 #endif
     return lines;
 }

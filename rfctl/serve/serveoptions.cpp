@@ -35,8 +35,10 @@ QList<QCommandLineOption> serveOptionList()
         {Vxi11Option, QStringLiteral("Also serve VXI-11 (TCPIP::HOST::INSTR) on a free port, "
                                      "registered with the portmapper (rpcbind).")},
 #endif
+#ifdef RFCTL_MDNS
         {MdnsOption, QStringLiteral("Announce the services by mDNS through the avahi daemon, "
                                     "named after the instrument's model and serial number.")},
+#endif
     };
 }
 
@@ -56,6 +58,8 @@ QString readServeOptions(const QCommandLineParser &parser, ServeOptions *options
 #ifdef RFCTL_VXI11
     options->vxi11 = parser.isSet(Vxi11Option);
 #endif
+#ifdef RFCTL_MDNS
     options->mdns = parser.isSet(MdnsOption);
+#endif
     return options->access.read(parser.values(AllowOption));
 }
