@@ -52,7 +52,7 @@ class MdnsTest : public QObject
     {
         auto serve = std::make_unique<ServeProcess>(QStringLiteral(RFCTL_PATH));
         if (!serve->start({"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim->port()), "serve",
-                           "--raw-port", "0", "--mdns"}))
+                           "--raw-port", "0", "--vxi11", "--mdns"}))
             return nullptr;
         return serve;
     }
@@ -108,6 +108,7 @@ private slots:
         QCOMPARE(browse("_scpi-raw._tcp"),
                  QStringList{Name + ' ' + QString::number(serve->port())});
         QCOMPARE(browse("_lxi._tcp"), QStringList{Name + " 80"});
+        QCOMPARE(browse("_vxi-11._tcp"), QStringList{Name + " 111"});
         avahi->terminate();
         QTRY_VERIFY(serve->log().contains("mdns: the avahi daemon went away"));
         startAvahi();

@@ -39,6 +39,13 @@ public:
     }
     quint16 port() const { return listening; }
 
+    // What it has printed on stdout after its service line, so far.
+    QString printed()
+    {
+        output += QString::fromUtf8(process.readAllStandardOutput());
+        return output;
+    }
+
     // Everything it has logged so far.
     QString log()
     {
@@ -81,6 +88,7 @@ private:
     QProcess process;
     quint16 listening = 0;
     QString logged;
+    QString output;
     int seen = 0;
 };
 
