@@ -40,11 +40,7 @@ public:
     quint16 port() const { return listening; }
 
     // What it has printed on stdout after its service line, so far.
-    QString printed()
-    {
-        output += QString::fromUtf8(process.readAllStandardOutput());
-        return output;
-    }
+    QString printed() { return output += QString::fromUtf8(process.readAllStandardOutput()); }
 
     // Everything it has logged so far.
     QString log()
