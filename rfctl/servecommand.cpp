@@ -71,7 +71,11 @@ QStringList startServices(SharedLink &link, const ServeOptions &options, Service
     if (!raw->listen(options.listen, options.rawPort, error))
         return {};
     QStringList lines{raw->serviceLine()};
-    const quint16 rawPort = raw->port();
+#ifdef RFCTL_MDNS
+    // Announced only once the link is up, which is after every service started.
+    if (options.mdns)
+        startMdns(link, options, raw->port(), services);
+#endif
     services->push_back(std::move(raw));
 #ifdef RFCTL_VXI11
     if (options.vxi11) {
@@ -81,10 +85,6 @@ QStringList startServices(SharedLink &link, const ServeOptions &options, Service
         lines += vxi11->serviceLine();
         services->push_back(std::move(vxi11));
     }
-#endif
-#ifdef RFCTL_MDNS
-    if (options.mdns)
-        startMdns(link, options, rawPort, services);
 #endif
     return lines;
 }
