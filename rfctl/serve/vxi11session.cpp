@@ -97,6 +97,9 @@ Vxi11Session::Vxi11Session(QTcpSocket *socket, Vxi11Links *links)
     // Calls are read one at a time; calls a client sends ahead stay in the
     // system's buffers instead of piling up here.
     socket->setReadBufferSize(MaxRecvSize + 1024);
+    // Each reply goes out whole in one write; waiting to fill a segment
+    // would only delay it.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     deadline.setSingleShot(true);
     connect(socket, &QTcpSocket::readyRead, this, &Vxi11Session::readCalls);
     connect(socket, &QTcpSocket::bytesWritten, this, &Vxi11Session::readCalls);
