@@ -3,6 +3,7 @@
 #include "servelog.h"
 #include "vxi11links.h"
 
+#include <QHash>
 #include <QPointer>
 #include <QTcpSocket>
 
@@ -61,9 +62,9 @@ QByteArray complete(quint32 procedure, const QByteArray &results)
     case CreateLink:
         words = 4;
         break;
-    case DeviceRead:
+    case DeviceRead: // the reason, and data of length 0
         words = 3;
-        break; // reason, and data of length 0
+        break;
     case DeviceWrite:
     case DeviceReadStb:
     case DeviceDoCmd:
@@ -140,45 +141,21 @@ void Vxi11Session::dispatch(const RpcCall &call)
         return send(rpcReply(xid, PROG_UNAVAIL));
     if (call.version != Version)
         return send(rpcReply(xid, PROG_MISMATCH, {}, Version, Version));
+    using Handler = Results (Vxi11Session::*)(XdrReader &);
+    static const QHash<quint32, Handler> handlers = {
+        {CreateLink, &Vxi11Session::createLink},     {DeviceWrite, &Vxi11Session::deviceWrite},
+        {DeviceRead, &Vxi11Session::deviceRead},     {DeviceReadStb, &Vxi11Session::readStatusByte},
+        {DeviceClear, &Vxi11Session::deviceClear},   {DeviceLock, &Vxi11Session::deviceLock},
+        {DeviceUnlock, &Vxi11Session::deviceUnlock}, {DestroyLink, &Vxi11Session::destroyLink},
+    };
     XdrReader in(call.arguments);
-    Results results;
-    switch (call.procedure) {
-    case Null:
+    Results results = error(NotSupported);
+    if (call.procedure == Null)
         results = QByteArray();
-        break;
-    case CreateLink:
-        results = createLink(in);
-        break;
-    case DeviceWrite:
-        results = deviceWrite(in);
-        break;
-    case DeviceRead:
-        results = deviceRead(in);
-        break;
-    case DeviceReadStb:
-        results = readStatusByte(in);
-        break;
-    case DeviceClear:
-        results = deviceClear(in);
-        break;
-    case DeviceLock:
-        results = deviceLock(in);
-        break;
-    case DeviceUnlock:
-        results = deviceUnlock(in);
-        break;
-    case DestroyLink:
-        results = destroyLink(in);
-        break;
-    // device_docmd's results carry its output data after the error.
-    case DeviceDoCmd:
-        results = XdrWriter().i32(NotSupported).bytes({}).data();
-        break;
-    default:
-        if (call.procedure > LastProcedure)
-            return send(rpcReply(xid, PROC_UNAVAIL));
-        results = error(NotSupported);
-    }
+    else if (const Handler handler = handlers.value(call.procedure))
+        results = (this->*handler)(in);
+    else if (call.procedure > LastProcedure)
+        return send(rpcReply(xid, PROC_UNAVAIL));
     if (!in.ok())
         send(rpcReply(xid, GARBAGE_ARGS));
     else if (results)
