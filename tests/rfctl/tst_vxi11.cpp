@@ -93,6 +93,8 @@ private slots:
         QVERIFY2(out.contains(expected), qPrintable(out));
     }
 
+    // A client killed while its query waits at the instrument, with the lock
+    // held: its link goes, and with it the lock.
     void killedClientMidQueryLetsGoOfItsLock()
     {
         sim.clearReceived();

@@ -63,10 +63,8 @@ def commanding(a):
 
 def held(a):
     a.lock_excl()
-    print("locked", flush=True)
     a.query("ENET:PORT?")
 
 
-steps = {"basics": basics, "locking": locking, "interleaving": interleaving, "commanding": commanding}
-steps.update(held=held)
-steps[sys.argv[2]](link())
+steps = [basics, locking, interleaving, commanding, held]
+{step.__name__: step for step in steps}[sys.argv[2]](link())
