@@ -43,7 +43,7 @@ enum Reason : qint32 { RequestCount = 1, TermChar = 2, EndReached = 4 };
 // The status byte's "message available" bit.
 const quint32 MessageAvailable = 0x10;
 // Replies a client leaves unread hold back its further calls beyond this.
-const qint64 MaxUnsentOutput = 1024 * 1024;
+const qint64 MaxUnsentOutput = qint64(1024) * 1024;
 
 QByteArray error(qint32 code)
 {
@@ -190,8 +190,7 @@ std::function<void(const QByteArray &)> Vxi11Session::later()
 void Vxi11Session::answerAfter(int ms, const std::function<QByteArray()> &results)
 {
     deadline.disconnect();
-    connect(&deadline, &QTimer::timeout, this,
-            [this, results, reply = later()] { reply(results()); });
+    connect(&deadline, &QTimer::timeout, this, [results, reply = later()] { reply(results()); });
     deadline.start(ms);
 }
 
