@@ -1,8 +1,10 @@
-// Query round trips through `rfctl serve` beside a direct raw socket to the
-// simulator, each with the CPU time it costs every process involved, in
-// alternating batches so a busy machine slows every way alike.
+// Query round trips through `rfctl serve`, over its raw socket and over
+// VXI-11, beside a direct raw socket to the simulator, each with the CPU time
+// it costs every process involved, in alternating batches so a busy machine
+// slows every way alike.
 // Usage: bench_serve [samples]
 #include "benchmarks.h"
+#include "vxi11client.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -176,14 +178,28 @@ int main(int argc, char **argv)
             QStringLiteral("raw ")))
         return fail("rfctl serve did not start");
 
+    Child vxi11;
+    if (!vxi11.start(QStringLiteral(RFCTL_PATH),
+                     {"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.port()), "serve",
+                      "--raw-port", "0", "--vxi11"},
+                     QStringLiteral("vxi11 ")))
+        return fail("rfctl serve --vxi11 did not start");
+
     RawSocket directSocket;
     RawSocket servedSocket;
-    if (!directSocket.open(sim.port()) || !servedSocket.open(raw.port()))
+    Vxi11Client vxi11Client;
+    if (!directSocket.open(sim.port()) || !servedSocket.open(raw.port()) ||
+        !vxi11Client.open(vxi11.port()))
         return fail("a socket did not connect");
     Path direct{"direct raw socket to kxsim", [&] { return directSocket.ask(); }, {&sim}, {}, 0};
     Path served{
         "raw socket via rfctl serve", [&] { return servedSocket.ask(); }, {&sim, &raw}, {}, 0};
-    const std::vector<Path *> paths{&direct, &served};
+    Path overVxi11{"VXI-11 via rfctl serve",
+                   [&] { return vxi11Client.query(StatusQuery); },
+                   {&sim, &vxi11},
+                   {},
+                   0};
+    const std::vector<Path *> paths{&direct, &served, &overVxi11};
     if (!measure(paths, samples))
         return fail("a query got no reply");
 
@@ -197,5 +213,6 @@ int main(int argc, char **argv)
     }
     std::printf("\n%-30s %-14s %-34s %s\n", "figure", "target", "measured", "");
     printRatios("raw via serve", 1.5, served.way(), direct.way());
+    printRatios("VXI-11 via serve", 3.0, overVxi11.way(), direct.way());
     return 0;
 }

@@ -66,12 +66,13 @@ SharedLink::ClientId SharedLink::addClient(const QString &peer)
 
 void SharedLink::removeClient(ClientId client)
 {
-    const auto found = clients.constFind(client);
-    if (found == clients.constEnd())
+    const auto found = clients.find(client);
+    if (found == clients.end())
         return;
     serveLog(QStringLiteral("client %1 disconnected").arg(found->peer));
-    clear(client);
+    // Outcomes of its requests still on their way are no longer wanted.
     clients.erase(found);
+    dropQueued(client);
     dropWaiters(client);
     unlock(client);
 }
@@ -105,6 +106,11 @@ void SharedLink::clear(ClientId client)
     if (found == clients.end())
         return;
     ++found->epoch;
+    dropQueued(client);
+}
+
+void SharedLink::dropQueued(ClientId client)
+{
     queue.erase(std::remove_if(queue.begin(), queue.end(),
                                [client](const Request &r) { return r.client == client; }),
                 queue.end());

@@ -141,6 +141,7 @@ private:
     void statusChanged(connStatus_t status);
     void goDown(const QString &reason);
     void failQueued();
+    void dropQueued(ClientId client);
     void passLock();
     void grantLater(ClientId client, const std::function<void(bool)> &granted, bool yes);
     void dropWaiters(ClientId client);

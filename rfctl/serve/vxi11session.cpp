@@ -3,6 +3,7 @@
 #include "servelog.h"
 #include "vxi11links.h"
 
+#include <QHash>
 #include <QPointer>
 #include <QTcpSocket>
 
@@ -42,7 +43,7 @@ enum Reason : qint32 { RequestCount = 1, TermChar = 2, EndReached = 4 };
 // The status byte's "message available" bit.
 const quint32 MessageAvailable = 0x10;
 // Replies a client leaves unread hold back its further calls beyond this.
-const qint64 MaxUnsentOutput = 1024 * 1024;
+const qint64 MaxUnsentOutput = qint64(1024) * 1024;
 
 QByteArray error(qint32 code)
 {
@@ -61,9 +62,9 @@ QByteArray complete(quint32 procedure, const QByteArray &results)
     case CreateLink:
         words = 4;
         break;
-    case DeviceRead:
+    case DeviceRead: // the reason, and data of length 0
         words = 3;
-        break; // reason, and data of length 0
+        break;
     case DeviceWrite:
     case DeviceReadStb:
     case DeviceDoCmd:
@@ -97,6 +98,9 @@ Vxi11Session::Vxi11Session(QTcpSocket *socket, Vxi11Links *links)
     // Calls are read one at a time; calls a client sends ahead stay in the
     // system's buffers instead of piling up here.
     socket->setReadBufferSize(MaxRecvSize + 1024);
+    // Each reply goes out whole in one write; waiting to fill a segment
+    // would only delay it.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     deadline.setSingleShot(true);
     connect(socket, &QTcpSocket::readyRead, this, &Vxi11Session::readCalls);
     connect(socket, &QTcpSocket::bytesWritten, this, &Vxi11Session::readCalls);
@@ -137,45 +141,21 @@ void Vxi11Session::dispatch(const RpcCall &call)
         return send(rpcReply(xid, PROG_UNAVAIL));
     if (call.version != Version)
         return send(rpcReply(xid, PROG_MISMATCH, {}, Version, Version));
+    using Handler = Results (Vxi11Session::*)(XdrReader &);
+    static const QHash<quint32, Handler> handlers = {
+        {CreateLink, &Vxi11Session::createLink},     {DeviceWrite, &Vxi11Session::deviceWrite},
+        {DeviceRead, &Vxi11Session::deviceRead},     {DeviceReadStb, &Vxi11Session::readStatusByte},
+        {DeviceClear, &Vxi11Session::deviceClear},   {DeviceLock, &Vxi11Session::deviceLock},
+        {DeviceUnlock, &Vxi11Session::deviceUnlock}, {DestroyLink, &Vxi11Session::destroyLink},
+    };
     XdrReader in(call.arguments);
-    Results results;
-    switch (call.procedure) {
-    case Null:
+    Results results = error(NotSupported);
+    if (call.procedure == Null)
         results = QByteArray();
-        break;
-    case CreateLink:
-        results = createLink(in);
-        break;
-    case DeviceWrite:
-        results = deviceWrite(in);
-        break;
-    case DeviceRead:
-        results = deviceRead(in);
-        break;
-    case DeviceReadStb:
-        results = readStatusByte(in);
-        break;
-    case DeviceClear:
-        results = deviceClear(in);
-        break;
-    case DeviceLock:
-        results = deviceLock(in);
-        break;
-    case DeviceUnlock:
-        results = deviceUnlock(in);
-        break;
-    case DestroyLink:
-        results = destroyLink(in);
-        break;
-    // device_docmd's results carry its output data after the error.
-    case DeviceDoCmd:
-        results = XdrWriter().i32(NotSupported).bytes({}).data();
-        break;
-    default:
-        if (call.procedure > LastProcedure)
-            return send(rpcReply(xid, PROC_UNAVAIL));
-        results = error(NotSupported);
-    }
+    else if (const Handler handler = handlers.value(call.procedure))
+        results = (this->*handler)(in);
+    else if (call.procedure > LastProcedure)
+        return send(rpcReply(xid, PROC_UNAVAIL));
     if (!in.ok())
         send(rpcReply(xid, GARBAGE_ARGS));
     else if (results)
@@ -210,8 +190,7 @@ std::function<void(const QByteArray &)> Vxi11Session::later()
 void Vxi11Session::answerAfter(int ms, const std::function<QByteArray()> &results)
 {
     deadline.disconnect();
-    connect(&deadline, &QTimer::timeout, this,
-            [this, results, reply = later()] { reply(results()); });
+    connect(&deadline, &QTimer::timeout, this, [results, reply = later()] { reply(results()); });
     deadline.start(ms);
 }
 

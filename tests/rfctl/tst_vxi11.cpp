@@ -46,11 +46,12 @@ class Vxi11Test : public QObject
     TestWorkdir dir;
     std::unique_ptr<ServeProcess> server;
 
-    void startServer()
+    void startServer(const QStringList &options = {})
     {
         server = std::make_unique<ServeProcess>(QStringLiteral(RFCTL_PATH));
-        QVERIFY(server->start({"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.port()), "serve",
-                               "--raw-port", "0", "--vxi11"},
+        QVERIFY(server->start(QStringList{"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.port()),
+                                          "serve", "--raw-port", "0", "--vxi11"} +
+                                  options,
                               QStringLiteral("vxi11")));
     }
 
@@ -75,7 +76,10 @@ private slots:
         QTest::newRow("pyvisa query, read_stb, clear")
             << Python << pyvisa("basics") << QStringLiteral("%1\nstb 16\nstb 0\n%1").arg(Idn);
         QTest::newRow("pyvisa lock held by another link")
-            << Python << pyvisa("locking") << QStringLiteral("refused refused\n%1").arg(Idn);
+            << Python << pyvisa("locking")
+            << QStringLiteral("VI_ERROR_RSRC_LOCKED VI_ERROR_IO\n%1").arg(Idn);
+        QTest::newRow("pyvisa command and query")
+            << Python << pyvisa("commanding") << QStringLiteral("16 %1").arg(Idn);
         QTest::newRow("interleaving links each get their own replies")
             << Python << pyvisa("interleaving") << QStringLiteral("[1, 1, 1] 3");
     }
@@ -89,6 +93,8 @@ private slots:
         QVERIFY2(out.contains(expected), qPrintable(out));
     }
 
+    // A client killed while its query waits at the instrument, with the lock
+    // held: its link goes, and with it the lock.
     void killedClientMidQueryLetsGoOfItsLock()
     {
         sim.clearReceived();
@@ -100,6 +106,30 @@ private slots:
         held.waitForFinished();
         sim.clearFault();
         QCOMPARE(output(Lxi, lxiIdn), Idn);
+    }
+
+    // The instrument gone: a request fails at once with an I/O error, and
+    // once it is back, requests get through again.
+    void instrumentGoneAndBack()
+    {
+        const quint16 port = sim.port();
+        sim.stop();
+        QVERIFY(server->waitForLog(QStringLiteral("link down")));
+        QCOMPARE(output(Python, pyvisa("commanding")), QStringLiteral("VI_ERROR_IO VI_ERROR_IO"));
+        QVERIFY(sim.start(port));
+        QVERIFY(server->waitForLog(QStringLiteral("link up"), 15000));
+        QCOMPARE(output(Lxi, lxiIdn), Idn);
+    }
+
+    // Commands refused under --read-only, queries passed; peers outside
+    // --allow refused (here one through the namespace's other interface).
+    void readOnlyAndAllowRefusals()
+    {
+        startServer({"--read-only", "--listen", "0.0.0.0", "--allow", "127.0.0.1"});
+        QCOMPARE(output(Python, pyvisa("commanding")), QStringLiteral("VI_ERROR_IO %1").arg(Idn));
+        const QString outside = qEnvironmentVariable("NETNS_ADDRESS");
+        QCOMPARE(output(Lxi, {"scpi", "-a", outside, "*IDN?"}), QString());
+        QVERIFY(server->waitForLog(QStringLiteral("refused vxi11 client ") + outside));
     }
 
     // A server killed outright leaves its registration behind, which the

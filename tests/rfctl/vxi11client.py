@@ -14,12 +14,12 @@ def link():
     return device
 
 
-def refused(step):
+def outcome(step):
+    """What the step returned, or the VISA error it raised."""
     try:
-        step()
-        return "not refused"
-    except pyvisa.VisaIOError:
-        return "refused"
+        return str(step()).strip()
+    except pyvisa.VisaIOError as e:
+        return e.abbreviation
 
 
 def basics(a):
@@ -35,7 +35,7 @@ def basics(a):
 def locking(a):
     b = link()
     a.lock_excl()
-    print(refused(b.lock_excl), refused(lambda: b.query("*IDN?")))
+    print(outcome(b.lock_excl), outcome(lambda: b.query("*IDN?")))
     a.unlock()
     print(b.query("*IDN?").strip())
 
@@ -57,10 +57,14 @@ def interleaving(_):
     print([len(a) for a in answers.values()], len(set.union(*answers.values())))
 
 
+def commanding(a):
+    print(outcome(lambda: a.write("ENET:PORT 5025")), outcome(lambda: a.query("*IDN?")))
+
+
 def held(a):
     a.lock_excl()
-    print("locked", flush=True)
     a.query("ENET:PORT?")
 
 
-{"basics": basics, "locking": locking, "interleaving": interleaving, "held": held}[sys.argv[2]](link())
+steps = [basics, locking, interleaving, commanding, held]
+{step.__name__: step for step in steps}[sys.argv[2]](link())

@@ -89,18 +89,33 @@ private slots:
         QVERIFY(serve->waitForLog("disconnected"));
     }
 
-    // Requests fail while the instrument is away; the link comes back by
+    // Requests fail while the instrument is away, whether it reset the link
+    // or fell silent (found by the idle check); the link comes back by
     // itself and the same client is served again.
-    void instrumentRestartedBehindTheServer()
+    void instrumentGoneAndBack_data()
     {
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("restarted") << false;
+        QTest::newRow("silent, then answering again") << true;
+    }
+
+    void instrumentGoneAndBack()
+    {
+        QFETCH(bool, silent);
         QVERIFY(startServe());
         std::unique_ptr<QTcpSocket> client = serve->client();
         const quint16 port = sim->port();
-        sim->stop();
-        QVERIFY(serve->waitForLog("link down"));
+        if (silent)
+            sim->setFault(SimServer::Fault::NoReply);
+        else
+            sim->stop();
+        QVERIFY(serve->waitForLog("link down", 7000));
         client->write("lost?\n");
         QVERIFY(client->waitForBytesWritten(1000));
-        QVERIFY(sim->start(port));
+        if (silent)
+            sim->clearFault();
+        else
+            QVERIFY(sim->start(port));
         QVERIFY(serve->waitForLog("link up"));
         client->write("*IDN?\n");
         QVERIFY(replyOf(*client).startsWith("Ostrelin,KX4417"));
