@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs clang-tidy, as .clang-tidy configures it, over the product code (the
-# sources of usb/ hardware/ connection/ app/ dialogs/ sim/ rfctl/ and the
+# sources of usb/ hardware/ connection/ app/ dialogs/ sim/ rfctl/, their sub-folders and the
 # headers they include) of a built tree, default build/: its
 # compile_commands.json and generated form headers are what clang-tidy reads.
 # Tests, benchmarks, fuzz harnesses and Qt's generated code are left out.
@@ -13,5 +13,5 @@ if [ ! -f "$build/compile_commands.json" ]; then
     exit 1
 fi
 run-clang-tidy -quiet -p "$build" -j "$(nproc)" \
-    "^$PWD/(app|connection|dialogs|hardware|rfctl|sim|usb)/[^/]+\.cpp\$"
+    "^$PWD/(app|connection|dialogs|hardware|rfctl|sim|usb)/([^/]+/)?[^/]+\.cpp\$"
 echo "check-tidy: no findings"

@@ -73,7 +73,7 @@ public:
     // Makes the first attempt to connect; later ones follow by themselves.
     void start();
     // Refuses every request that is not a query from now on.
-    void setReadOnly(bool readOnly);
+    void setReadOnly(bool on);
 
     // A client came: `peer` names it in the log ("127.0.0.1:40212").
     ClientId addClient(const QString &peer);
