@@ -1,4 +1,6 @@
+#include "firstpaint.h"
 #include "mainwindow.h"
+#include "startupphase.h"
 #include "stopsignals.h"
 #include "workerjoin.h"
 
@@ -39,6 +41,7 @@ void answerInformationOptions(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    markStartupPhase(StartupPhase::ProcessStart);
     QCoreApplication::setApplicationName(QStringLiteral("rfpanel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RFPANEL_VERSION));
     answerInformationOptions(argc, argv);
@@ -53,11 +56,15 @@ int main(int argc, char *argv[])
         Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 #endif
     QApplication app(argc, argv);
+    markStartupPhase(StartupPhase::Application);
     QGuiApplication::setDesktopFileName(QStringLiteral("rfpanel"));
     quitOnStopSignals(app);
     int code = 0;
     {
         MainWindow window;
+        markStartupPhase(StartupPhase::WindowBuilt);
+        if (lcStartup().isDebugEnabled())
+            afterFirstPaint(&window, [] { markStartupPhase(StartupPhase::FirstPaint); });
         window.startConnectionThread();
         window.show();
         code = app.exec();

@@ -4,6 +4,7 @@
 #include "hardwareabstractionusb.h"
 #include "instrumentcommands.h"
 #include "networksettingsfile.h"
+#include "startupphase.h"
 #include "storedstates.h"
 #include "tcpconnectattempt.h"
 #include "workerstop.h"
@@ -142,6 +143,7 @@ void Connection::connectTCPTo(QString host, int port)
         // With Nagle's algorithm a command followed by a query waits for the
         // instrument's delayed acknowledgement.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        markStartupPhase(StartupPhase::TcpConnected);
         status.tcpConnected = true;
         query("*IDN?", MODE_IDENTIFY);
         // The instrument may drop the link while identifying; then it is not up.
@@ -275,6 +277,7 @@ void Connection::initRoutine()
     if (workerStopRequested())
         return;
     connectUSB();
+    markStartupPhase(StartupPhase::UsbProbeDone);
     NetworkSettingsFile file;
     if (file.exists()) {
         qCDebug(lcConnection) << "file exists. trying to connect Tcp";
@@ -366,14 +369,17 @@ std::optional<QString> Connection::networkExchange(const QString &q, bool overTc
 void Connection::identifyTcp(const QString &reply)
 {
     tcpIdentification = reply;
-    if (const std::optional<QString> model = acceptedModel(reply))
+    if (const std::optional<QString> model = acceptedModel(reply)) {
+        markStartupPhase(StartupPhase::Identified);
         tcpResult = *model;
+    }
 }
 
 void Connection::identifyUsb(const QString &reply)
 {
     usbIdentification = reply;
     if (const std::optional<QString> model = acceptedModel(reply)) {
+        markStartupPhase(StartupPhase::Identified);
         usbResult = *model;
         return;
     }
