@@ -1,6 +1,7 @@
 #ifndef BENCHMARKS_H
 #define BENCHMARKS_H
 
+#include <QPair>
 #include <QString>
 #include <QVector>
 
@@ -41,14 +42,27 @@ bool measureRoundTrips(quint16 port, int samples, RoundTrips *result);
 // (offscreen) until the attenuation label shows the new value.
 bool measureClickToDisplay(quint16 port, int samples, Figures *result);
 
+// Times after launch, in nanoseconds, of each start-up phase the panel
+// wrote, in the order they first came.
+using StartUpPhases = QVector<QPair<QString, QVector<qint64>>>;
+
 struct StartUp {
     Figures toIdentified;
     double peakRssMiB = 0;
+    // The bare widget program's launch until its first frame, and its memory.
+    Figures floorFirstPaint;
+    double floorPeakRssMiB = 0;
+    StartUpPhases phases;
 };
 
-// Launches the real panel `runs` times against a verbose simulator: time
-// until the simulator has answered its identification query, and the
-// panel's peak resident memory once it is up.
+// Launches the real panel `runs` times against a verbose simulator, each
+// time after the floor program: time until the simulator has answered its
+// identification query, and the panel's peak resident memory once it is up.
 bool measureStartUp(int runs, StartUp *result);
+
+// The start-up rows of the figures table, with the phase breakdown.
+void printStartUpFigures(const StartUp &start, int launches);
+// The start-up rows of the targets table: ratios to the floor.
+void printStartUpTargets(const StartUp &start);
 
 #endif
