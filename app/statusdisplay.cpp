@@ -6,18 +6,23 @@
 namespace
 {
 const char picturePrefix[] = ":/new/prefix1/Pictures/";
-
-QString picture(const char *name)
-{
-    return QLatin1String(picturePrefix) + QLatin1String(name);
-}
 } // namespace
 
-StatusDisplay::StatusDisplay(Ui::MainWindow *ui)
-    : ui(ui), powerOnIcon(picture("poweron.png")), powerSymbolIcon(picture("powersymbol.png")),
-      lightOffIcon(picture("lightoff.png")), lightBlueIcon(picture("lightblue.png")),
-      lockPixmap(picture("Lock-icon.png")), unlockPixmap(picture("Lock-Unlock-icon.png")),
-      lightOnPixmap(picture("lighton.png")), lightOffPixmap(picture("lightoff.png"))
+const QPixmap &StatusDisplay::Picture::pixmap()
+{
+    if (decoded.isNull())
+        decoded = QPixmap(QLatin1String(picturePrefix) + QLatin1String(file));
+    return decoded;
+}
+
+const QIcon &StatusDisplay::Picture::icon()
+{
+    if (asIcon.isNull())
+        asIcon = QIcon(pixmap());
+    return asIcon;
+}
+
+StatusDisplay::StatusDisplay(Ui::MainWindow *ui) : ui(ui)
 {
     // Everything these labels show comes from the instrument; a reply that
     // happens to look like markup must appear literally.
@@ -39,14 +44,14 @@ void StatusDisplay::show(const StatusReply &status)
     const bool lnaOn = status.lnaOn();
     ui->lnaLabel->setText(lnaOn ? "ON" : "OFF");
     ui->lnaButton->setText(lnaOn ? "Turn LNA Off" : "Turn LNA On");
-    ui->lnaButton->setIcon(lnaOn ? powerSymbolIcon : powerOnIcon);
+    ui->lnaButton->setIcon(lnaOn ? powerSymbol.icon() : powerOn.icon());
 
     QLabel *const states[] = {ui->lo1Label, ui->lo2Label, ui->lo3Label};
     QLabel *const icons[] = {ui->lo1iconLabel, ui->lo2iconLabel, ui->lo3iconLabel};
     for (int lo = 1; lo <= 3; ++lo) {
         const bool locked = status.loLocked(lo);
         states[lo - 1]->setText(locked ? "LOCKED" : "UNLOCKED");
-        icons[lo - 1]->setPixmap(locked ? lockPixmap : unlockPixmap);
+        icons[lo - 1]->setPixmap(locked ? lock.pixmap() : unlock.pixmap());
         describe(icons[lo - 1], QString("LO%1 %2").arg(lo).arg(locked ? "locked" : "unlocked"),
                  QString("Lock state of LO%1").arg(lo));
     }
@@ -60,7 +65,7 @@ void StatusDisplay::show(const StatusReply &status)
     const bool overrideActive = status.overrideActive();
     ui->extSetButton->setEnabled(overrideActive);
     ui->intSetButton->setEnabled(overrideActive);
-    ui->overrideButton->setIcon(overrideActive ? lightBlueIcon : lightOffIcon);
+    ui->overrideButton->setIcon(overrideActive ? lightBlue.icon() : lightOff.icon());
     ui->overrideButton->setAccessibleDescription(
         overrideActive ? "Reference select override active" : "Reference select override inactive");
 
@@ -84,7 +89,7 @@ void StatusDisplay::showLampPair(const Lamp &whenSet, const Lamp &otherwise, boo
 
 void StatusDisplay::showLamp(const Lamp &lamp, bool lit)
 {
-    lamp.label->setPixmap(lit ? lightOnPixmap : lightOffPixmap);
+    lamp.label->setPixmap(lit ? lightOn.pixmap() : lightOff.pixmap());
     describe(lamp.label, lamp.name + (lit ? " selected" : " not selected"), lamp.name + " lamp");
 }
 

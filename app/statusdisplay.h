@@ -38,15 +38,30 @@ private:
     void showLamp(const Lamp &lamp, bool lit);
     static void describe(QWidget *widget, const QString &name, const QString &description);
 
+    // One of the panel's pictures, decoded when first shown rather than when
+    // the window is built (most appear only once the instrument has
+    // answered), then kept.
+    class Picture
+    {
+    public:
+        explicit Picture(const char *file) : file(file) {}
+        const QPixmap &pixmap();
+        const QIcon &icon();
+
+    private:
+        const char *const file;
+        QPixmap decoded;
+        QIcon asIcon;
+    };
+
     Ui::MainWindow *ui;
-    const QIcon powerOnIcon;
-    const QIcon powerSymbolIcon;
-    const QIcon lightOffIcon;
-    const QIcon lightBlueIcon;
-    const QPixmap lockPixmap;
-    const QPixmap unlockPixmap;
-    const QPixmap lightOnPixmap;
-    const QPixmap lightOffPixmap;
+    Picture powerOn{"poweron.png"};
+    Picture powerSymbol{"powersymbol.png"};
+    Picture lightOff{"lightoff.png"};
+    Picture lightBlue{"lightblue.png"};
+    Picture lock{"Lock-icon.png"};
+    Picture unlock{"Lock-Unlock-icon.png"};
+    Picture lightOn{"lighton.png"};
 };
 
 #endif
