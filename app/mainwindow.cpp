@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "banner.h"
 #include "connection.h"
 #include "instrumentcommands.h"
 #include "logentry.h"
@@ -16,10 +17,8 @@
 
 #include <QDebug>
 #include <QFile>
-#include <QImageReader>
 #include <QMutexLocker>
 #include <QTimer>
-#include <future>
 
 // The pictures are compiled into a static library, whose unreferenced
 // resource object the linker would otherwise drop.
@@ -34,27 +33,15 @@ const int statusPollMs = 6000;
 
 // The banner's largest size in the form.
 const QSize BannerSize(540, 90);
-
-// The logo is drawn many times larger than the banner shows it, and reading
-// it is the longest step of building the window. It is read on a thread of
-// its own while the widgets are built, and at the banner's size, so that it
-// is never held whole in memory nor scaled down on every paint.
-std::future<QImage> readBanner(qreal ratio)
-{
-    return std::async(std::launch::async, [ratio] {
-        QImageReader reader(QStringLiteral(":/new/prefix1/Pictures/logo.png"));
-        reader.setScaledSize(reader.size().scaled(BannerSize * ratio, Qt::KeepAspectRatio));
-        return reader.read();
-    });
-}
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     initPanelResources();
     const qreal ratio = devicePixelRatioF();
-    std::future<QImage> banner = readBanner(ratio);
+    std::future<QImage> logo = Banner::readLogo(BannerSize, ratio);
     ui->setupUi(this);
+    Banner::showWhenPainted(ui->label_19, std::move(logo), ratio);
 
     // The label names the instrument as it identified itself; a reply that
     // happens to look like markup must appear literally.
@@ -123,10 +110,6 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     goodCounter = 0;
     refreshControls();
-
-    QPixmap logo = QPixmap::fromImage(banner.get());
-    logo.setDevicePixelRatio(ratio);
-    ui->label_19->setPixmap(logo);
 }
 
 MainWindow::~MainWindow()
