@@ -57,8 +57,9 @@ bool LogPane::saveAs(const QString &path, QString *error) const
         text += (isoWithOffset(entry->time) + "  " + line + '\n').toUtf8();
     }
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush() &&
-        file.commit())
+    // Text: the system's own line ends, for the editors of the system.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Text) && file.write(text) == text.size() &&
+        file.flush() && file.commit())
         return true;
     *error = file.errorString();
     return false;

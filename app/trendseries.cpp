@@ -31,8 +31,9 @@ bool TrendSeries::exportCsv(const QString &path, QString *error) const
 {
     QSaveFile file(path);
     const QByteArray text = csv();
-    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush() &&
-        file.commit())
+    // Text: the system's own line ends, which spreadsheets of the system expect.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Text) && file.write(text) == text.size() &&
+        file.flush() && file.commit())
         return true;
     *error = file.errorString();
     return false;

@@ -84,7 +84,8 @@ bool NetworkSettingsFile::write(const Settings &settings) const
     // temporary file beside the target; it stays there, since no name
     // pattern tells it apart from a file of the operator's own.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Text: the system's own line ends, so Notepad shows four lines on Windows.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return false;
     if (file.write(content) != content.size() || !file.flush()) {
         file.cancelWriting();

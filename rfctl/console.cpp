@@ -4,16 +4,44 @@
 #include <QTimer>
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace
+{
+// A Windows console shows bytes in its own code page, never UTF-8, so text
+// for a console goes to it as UTF-16; text for a pipe or a file is UTF-8.
+void write(std::FILE *stream, const QString &text)
+{
+#ifdef Q_OS_WIN
+    const HANDLE console = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(console, &mode)) {
+        DWORD written = 0;
+        WriteConsoleW(console, reinterpret_cast<const wchar_t *>(text.utf16()), DWORD(text.size()),
+                      &written, nullptr);
+        return;
+    }
+#endif
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fflush(stream);
+}
+} // namespace
+
+void printText(const QString &text)
+{
+    write(stdout, text);
+}
+
 void printLine(const QString &line)
 {
-    std::fputs((line + '\n').toUtf8().constData(), stdout);
-    std::fflush(stdout);
+    write(stdout, line + '\n');
 }
 
 int fail(int code, const QString &message)
 {
-    std::fputs(("rfctl: " + message + '\n').toUtf8().constData(), stderr);
-    std::fflush(stderr);
+    write(stderr, "rfctl: " + message + '\n');
     return code;
 }
 

@@ -20,6 +20,8 @@ enum : int {
 // One line of data on stdout, written at once so a pipe or a log file sees
 // every line as it happens.
 void printLine(const QString &line);
+// The same for text that brings its own line ends.
+void printText(const QString &text);
 // One line on stderr, prefixed with the tool's name; returns `code`.
 int fail(int code, const QString &message);
 // Waits on the event loop, so the link's replies are still taken in meanwhile.

@@ -40,7 +40,7 @@ QString toolHelp(const QCommandLineParser &parser)
 
 int printHelp(const QString &text)
 {
-    std::fputs(text.toUtf8().constData(), stdout);
+    printText(text);
     return ExitCode::Done;
 }
 

@@ -292,7 +292,8 @@ private slots:
         QFile saved("log.txt");
         QVERIFY(saved.open(QIODevice::ReadOnly));
         const QStringList lines =
-            QString::fromUtf8(saved.readAll()).split('\n', Qt::SkipEmptyParts);
+            QString::fromUtf8(saved.readAll())
+                .split(QString::fromLatin1(TestWorkdir::nativeLines("\n")), Qt::SkipEmptyParts);
         QCOMPARE(lines.count(), 1000);
         for (const QString &line : {lines.first(), lines.last()}) {
             const QDateTime time =

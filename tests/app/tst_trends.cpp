@@ -37,7 +37,7 @@ private slots:
         QVERIFY(series.exportCsv("trend.csv", &error));
         QFile exported("trend.csv");
         QVERIFY(exported.open(QIODevice::ReadOnly));
-        QCOMPARE(exported.readAll(), series.csv());
+        QCOMPARE(exported.readAll(), TestWorkdir::nativeLines(series.csv()));
         QVERIFY(!series.exportCsv("missing/trend.csv", &error));
         QVERIFY(!error.isEmpty());
     }

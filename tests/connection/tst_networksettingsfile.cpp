@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#ifdef Q_OS_LINUX
 #include <sys/mount.h>
 #include <unistd.h>
+#endif
 
 namespace
 {
@@ -99,8 +101,8 @@ private slots:
             "a much longer previous content that must not survive\n\n\n\n\n\n"));
         NetworkSettingsFile file;
         QVERIFY(file.write({"192.168.10.20", "255.255.255.0", "192.168.10.1", 2000}));
-        QCOMPARE(TestWorkdir::settings(),
-                 QByteArray("192.168.10.20\n255.255.255.0\n192.168.10.1\n2000\n"));
+        QCOMPARE(TestWorkdir::rawSettings(),
+                 TestWorkdir::nativeLines("192.168.10.20\n255.255.255.0\n192.168.10.1\n2000\n"));
 
         const auto back = file.read();
         QVERIFY(back);
@@ -111,8 +113,9 @@ private slots:
     {
         TestWorkdir workdir;
         QVERIFY(NetworkSettingsFile().write(NetworkSettingsFile::defaults()));
-        QCOMPARE(TestWorkdir::settings(),
-                 QByteArray("255.255.255.255\n255.255.255.255\n255.255.255.255\n65535\n"));
+        QCOMPARE(
+            TestWorkdir::rawSettings(),
+            TestWorkdir::nativeLines("255.255.255.255\n255.255.255.255\n255.255.255.255\n65535\n"));
     }
 
     void writeIntoMissingFolderFails()
@@ -127,8 +130,11 @@ private slots:
     void writeLeavesOtherFilesAlone()
     {
         TestWorkdir workdir;
-        const QStringList others = {"ipdata.vnf.backup", "ipdata.vnf.before", "ipdata.vnf.AbCdEf",
-                                    "ipdata.vnf.bak", "IPDATA.VNF.AbCdEf"};
+        QStringList others = {"ipdata.vnf.backup", "ipdata.vnf.before", "ipdata.vnf.AbCdEf",
+                              "ipdata.vnf.bak"};
+#ifndef Q_OS_WIN
+        others << "IPDATA.VNF.AbCdEf"; // another file only where names keep their case
+#endif
         for (const QString &name : others) {
             QFile file(name);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -140,6 +146,7 @@ private slots:
         QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
     }
 
+#ifdef Q_OS_LINUX
     // A small file system of its own, filled up: the save fails, says so and
     // keeps the previous file byte for byte. Mounting needs root.
     void fullDiskKeepsPreviousFile()
@@ -190,11 +197,15 @@ private slots:
         QCOMPARE(TestWorkdir::settings(), previous);
     }
 
+#endif
+
     void cleanup()
     {
+#ifdef Q_OS_LINUX
         if (!mounted.isEmpty())
             QCOMPARE(::umount2(mounted.constData(), MNT_DETACH), 0);
         mounted.clear();
+#endif
         diskWorkdir.reset();
     }
 
