@@ -25,11 +25,13 @@ private slots:
         QTest::newRow("rfpanel -v")
             << RFPANEL_PATH << "-v" << QStringList() << version << QString();
         QTest::newRow("rfpanel --help")
-            << RFPANEL_PATH << "--help" << QStringList() << "Usage: " RFPANEL_PATH " [options]\n"
+            << RFPANEL_PATH << "--help" << QStringList()
+            << "Usage: " + QDir::toNativeSeparators(RFPANEL_PATH) + " [options]\n"
             << QString();
         QTest::newRow("kxsim --version")
             << KXSIM_PATH << "--version" << QStringList() << "kxsim " RFPANEL_VERSION "\n"
             << QString();
+#ifdef Q_OS_UNIX
         // the desktop entry's launcher: a per-user folder, created when missing
         QTest::newRow("launcher, XDG_DATA_HOME")
             << RFPANEL_LAUNCHER << "--version" << QStringList{"XDG_DATA_HOME=@/data"} << version
@@ -37,6 +39,7 @@ private slots:
         QTest::newRow("launcher, HOME only")
             << RFPANEL_LAUNCHER << "--version" << QStringList{"HOME=@/home"} << version
             << "home/.local/share/rfpanel";
+#endif
     }
 
     void informationOptionsPrintAndTouchNothing()
@@ -62,7 +65,8 @@ private slots:
         QProcess process;
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(root.path());
-        process.start(program, {argument});
+        // Text: the system's line ends read as line feeds.
+        process.start(program, {argument}, QIODevice::ReadOnly | QIODevice::Text);
         QVERIFY2(process.waitForFinished(10000), qPrintable(program));
         const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);

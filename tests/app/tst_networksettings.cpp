@@ -339,6 +339,9 @@ private slots:
     // settings file that cannot be written, at start-up and at Save.
     void unwritableFileIsReported()
     {
+#ifndef Q_OS_UNIX
+        QSKIP("A link into a missing folder stands in for an unwritable file on Unix only");
+#endif
         QVERIFY(QFile::link("no-such-folder/ipdata.vnf", "ipdata.vnf"));
         h->launch();
         const QString notWritten = "red: Network settings could not be written to ipdata.vnf.";

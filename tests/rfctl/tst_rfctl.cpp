@@ -41,7 +41,8 @@ class RfctlTest : public QObject
         QProcess p;
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(dir->path());
-        p.start(QStringLiteral(RFCTL_PATH), args);
+        // Text: the system's line ends read as line feeds.
+        p.start(QStringLiteral(RFCTL_PATH), args, QIODevice::ReadWrite | QIODevice::Text);
         Outcome o;
         if (!p.waitForFinished(FinishMs)) {
             p.kill();
@@ -61,12 +62,21 @@ class RfctlTest : public QObject
                    env);
     }
 
+    // Where the system looks for the VISA library.
+#ifdef Q_OS_WIN
+    static constexpr const char *LibraryPath = "PATH";
+#else
+    static constexpr const char *LibraryPath = "LD_LIBRARY_PATH";
+#endif
+
     // Without a VISA library on the path and without USB instruments, so
     // the USB attempt finds nothing.
     static QProcessEnvironment plainEnvironment()
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("LD_LIBRARY_PATH"));
+#ifndef Q_OS_WIN
+        env.remove(QString::fromLatin1(LibraryPath));
+#endif
         env.remove(QStringLiteral("FAKEVISA_INSTRUMENTS"));
         return env;
     }
@@ -75,7 +85,11 @@ class RfctlTest : public QObject
     QProcessEnvironment usbEnvironment() const
     {
         QProcessEnvironment env = plainEnvironment();
-        env.insert(QStringLiteral("LD_LIBRARY_PATH"), QStringLiteral(FAKEVISA_DIR));
+        QString path = QStringLiteral(FAKEVISA_DIR);
+#ifdef Q_OS_WIN
+        path += QDir::listSeparator() + env.value(QString::fromLatin1(LibraryPath));
+#endif
+        env.insert(QString::fromLatin1(LibraryPath), path);
         env.insert(QStringLiteral("FAKEVISA_INSTRUMENTS"),
                    QStringLiteral("127.0.0.1:%1").arg(sim->port()));
         return env;

@@ -1,4 +1,5 @@
 #include "simserver.h"
+#include "nativesocket.h"
 #include "simconnection.h"
 
 #include <QElapsedTimer>
@@ -6,10 +7,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 #include <atomic>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace
 {
@@ -48,17 +46,18 @@ class Flooder
 public:
     explicit Flooder(quint16 port)
     {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        fd = openTcpSocket();
         const int small = 4096;
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        const auto *size = reinterpret_cast<const char *>(&small);
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, size, sizeof small);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, size, sizeof small);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         connected = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
     }
-    ~Flooder() { ::close(fd); }
+    ~Flooder() { closeSocket(fd); }
 
     // Sends until the instrument drops the link; false if `limit` bytes went
     // out without that happening.
@@ -66,7 +65,7 @@ public:
     {
         const QByteArray block = QByteArray("syst:gatevolt?\n").repeated(4096);
         for (qint64 sent = 0; sent < limit;) {
-            const ssize_t n = ::send(fd, block.constData(), block.size(), MSG_NOSIGNAL);
+            const ssize_t n = ::send(fd, block.constData(), block.size(), NoBrokenPipeSignal);
             if (n < 0)
                 return true;
             sent += n;
@@ -74,7 +73,7 @@ public:
         return false;
     }
 
-    int fd;
+    NativeSocket fd;
     bool connected = false;
 };
 
@@ -143,7 +142,7 @@ void SimServerTest::carriageReturnsAndOneReplyPerQuery()
     QVERIFY(halfClosed.connectTo(server->port()));
     const int queries = SimConnection::LinesPerTurn * 3;
     halfClosed.send(QByteArray("*IDN?\r\nenet:ip?\n").repeated(queries / 2));
-    QCOMPARE(::shutdown(int(halfClosed.socket.socketDescriptor()), SHUT_WR), 0);
+    QCOMPARE(::shutdown(NativeSocket(halfClosed.socket.socketDescriptor()), ShutdownSending), 0);
     for (int n = 0; n < queries / 2; ++n) {
         QCOMPARE(halfClosed.readLine(), QByteArray("Ostrelin,KX4417-UDC,SN000123,2.4.1\n"));
         QCOMPARE(halfClosed.readLine(), QByteArray("127.0.0.1\n"));

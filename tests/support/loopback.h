@@ -1,16 +1,11 @@
 #ifndef LOOPBACK_H
 #define LOOPBACK_H
 
+#include "nativesocket.h"
+
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
-
-#ifdef Q_OS_UNIX
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 // A loopback port that nothing listens on: bound for a moment, then freed.
 inline quint16 unusedLoopbackPort()
@@ -20,14 +15,13 @@ inline quint16 unusedLoopbackPort()
     return server.serverPort();
 }
 
-#ifdef Q_OS_UNIX
 // A loopback port where a connection attempt is never answered: one
 // connection that is never accepted fills its listener's backlog of 0, so
 // the system drops every further SYN and a connect waits until it gives up.
 class UnansweredLoopbackPort
 {
 public:
-    UnansweredLoopbackPort() : listener(::socket(AF_INET, SOCK_STREAM, 0))
+    UnansweredLoopbackPort() : listener(openTcpSocket())
     {
         sockaddr_in address = {};
         address.sin_family = AF_INET;
@@ -41,16 +35,15 @@ public:
         if (filler.waitForConnected(2000))
             port = ntohs(address.sin_port);
     }
-    ~UnansweredLoopbackPort() { ::close(listener); }
+    ~UnansweredLoopbackPort() { closeSocket(listener); }
     UnansweredLoopbackPort(const UnansweredLoopbackPort &) = delete;
     UnansweredLoopbackPort &operator=(const UnansweredLoopbackPort &) = delete;
 
     quint16 port = 0; // 0 when no such port could be made
 
 private:
-    int listener;
+    NativeSocket listener;
     QTcpSocket filler;
 };
-#endif
 
 #endif

@@ -83,6 +83,7 @@ private slots:
     void openAndClose();
     void badArgumentsAreRefused();
     void enumerationListsOnlyOurInstruments();
+    void enumerationWithoutDevices_data();
     void enumerationWithoutDevices();
     void enumerationStepFailures();
 
@@ -400,14 +401,28 @@ void TestWinUsbTmc::enumerationListsOnlyOurInstruments()
     QVERIFY(devices.at(6)->isOpen());
 }
 
+void TestWinUsbTmc::enumerationWithoutDevices_data()
+{
+    QTest::addColumn<bool>("systemPort");
+    QTest::newRow("simulated bus") << false;
+#ifdef Q_OS_WIN
+    // SetupAPI and CreateFile themselves, on a system without instruments.
+    QTest::newRow("Windows' USBTMC driver") << true;
+#endif
+}
+
 void TestWinUsbTmc::enumerationWithoutDevices()
 {
-    WinUSBTMC backend(std::make_unique<SimulatedUsbTmcPort>());
+    QFETCH(bool, systemPort);
+    auto backend = systemPort
+                       ? std::make_unique<WinUSBTMC>()
+                       : std::make_unique<WinUSBTMC>(std::make_unique<SimulatedUsbTmcPort>());
     MessageLog capture;
-    const QPair<int, QStringList> found = backend.findDevices();
+    const QPair<int, QStringList> found = backend->findDevices();
     QCOMPARE(found.first, 0);
     QVERIFY(found.second.isEmpty());
     QCOMPARE(capture.lines(), enumerationEnd);
+    QVERIFY(backend->openDevice(QString::fromStdString(devicePath)) != 0);
 }
 
 void TestWinUsbTmc::enumerationStepFailures()

@@ -23,7 +23,6 @@
 
 #include "visatypes.h"
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -32,15 +31,24 @@
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <netinet/in.h>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#define FAKEVISA_EXPORT extern "C" __declspec(dllexport)
+#define poll WSAPoll
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #define FAKEVISA_EXPORT extern "C" __attribute__((visibility("default")))
+#define closesocket close
+#endif
 
 namespace
 {
@@ -80,7 +88,7 @@ void trace(const std::string &line)
     const std::string path = environment("FAKEVISA_TRACE");
     if (path.empty())
         return;
-    if (FILE *file = std::fopen(path.c_str(), "a")) {
+    if (FILE *file = std::fopen(path.c_str(), "ab")) {
         std::fprintf(file, "%s\n", line.c_str());
         std::fclose(file);
     }
@@ -159,7 +167,16 @@ Session *find(ViSession id, Session::Kind kind)
 
 int connectTo(const Instrument &instrument)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+#ifdef _WIN32
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    if (!started)
+        return -1;
+#endif
+    // Socket handles fit an int on both systems.
+    const int fd = int(::socket(AF_INET, SOCK_STREAM, 0));
     if (fd < 0)
         return -1;
     sockaddr_in address = {};
@@ -167,10 +184,18 @@ int connectTo(const Instrument &instrument)
     address.sin_port = htons(uint16_t(instrument.port));
     if (inet_pton(AF_INET, instrument.host.c_str(), &address.sin_addr) != 1 ||
         ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
+        ::closesocket(fd);
         return -1;
     }
     return fd;
+}
+
+int waitReadable(int socket, int ms)
+{
+    pollfd waiting = {};
+    waiting.fd = socket;
+    waiting.events = POLLIN;
+    return ::poll(&waiting, 1, ms);
 }
 
 void closeSession(ViSession id)
@@ -179,7 +204,7 @@ void closeSession(ViSession id)
     if (it == sessions.end())
         return;
     if (it->second.socket >= 0)
-        ::close(it->second.socket);
+        ::closesocket(it->second.socket);
     sessions.erase(it);
 }
 
@@ -193,8 +218,7 @@ ViStatus receiveReply(Session &device)
             device.inbox.erase(0, end + 1);
             return VI_SUCCESS;
         }
-        pollfd waiting = {device.socket, POLLIN, 0};
-        const int ready = ::poll(&waiting, 1, int(device.timeoutMs));
+        const int ready = waitReadable(device.socket, int(device.timeoutMs));
         if (ready == 0)
             return VI_ERROR_TMO;
         char chunk[4096];
@@ -212,7 +236,8 @@ void discardUnread(Session &device)
 {
     device.inbox.clear();
     char chunk[4096];
-    while (::recv(device.socket, chunk, sizeof chunk, MSG_DONTWAIT) > 0) {
+    while (waitReadable(device.socket, 0) > 0 &&
+           ::recv(device.socket, chunk, sizeof chunk, 0) > 0) {
     }
 }
 
