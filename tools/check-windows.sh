@@ -11,6 +11,8 @@
 #       umockdev, which emulates Linux' usbdevfs (Windows' own USBTMC path is
 #       tst_winusbtmc's);
 #   sim_pyvisa_client: Debian's python3 and pyvisa run the client;
+#   tst_serve: it stops rfctl serve by SIGTERM; tst_vxi11 and tst_mdns: VXI-11
+#       and mDNS are not built for Windows;
 #   fuzz/: the harnesses replace parts of Qt that a static Qt also defines;
 #   the cases that run the Linux desktop launcher, stand in an unwritable file
 #       by a link into a missing folder, fill a small mounted file system, or

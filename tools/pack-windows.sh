@@ -15,6 +15,7 @@ rm -rf "$build/package"
 mkdir -p "$stage/licences"
 
 cp "$build/app/rfpanel.exe" "$build/sim/kxsim.exe" "$build/rfctl/rfctl.exe" "$stage/"
+x86_64-w64-mingw32-strip "$stage"/*.exe
 # On the host, each licence text sits in the Debian package built from the same source.
 texts=(README.md:README.md packaging/copyright:COPYRIGHT.txt
        /usr/share/doc/libqt5core5a/copyright:licences/Qt-base.txt
