@@ -20,7 +20,9 @@
 # Built, but not run under wine:
 #   tst_mainform and its scaled runs: the offscreen platform without
 #       fontconfig draws the fonts a few pixels wider than on Linux, where the
-#       layout is measured.
+#       layout is measured;
+#   tst_startup: it ends the panel with QProcess::terminate(), which on
+#       Windows asks the program's windows to close, and offscreen it has none.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -62,6 +64,6 @@ env -u DISPLAY -u WAYLAND_DISPLAY "$wine" wineboot -i >/dev/null 2>&1
 # streams, as it does when a program has no console. The offscreen platform
 # takes its fonts from a folder: the DejaVu fonts the Linux suites use too.
 (cd "$build" && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen QT_FORCE_STDERR_LOGGING=1 \
-    QT_QPA_FONTDIR=Z:/usr/share/fonts/truetype/dejavu ctest -j"${JOBS:-2}" --output-on-failure -E '^tst_mainform' "$@")
+    QT_QPA_FONTDIR=Z:/usr/share/fonts/truetype/dejavu ctest -j"${JOBS:-2}" --output-on-failure -E '^tst_(mainform|startup)' "$@")
 
 tools/pack-windows.sh "$build"
