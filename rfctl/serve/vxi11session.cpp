@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QPointer>
 #include <QTcpSocket>
+#include <optional>
 
 namespace
 {
@@ -77,6 +78,19 @@ QByteArray complete(quint32 procedure, const QByteArray &results)
 int boundedMs(quint32 ms)
 {
     return int(qMin(ms, Vxi11Session::MaxTimeoutMs));
+}
+
+// The link id of the parameters that device_readstb and device_clear share;
+// their flags and timeouts do not matter to calls answered at once.
+std::optional<qint32> linkOfGenericParms(XdrReader &in)
+{
+    const qint32 id = in.i32();
+    in.i32(); // flags
+    in.u32(); // lock_timeout
+    in.u32(); // io_timeout
+    if (!in.ok())
+        return std::nullopt;
+    return id;
 }
 
 // The request as the shared link takes it: without the line end a VXI-11
@@ -320,13 +334,10 @@ Vxi11Session::Results Vxi11Session::deviceRead(XdrReader &in)
 
 Vxi11Session::Results Vxi11Session::readStatusByte(XdrReader &in)
 {
-    const qint32 id = in.i32();
-    in.i32(); // flags
-    in.u32(); // lock_timeout
-    in.u32(); // io_timeout
-    if (!in.ok())
+    const std::optional<qint32> id = linkOfGenericParms(in);
+    if (!id)
         return {};
-    const Vxi11Link *l = link(id);
+    const Vxi11Link *l = link(*id);
     if (!l)
         return error(InvalidLink);
     if (!links->shared->linkUp())
@@ -338,13 +349,10 @@ Vxi11Session::Results Vxi11Session::readStatusByte(XdrReader &in)
 
 Vxi11Session::Results Vxi11Session::deviceClear(XdrReader &in)
 {
-    const qint32 id = in.i32();
-    in.i32(); // flags
-    in.u32(); // lock_timeout
-    in.u32(); // io_timeout
-    if (!in.ok())
+    const std::optional<qint32> id = linkOfGenericParms(in);
+    if (!id)
         return {};
-    Vxi11Link *l = link(id);
+    Vxi11Link *l = link(*id);
     if (!l)
         return error(InvalidLink);
     links->shared->clear(l->client);
