@@ -59,6 +59,9 @@ stop_wine() {
     rm -rf "$prefix"
 }
 trap stop_wine EXIT
+# One wineserver for the whole run: a server that ends between two suites
+# while the next one starts is a race wine's clients can lose.
+"$(dirname "$wine")/wineserver" -p
 env -u DISPLAY -u WAYLAND_DISPLAY "$wine" wineboot -i >/dev/null 2>&1
 # Qt writes a test's report to the debugger unless told to use the standard
 # streams, as it does when a program has no console. The offscreen platform

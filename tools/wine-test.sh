@@ -12,4 +12,15 @@ settings=""
 while IFS= read -r variable; do
     settings+="set $variable&& "
 done < <(env | grep '^QT_' || true)
-exec "$wine" cmd /c "${settings}Z:${program//\//\\} $*"
+command="${settings}Z:${program//\//\\} $*"
+# cmd ends with 49 (9009, its "not a command") when it could not start the
+# program at all, which wine has been seen to do once in a while for a
+# program that is there; the program never ran, so it is started once more.
+status=0
+"$wine" cmd /c "$command" || status=$?
+if [ "$status" -eq 49 ]; then
+    echo "wine-test: cmd did not start $program; starting it once more" >&2
+    status=0
+    "$wine" cmd /c "$command" || status=$?
+fi
+exit "$status"
