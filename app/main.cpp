@@ -61,11 +61,10 @@ int main(int argc, char *argv[])
     quitOnStopSignals(app);
     int code = 0;
     {
-        MainWindow window;
+        MainWindow window(MainWindow::ConnectionStart::DuringConstruction);
         markStartupPhase(StartupPhase::WindowBuilt);
         if (lcStartup().isDebugEnabled())
             afterFirstPaint(&window, [] { markStartupPhase(StartupPhase::FirstPaint); });
-        window.startConnectionThread();
         window.show();
         code = app.exec();
     }

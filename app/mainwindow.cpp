@@ -35,11 +35,17 @@ const int statusPollMs = 6000;
 const QSize BannerSize(540, 90);
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+MainWindow::MainWindow(ConnectionStart start, QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     initPanelResources();
     const qreal ratio = devicePixelRatioF();
     std::future<QImage> logo = Banner::readLogo(BannerSize, ratio);
+    // Looked for before the start-up routine may write the default file.
+    const bool settingsFileFound = QFile::exists("ipdata.vnf");
+    createConnection();
+    if (start == ConnectionStart::DuringConstruction)
+        startConnectionThread();
     ui->setupUi(this);
     Banner::showWhenPainted(ui->label_19, std::move(logo), ratio);
 
@@ -75,6 +81,16 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(statusTimer, &QTimer::timeout, this, &MainWindow::statusTimeout);
     statusTimer->start(statusPollMs);
 
+    if (!settingsFileFound)
+        log(LogEntry::failure(
+            "Network settings not detected. Attempting to read network settings from USB."));
+
+    goodCounter = 0;
+    refreshControls();
+}
+
+void MainWindow::createConnection()
+{
     connection = new Connection();
     // Named so that debuggers and thread listings tell the worker apart.
     connThread->setObjectName("connection");
@@ -95,21 +111,19 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(this, &MainWindow::closeConnection, connection, &Connection::closeConnection);
     connect(this, &MainWindow::closeTCP, connection, &Connection::closeTCP);
     connect(this, &MainWindow::closeUSB, connection, &Connection::closeUSB);
-    connect(connection, &Connection::networkSettingsReady, networkSettings,
-            &NetworkSettingsController::showDeviceSettings);
+    // The routine may run before the network settings controller exists, so
+    // these go through the window: queued to it, they reach the controller
+    // only from the event loop, once the window is built.
+    connect(connection, &Connection::networkSettingsReady, this,
+            [this](QString ip, QString subnet, QString gateway, int port) {
+                networkSettings->showDeviceSettings(ip, subnet, gateway, port);
+            });
     connect(this, &MainWindow::deliverCommand, connection, &Connection::deliverCommand);
-    connect(connection, &Connection::commandDelivered, networkSettings,
-            &NetworkSettingsController::handleCommandDelivered);
-    connect(connection, &Connection::settingsFileWriteFailed, networkSettings,
-            &NetworkSettingsController::handleSettingsFileWriteFailed);
+    connect(connection, &Connection::commandDelivered, this,
+            [this](bool delivered) { networkSettings->handleCommandDelivered(delivered); });
+    connect(connection, &Connection::settingsFileWriteFailed, this,
+            [this] { networkSettings->handleSettingsFileWriteFailed(); });
     connect(this, &MainWindow::initConn, connection, &Connection::initRoutine);
-
-    if (!QFile::exists("ipdata.vnf"))
-        log(LogEntry::failure(
-            "Network settings not detected. Attempting to read network settings from USB."));
-
-    goodCounter = 0;
-    refreshControls();
 }
 
 MainWindow::~MainWindow()

@@ -33,10 +33,18 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // When the connection object's start-up routine (USB probe, then TCP/IP)
+    // begins: when startConnectionThread() is called, or while the window is
+    // still being built, so that the probe's pauses overlap the building.
+    // Either way its results reach the window only once its event loop runs.
+    enum class ConnectionStart { OnRequest, DuringConstruction };
+
+    explicit MainWindow(ConnectionStart start = ConnectionStart::OnRequest,
+                        QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Starts the worker thread and the connection object's start-up routine.
+    // Starts the worker thread and the connection object's start-up routine;
+    // once, and only for a window built with ConnectionStart::OnRequest.
     void startConnectionThread();
 
     // Requests to the connection object, queued to connThread; the two
@@ -92,6 +100,9 @@ private slots:
     void on_editNetworkButton_clicked();
 
 private:
+    // Creates the connection object on its worker thread and wires it to the
+    // window.
+    void createConnection();
     // Appends one entry made by LogEntry.
     void log(const QString &html);
     // Sends one control command and logs `logLine` (plain text) as sent, then

@@ -36,19 +36,20 @@ public:
     // Builds the window without starting its connection thread: the window's
     // requests then queue up unanswered, which lets a test drive its
     // handlers directly.
-    MainWindow &build()
+    MainWindow &build(MainWindow::ConnectionStart start = MainWindow::ConnectionStart::OnRequest)
     {
-        window = std::make_unique<MainWindow>();
+        window = std::make_unique<MainWindow>(start);
         return *window;
     }
 
     // Builds the window and lets it connect by itself, as at program start.
     // The poll timer is stopped so that the wire carries only what a test causes.
-    MainWindow &launch()
+    MainWindow &launch(MainWindow::ConnectionStart start = MainWindow::ConnectionStart::OnRequest)
     {
-        build();
+        build(start);
         window->findChild<QTimer *>("statusTimer")->stop();
-        window->startConnectionThread();
+        if (start == MainWindow::ConnectionStart::OnRequest)
+            window->startConnectionThread();
         return *window;
     }
 

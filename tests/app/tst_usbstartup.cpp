@@ -10,20 +10,30 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+Q_DECLARE_METATYPE(MainWindow::ConnectionStart)
+
 class TestUsbStartup : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void firstStartLearnsAddressOverUsb_data()
+    {
+        QTest::addColumn<MainWindow::ConnectionStart>("start");
+        QTest::newRow("after the window") << MainWindow::ConnectionStart::OnRequest;
+        QTest::newRow("beside the window") << MainWindow::ConnectionStart::DuringConstruction;
+    }
+
     void firstStartLearnsAddressOverUsb()
     {
+        QFETCH(MainWindow::ConnectionStart, start);
         PanelHarness h;
         QVERIFY(h.sim.start(0));
         h.sim.withModel([&](InstrumentModel &model) { model.setPort(h.sim.port()); });
         qputenv("FAKEVISA_INSTRUMENTS", "127.0.0.1:" + QByteArray::number(h.sim.port()));
         QVERIFY(!QFile::exists("ipdata.vnf"));
 
-        h.launch();
+        h.launch(start);
         QTRY_COMPARE_WITH_TIMEOUT(h.button("tcpipButton")->text(), QString("Disconnect TCP/IP"),
                                   20000);
         QCOMPARE(h.button("usbButton")->text(), QString("Disconnect USB"));
