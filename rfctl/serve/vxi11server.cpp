@@ -7,12 +7,6 @@
 #include <netinet/in.h>
 #include <rpc/pmap_clnt.h>
 
-namespace
-{
-const u_long Program = 0x0607AF;
-const u_long Version = 1;
-} // namespace
-
 Vxi11Server::Vxi11Server(SharedLink &link, const AccessList &access, QObject *parent)
     : QObject(parent), access(access), links(&link)
 {
@@ -24,7 +18,7 @@ Vxi11Server::~Vxi11Server()
     // Sessions go first: they hand their links back to `links`.
     qDeleteAll(findChildren<Vxi11Session *>(QString(), Qt::FindDirectChildrenOnly));
     if (registered)
-        pmap_unset(Program, Version);
+        pmap_unset(Vxi11Session::Program, Vxi11Session::Version);
 }
 
 bool Vxi11Server::listen(const QHostAddress &address, QString *error)
@@ -34,8 +28,9 @@ bool Vxi11Server::listen(const QHostAddress &address, QString *error)
                      .arg(address.toString(), server.errorString());
         return false;
     }
-    pmap_unset(Program, Version);
-    registered = pmap_set(Program, Version, IPPROTO_TCP, server.serverPort());
+    pmap_unset(Vxi11Session::Program, Vxi11Session::Version);
+    registered =
+        pmap_set(Vxi11Session::Program, Vxi11Session::Version, IPPROTO_TCP, server.serverPort());
     if (!registered)
         serveLog(QStringLiteral("vxi11: the portmapper (rpcbind) did not take the registration; "
                                 "clients that ask it cannot find port %1")

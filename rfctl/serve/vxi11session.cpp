@@ -10,9 +10,6 @@
 
 namespace
 {
-const quint32 Program = 0x0607AF;
-const quint32 Version = 1;
-
 enum Procedure : quint32 {
     Null = 0,
     CreateLink = 10,

@@ -21,6 +21,10 @@ class Vxi11Session : public QObject
 {
     Q_OBJECT
 public:
+    // The core channel's ONC RPC program and version, as the portmapper
+    // and every call name them.
+    static constexpr quint32 Program = 0x0607AF;
+    static constexpr quint32 Version = 1;
     // The largest write a link takes at once, as create_link announces it.
     static constexpr quint32 MaxRecvSize = 64 * 1024;
     // Timeouts clients ask for are cut to this.
