@@ -29,6 +29,13 @@ SharedLink::SharedLink(const Target &target, const ConnectionTimings &timings, Q
     connection->moveToThread(worker);
     connect(worker, &QThread::finished, connection, &QObject::deleteLater);
     connect(connection, &Connection::connStatusChanged, this, &SharedLink::statusChanged);
+    // Direct: taken on the worker while the request that caused them runs.
+    connect(
+        connection, &Connection::queryResponse, connection,
+        [this](const QString &r, calling_mode_t) { heard.reply = r; }, Qt::DirectConnection);
+    connect(
+        connection, &Connection::commandDelivered, connection,
+        [this](bool d) { heard.delivered = d; }, Qt::DirectConnection);
     retry.setSingleShot(true);
     connect(&retry, &QTimer::timeout, this, &SharedLink::connectNow);
     idle.setSingleShot(true);
@@ -156,25 +163,16 @@ void SharedLink::send(const Request &request)
     QMetaObject::invokeMethod(
         connection,
         [this, c = connection, text = request.text, query] {
-            std::optional<QString> reply;
-            bool delivered = false;
-            const QMetaObject::Connection replied = connect(
-                c, &Connection::queryResponse, c,
-                [&reply](const QString &r, calling_mode_t) { reply = r; }, Qt::DirectConnection);
-            const QMetaObject::Connection sent = connect(
-                c, &Connection::commandDelivered, c, [&delivered](bool d) { delivered = d; },
-                Qt::DirectConnection);
+            heard = Heard();
             if (query)
                 c->query(text, MODE_RAW);
             else
                 c->deliverCommand(text);
-            disconnect(replied);
-            disconnect(sent);
             Outcome outcome{Outcome::NoReply, {}};
-            if (reply)
-                outcome = {Outcome::Replied, *reply};
+            if (heard.reply)
+                outcome = {Outcome::Replied, *heard.reply};
             else if (!query)
-                outcome.status = delivered ? Outcome::Sent : Outcome::LinkDown;
+                outcome.status = heard.delivered ? Outcome::Sent : Outcome::LinkDown;
             QMetaObject::invokeMethod(
                 this, [this, outcome] { requestEnded(outcome); }, Qt::QueuedConnection);
         },

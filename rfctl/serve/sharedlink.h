@@ -146,9 +146,17 @@ private:
     void grantLater(ClientId client, const std::function<void(bool)> &granted, bool yes);
     void dropWaiters(ClientId client);
 
+    // What the connection said during the request on the worker; touched
+    // only there.
+    struct Heard {
+        std::optional<QString> reply;
+        bool delivered = false;
+    };
+
     const Target target;
     QThread *worker;
     Connection *connection;
+    Heard heard;
     bool up = false;
     bool readOnly = false;
     QString identity;
