@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace
 {
 std::atomic<bool> workerLeftRunning{false};
@@ -24,9 +28,19 @@ bool joinWorker(QThread *worker, int boundMs)
 
 void exitIfWorkersLeft(int code)
 {
-    if (!workerLeftRunning)
-        return;
+    if (workerLeftRunning)
+        endProcessNow(code);
+}
+
+void endProcessNow(int code)
+{
     std::fflush(stdout);
     std::fflush(stderr);
+#ifdef _WIN32
+    // std::_Exit ends in ExitProcess, which first runs every library's detach
+    // code under the loader lock; a worker stuck inside the VISA library
+    // while holding that lock would leave the process hanging there.
+    TerminateProcess(GetCurrentProcess(), UINT(code));
+#endif
     std::_Exit(code);
 }

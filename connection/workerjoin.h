@@ -22,4 +22,9 @@ bool joinWorker(QThread *worker, int boundMs = WorkerJoinBoundMs);
 // closes its link. Otherwise returns.
 void exitIfWorkersLeft(int code);
 
+// Ends the process at once with `code`, standard output and error flushed,
+// running no destructor, exit handler or library teardown: a worker still
+// inside the instrument's library may hold the locks any of them would take.
+[[noreturn]] void endProcessNow(int code);
+
 #endif

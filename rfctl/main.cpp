@@ -6,8 +6,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QLoggingCategory>
-#include <cstdio>
-#include <cstdlib>
 
 namespace
 {
@@ -93,9 +91,7 @@ int runCommand(const Command &c, const QStringList &rest, const LinkChoice &link
     if (inv.stuck()) {
         // The link is still inside a wait of its own and cannot be closed in
         // order; the operating system closes it with the process.
-        std::fflush(stdout);
-        std::fflush(stderr);
-        std::_Exit(code);
+        endProcessNow(code);
     }
     return code;
 }
