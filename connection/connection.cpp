@@ -426,9 +426,13 @@ bool Connection::readNetworkSettings()
 
 // A file that cannot be written is left as it is; the operator hears of it,
 // and the TCP attempt that follows reports whether the instrument can still
-// be reached.
+// be reached. Nor is it written once the program is closing: a worker left
+// behind by the bounded join would write it while the process ends, and the
+// end could cut it off.
 void Connection::saveSettingsFile(const NetworkSettingsFile::Settings &settings)
 {
+    if (workerStopRequested())
+        return;
     if (NetworkSettingsFile().write(settings))
         return;
     qCDebug(lcConnection) << "Network settings file could not be written";

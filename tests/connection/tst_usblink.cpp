@@ -24,12 +24,14 @@ const int AnswerMs = ConnectionHarness::AnswerMs;
 
 // Fails the USB read that follows one chosen command, after it has been
 // answered `answered` times, as an instrument that stops answering does;
-// every other transfer passes.
+// every other transfer passes. Asks the worker to stop as another chosen
+// command goes out, as closing the panel does during that transfer.
 class FaultyReadPort : public SimulatedUsbTmcPort
 {
 public:
-    explicit FaultyReadPort(const QByteArray &failReplyTo, int answered = 0)
-        : failReplyTo(failReplyTo), answered(answered)
+    explicit FaultyReadPort(const QByteArray &failReplyTo, int answered = 0,
+                            const QByteArray &stopAt = QByteArray())
+        : failReplyTo(failReplyTo), answered(answered), stopAt(stopAt)
     {
     }
 
@@ -41,12 +43,15 @@ public:
             const bool chosen = frame.mid(12).startsWith(failReplyTo) && answered-- <= 0;
             setReadError(chosen ? errorTimeout : 0);
         }
+        if (command && !stopAt.isEmpty() && frame.mid(12).startsWith(stopAt))
+            QThread::currentThread()->requestInterruption();
         return SimulatedUsbTmcPort::write(data, length, written);
     }
 
 private:
     QByteArray failReplyTo;
     int answered;
+    QByteArray stopAt;
 };
 
 // True when `expected` appears in `lines` in this order, others in between.
@@ -248,6 +253,7 @@ private slots:
             "file"); // "none", "unwritable", or "SIM" or "FREED", the port it names
         QTest::addColumn<bool>("usb");
         QTest::addColumn<QByteArray>("failReplyTo");
+        QTest::addColumn<QByteArray>("stopAt");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QStringList>("trace");
         QTest::addColumn<QByteArray>("finalFile");
@@ -258,12 +264,12 @@ private slots:
         const QByteArray defaults = "255.255.255.255\n255.255.255.255\n255.255.255.255\n65535\n";
 
         QTest::newRow("file reaches the instrument")
-            << "SIM" << true << QByteArray()
+            << "SIM" << true << QByteArray() << QByteArray()
             << QStringList{"status 01", "usb M", "status 11", "tcp M"}
             << QStringList{"file exists. trying to connect Tcp", "connectTCP()"}
             << QByteArray("127.0.0.1\n255.255.255.0\n127.0.0.1\nSIM\n");
         QTest::newRow("stale file, USB instrument")
-            << "FREED" << true << QByteArray()
+            << "FREED" << true << QByteArray() << QByteArray()
             << QStringList{"status 01", "usb M", "status 01", "tcp -2", net, "status 11", "tcp M"}
             << QStringList{"file exists. trying to connect Tcp",
                            "Tcp connection failed",
@@ -274,29 +280,35 @@ private slots:
                            "connectTCP()"}
             << fromInstrument;
         QTest::newRow("stale file, no USB")
-            << "FREED" << false << QByteArray()
+            << "FREED" << false << QByteArray() << QByteArray()
             << QStringList{"status 00", "usb -2", "status 00", "tcp -2"}
             << QStringList{"file exists. trying to connect Tcp", "Tcp connection failed"} << stale;
         QTest::newRow("stale file, USB read fails")
-            << "FREED" << true << QByteArray("enet:gateway?")
+            << "FREED" << true << QByteArray("enet:gateway?") << QByteArray()
             << QStringList{"status 01", "usb M", "status 01", "tcp -2", "status 01", "tcp -2"}
             << QStringList{"Tcp connection failed",
                            "USB connected. trying to read network settings.", "connecting tcp"}
             << stale;
         QTest::newRow("no file, USB instrument")
-            << "none" << true << QByteArray()
+            << "none" << true << QByteArray() << QByteArray()
             << QStringList{"status 01", "usb M", net, "status 11", "tcp M"}
             << QStringList{"File does not exist.", "USB Connected. Reading network settings.",
                            "Saving network settings", "attempting to connect tcp", "connectTCP()"}
             << fromInstrument;
         QTest::newRow("no file, no USB")
-            << "none" << false << QByteArray() << QStringList{"status 00", "usb -2"}
+            << "none" << false << QByteArray() << QByteArray() << QStringList{"status 00", "usb -2"}
             << QStringList{"File does not exist.", "usb not connected"} << defaults;
+        // The panel closes while the USB probe asks the instrument who it
+        // is: the worker ends, and writes no file on its way out.
+        QTest::newRow("no file, closing during the USB probe")
+            << "none" << true << QByteArray() << QByteArray("*IDN?")
+            << QStringList{"status 00", "usb -2"} << QStringList{"File does not exist."}
+            << QByteArray("(no file)");
 #ifdef Q_OS_UNIX
         // A settings file whose folder cannot take it (root writes anywhere,
         // so a link into a missing folder stands in for a read-only one).
         QTest::newRow("no file, cannot be created")
-            << "unwritable" << false << QByteArray()
+            << "unwritable" << false << QByteArray() << QByteArray()
             << QStringList{"status 00", "usb -2", "file not written"}
             << QStringList{"File does not exist.", "Network settings file could not be written",
                            "usb not connected"}
@@ -309,6 +321,7 @@ private slots:
         QFETCH(QString, file);
         QFETCH(bool, usb);
         QFETCH(QByteArray, failReplyTo);
+        QFETCH(QByteArray, stopAt);
         QFETCH(QStringList, expected);
         QFETCH(QStringList, trace);
         QFETCH(QByteArray, finalFile);
@@ -319,7 +332,7 @@ private slots:
             QVERIFY(QFile::link("no-such-folder/ipdata.vnf", "ipdata.vnf"));
         else if (file != "none")
             TestWorkdir::writeSettings(Host, file == "SIM" ? sim->port() : unused.toInt());
-        port = std::make_unique<FaultyReadPort>(failReplyTo);
+        port = std::make_unique<FaultyReadPort>(failReplyTo, 0, stopAt);
         if (usb)
             addInstrument()->model().setPort(sim->port());
         expected.replaceInStrings("SIM", simPort);
@@ -331,7 +344,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(harness->events.size(), expected.size(), AnswerMs);
         QCOMPARE(harness->events, expected);
         QTRY_VERIFY_WITH_TIMEOUT(inOrder(debug.lines(), trace), AnswerMs);
-        QTRY_COMPARE_WITH_TIMEOUT(TestWorkdir::settings(), finalFile, AnswerMs);
+        // The routine has ended once its worker has.
+        harness.reset();
+        QCOMPARE(TestWorkdir::settings(), finalFile);
     }
 };
 
