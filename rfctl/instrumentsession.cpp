@@ -5,6 +5,7 @@
 #include "workerjoin.h"
 
 #include <QEventLoop>
+#include <QPointer>
 #include <QTimer>
 
 InstrumentSession::InstrumentSession(int timeoutMs)
@@ -51,15 +52,21 @@ bool InstrumentSession::run(const std::function<void()> &job)
     if (timedOut)
         return false;
     const quint64 request = ++lastRequest;
+    // A request that runs out of time may end after the session is gone (its
+    // close ran out of time too): the end is posted to the worker's thread
+    // object, which lives on this thread and is left with a worker left
+    // running, and reaches the session only if it still exists.
     QMetaObject::invokeMethod(
         connection,
-        [this, job, request] {
+        [session = QPointer<InstrumentSession>(this), thread = worker, job, request] {
             job();
             QMetaObject::invokeMethod(
-                this,
-                [this, request] {
-                    finishedRequest = request;
-                    emit requestFinished();
+                thread,
+                [session, request] {
+                    if (!session)
+                        return;
+                    session->finishedRequest = request;
+                    emit session->requestFinished();
                 },
                 Qt::QueuedConnection);
         },

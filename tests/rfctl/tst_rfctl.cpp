@@ -312,6 +312,22 @@ private slots:
         QCOMPARE(o.out, QStringList());
     }
 
+    // The driver does not return from closing the instrument: the tool
+    // still ends with the command's outcome, once its wait for the close
+    // and for the worker ran out, not when the driver returns.
+    void closeStuckInTheDriverDoesNotHoldTheExit()
+    {
+        QProcessEnvironment env = usbEnvironment();
+        env.insert("FAKEVISA_CLOSE_WAIT_AFTER", "syst:sernum?");
+        env.insert("FAKEVISA_CLOSE_WAIT_MS", "8000");
+        QElapsedTimer clock;
+        clock.start();
+        const Outcome o = run({"--usb", "--timeout", "2000", "query", "syst:sernum?"}, env);
+        QCOMPARE(o.exitCode, 0);
+        QCOMPARE(o.out, QStringList{"123"});
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    }
+
     void statusJsonParses()
     {
         modelCommand(*sim, "powe:lna 0");

@@ -20,6 +20,9 @@
 //                            take this long; a second such call arriving
 //                            meanwhile is traced as "overlapping
 //                            resource-manager calls"
+//   FAKEVISA_CLOSE_WAIT_AFTER once a line starting with this text was written
+//                            to a session, its viClose takes
+//   FAKEVISA_CLOSE_WAIT_MS   this long, as in a driver stuck on its device
 
 #include "visatypes.h"
 
@@ -71,6 +74,7 @@ struct Session {
     std::string inbox;   // bytes received and not yet split into replies
     std::string pending; // rest of the reply being read
     ViUInt32 timeoutMs = 2000;
+    bool slowClose = false;
 };
 
 std::mutex lock;
@@ -363,10 +367,16 @@ FAKEVISA_EXPORT ViStatus viOpen(ViSession session, const char *resource, ViAcces
 FAKEVISA_EXPORT ViStatus viClose(ViObject object)
 {
     bool manager = false;
+    bool slowClose = false;
     {
         std::lock_guard<std::mutex> guard(lock);
         manager = find(object, Session::ResourceManager) != nullptr;
+        const Session *device = find(object, Session::Device);
+        slowClose = device && device->slowClose;
     }
+    if (slowClose)
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::atoi(environment("FAKEVISA_CLOSE_WAIT_MS").c_str())));
     const ManagerCall call(manager);
     std::lock_guard<std::mutex> guard(lock);
     if (object == 0) {
@@ -411,6 +421,9 @@ FAKEVISA_EXPORT ViStatus viWrite(ViSession instrument, const ViByte *buffer, ViU
     const std::string unplugged = environment("FAKEVISA_UNPLUGGED_AT");
     if (!unplugged.empty() && line.compare(0, unplugged.size(), unplugged) == 0)
         return VI_ERROR_IO;
+    const std::string slowCloseAfter = environment("FAKEVISA_CLOSE_WAIT_AFTER");
+    if (!slowCloseAfter.empty() && line.compare(0, slowCloseAfter.size(), slowCloseAfter) == 0)
+        device->slowClose = true;
     discardUnread(*device);
     size_t sent = 0;
     while (sent < line.size()) {
