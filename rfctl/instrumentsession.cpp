@@ -52,10 +52,10 @@ bool InstrumentSession::run(const std::function<void()> &job)
     if (timedOut)
         return false;
     const quint64 request = ++lastRequest;
-    // A request that runs out of time may end after the session is gone (its
-    // close ran out of time too): the end is posted to the worker's thread
-    // object, which lives on this thread and is left with a worker left
-    // running, and reaches the session only if it still exists.
+    // A request may end after the session is gone: a close that runs out of
+    // time leaves the worker running. So its end is posted to the worker's
+    // thread object, which lives on this thread and is never deleted while
+    // the worker runs, and reaches the session only while that exists.
     QMetaObject::invokeMethod(
         connection,
         [session = QPointer<InstrumentSession>(this), thread = worker, job, request] {

@@ -319,13 +319,13 @@ private slots:
     {
         QProcessEnvironment env = usbEnvironment();
         env.insert("FAKEVISA_CLOSE_WAIT_AFTER", "syst:sernum?");
-        env.insert("FAKEVISA_CLOSE_WAIT_MS", "8000");
+        env.insert("FAKEVISA_CLOSE_WAIT_MS", "10000");
         QElapsedTimer clock;
         clock.start();
         const Outcome o = run({"--usb", "--timeout", "2000", "query", "syst:sernum?"}, env);
         QCOMPARE(o.exitCode, 0);
         QCOMPARE(o.out, QStringList{"123"});
-        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
     }
 
     void statusJsonParses()
