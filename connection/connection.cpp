@@ -426,9 +426,9 @@ bool Connection::readNetworkSettings()
 
 // A file that cannot be written is left as it is; the operator hears of it,
 // and the TCP attempt that follows reports whether the instrument can still
-// be reached. Nor is it written once the program is closing: a worker left
-// behind by the bounded join would write it while the process ends, and the
-// end could cut it off.
+// be reached. Nor is it written once the worker was asked to stop: the
+// program is closing, and a start-up cut short must not leave a file behind,
+// least of all from a worker the bounded join left running.
 void Connection::saveSettingsFile(const NetworkSettingsFile::Settings &settings)
 {
     if (workerStopRequested())
