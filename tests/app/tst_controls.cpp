@@ -181,6 +181,7 @@ private slots:
         row("reference bottom", "refFreqSpin", "10", true, "freq:ref:freq 10");
         // Refused, not cut to the digits the box would take.
         row("tune 20", "tuneFreqSpin", "20", false, "", {"20 GHz", "2.0", "18.0"});
+        row("tune 1.5", "tuneFreqSpin", "1.5", false, "", {"1.5 GHz"});
         row("tune 12.34567", "tuneFreqSpin", "12.34567", true, "", {"12.34567"});
         row("attenuation 45", "rfAttenSpin", "45", true, "", {"45 dB", "31"});
         row("attenuation 2.5", "rfAttenSpin", "2.5", false, "", {"2.5 dB"});
