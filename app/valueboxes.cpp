@@ -45,8 +45,12 @@ std::optional<double> take(QAbstractSpinBox *box, const QString &what,
     // An exact text becomes the value; any other gives way to the last value taken.
     box->interpretText();
     if (verdict != RangeEntry::Verdict::Exact) {
-        log(LogEntry::failure(what + ' ' + typed.trimmed() + reason(*box, verdict) +
-                              "; nothing was sent."));
+        // Text that is no number is quoted: the operator sees what stood in the
+        // box, an empty one too.
+        const QString shown = verdict == RangeEntry::Verdict::NotANumber
+                                  ? LogEntry::quoted(typed.trimmed())
+                                  : typed.trimmed();
+        log(LogEntry::failure(what + ' ' + shown + reason(*box, verdict) + "; nothing was sent."));
         return std::nullopt;
     }
     return box->property("value").toDouble();

@@ -189,6 +189,7 @@ private slots:
         row("reference 150", "refFreqSpin", "150", true, "", {"150 MHz", "100"});
         row("reference 5", "refFreqSpin", "5", false, "", {"5 MHz", "10", "100"});
         row("reference 12.5", "refFreqSpin", "12.5", true, "", {"12.5 MHz"});
+        row("tune 12.3.4", "tuneFreqSpin", "12.3.4", false, "", {"12.3.4 GHz"});
     }
 
     void setAppliesTheValueTyped()
