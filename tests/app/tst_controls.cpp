@@ -183,13 +183,13 @@ private slots:
         row("tune 20", "tuneFreqSpin", "20", false, "", {"20 GHz", "2.0", "18.0"});
         row("tune 1.5", "tuneFreqSpin", "1.5", false, "", {"1.5 GHz"});
         row("tune 12.34567", "tuneFreqSpin", "12.34567", true, "", {"12.34567"});
+        row("tune 12.3.4", "tuneFreqSpin", "12.3.4", false, "", {"12.3.4 GHz"});
         row("attenuation 45", "rfAttenSpin", "45", true, "", {"45 dB", "31"});
         row("attenuation 2.5", "rfAttenSpin", "2.5", false, "", {"2.5 dB"});
         row("attenuation 2,5", "rfAttenSpin", "2,5", true, "", {"2,5 dB"});
         row("reference 150", "refFreqSpin", "150", true, "", {"150 MHz", "100"});
         row("reference 5", "refFreqSpin", "5", false, "", {"5 MHz", "10", "100"});
         row("reference 12.5", "refFreqSpin", "12.5", true, "", {"12.5 MHz"});
-        row("tune 12.3.4", "tuneFreqSpin", "12.3.4", false, "", {"12.3.4 GHz"});
     }
 
     void setAppliesTheValueTyped()
@@ -203,7 +203,8 @@ private slots:
         for (const QLocale &locale : {QLocale::c(), QLocale(QLocale::German, QLocale::Germany)}) {
             QLocale::setDefault(locale);
             PanelHarness h;
-            MainWindow &w = h.build();
+            MainWindow &w = h.build(); // its widgets keep the locale they were made in
+            QLocale::setDefault(previous);
             QSignalSpy commands(&w, &MainWindow::command);
             auto *spin = h.find<QAbstractSpinBox>(qPrintable(box));
             const QVariant before = spin->property("value");
@@ -221,7 +222,6 @@ private slots:
                                   Qt::LeftButton);
             else
                 QTest::keyClick(spin, Qt::Key_Return);
-            QLocale::setDefault(previous);
             if (!wire.isEmpty()) {
                 QCOMPARE(commands.count(), 1);
                 QCOMPARE(commands[0][0].toString(), wire);
