@@ -2,32 +2,28 @@
 #define ENTERAPPLIES_H
 
 #include <QObject>
-#include <QString>
-#include <functional>
 
 class QAbstractButton;
 class QAbstractSpinBox;
 
-// Enter in a value box applies the value typed so far, exactly as a click on
-// the box's "Set" button does; a number typed out of the box's range
-// (RangeEntry) is not applied, and `refused` hears the text that held it.
+// Enter in a value box clicks the box's "Set" button, which takes the text
+// typed so far or refuses it (ValueBoxes). A mouse click on that button
+// leaves the focus in the box, so the text typed is still there for it to
+// take: leaving the box would first put back the last value taken.
 class EnterApplies : public QObject
 {
 public:
-    using Refused = std::function<void(const QString &typed)>;
-
     // The filter lives as long as `box`.
-    static void install(QAbstractSpinBox *box, QAbstractButton *button, Refused refused);
+    static void install(QAbstractSpinBox *box, QAbstractButton *button);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    EnterApplies(QAbstractSpinBox *box, QAbstractButton *button, Refused refused);
+    EnterApplies(QAbstractSpinBox *box, QAbstractButton *button);
 
     QAbstractSpinBox *box;
     QAbstractButton *button;
-    Refused refused;
 };
 
 #endif

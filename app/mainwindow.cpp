@@ -53,7 +53,7 @@ MainWindow::MainWindow(ConnectionStart start, QWidget *parent)
     // happens to look like markup must appear literally.
     ui->statusLabel->setTextFormat(Qt::PlainText);
     logPane = new LogPane(ui->logger);
-    ValueBoxes::install(ui, [this](const QString &html) { log(html); });
+    ValueBoxes::install(ui);
     trend = new TrendSeries(TrendSeries::DefaultCapacity, this);
     TrendWindow::openFrom(ui->physicalBox, trend);
 
@@ -390,8 +390,12 @@ void MainWindow::sendControl(const QString &cmd, const QString &logLine, bool lo
 
 void MainWindow::on_tuneFreqButton_clicked()
 {
+    const std::optional<double> ghz = ValueBoxes::take(
+        ui->tuneFreqSpin, "Tune frequency", [this](const QString &entry) { log(entry); });
+    if (!ghz)
+        return;
     // The log shows the number exactly as the command carries it.
-    const QString command = InstrumentCommands::tune(ui->tuneFreqSpin->value());
+    const QString command = InstrumentCommands::tune(*ghz);
     const QString number = command.section(' ', 1);
     sendControl(command, "Tune frequency set to " + number + " GHz. Wait for status verification.",
                 false);
@@ -399,17 +403,27 @@ void MainWindow::on_tuneFreqButton_clicked()
 
 void MainWindow::on_rfAttenButton_clicked()
 {
-    const QString number = QString::number(ui->rfAttenSpin->value());
-    sendControl(InstrumentCommands::attenuation(ui->rfAttenSpin->value()),
-                "Downconverter attenuation set to " + number + " dB. Wait for status verification.",
+    const std::optional<double> db = ValueBoxes::take(ui->rfAttenSpin, "Downconverter attenuation",
+                                                      [this](const QString &entry) { log(entry); });
+    if (!db)
+        return;
+    const int whole = qRound(*db);
+    sendControl(InstrumentCommands::attenuation(whole),
+                "Downconverter attenuation set to " + QString::number(whole) +
+                    " dB. Wait for status verification.",
                 false);
 }
 
 void MainWindow::on_refFreqButton_clicked()
 {
-    const QString number = QString::number(ui->refFreqSpin->value());
-    sendControl(InstrumentCommands::referenceFrequency(ui->refFreqSpin->value()),
-                "Reference frequency set to " + number + " MHz. Wait for status verification.",
+    const std::optional<double> mhz = ValueBoxes::take(
+        ui->refFreqSpin, "Reference frequency", [this](const QString &entry) { log(entry); });
+    if (!mhz)
+        return;
+    const int whole = qRound(*mhz);
+    sendControl(InstrumentCommands::referenceFrequency(whole),
+                "Reference frequency set to " + QString::number(whole) +
+                    " MHz. Wait for status verification.",
                 false);
 }
 

@@ -4,23 +4,48 @@
 #include <QSpinBox>
 #include <QString>
 #include <QValidator>
+#include <optional>
 
 class QAbstractSpinBox;
 
-// The panel's value boxes hold a number typed outside their range as
-// unfinished input. A plain spin box drops the keystroke that takes the
-// number there, so "150" in a box up to 100 shows "15", and Enter would
-// apply 15 without the operator having seen it. Held, the number stays in
-// view, Enter refuses it (EnterApplies) and leaving the box restores the
-// last accepted value.
+// The panel's value boxes read what the operator types in one way, whatever
+// the locale: "." and "," (and the locale's own decimal point) both mark the
+// decimals, and no group separator is taken. A plain spin box drops a
+// keystroke it cannot take, so "150" in a box up to 100 or "2.5" in a box of
+// whole numbers would stand as "15" or "25" unseen. Here every number-like
+// text stays in view as unfinished input, and "Set" (ValueBoxes) takes it
+// only when it reads as a value of the box exactly; leaving the box restores
+// the last value taken.
 namespace RangeEntry
 {
-// True when `input`, without the box's prefix and suffix, is a number in the
-// box's locale outside the box's range.
-bool outOfRange(const QAbstractSpinBox &box, const QString &input);
-// The state the box's own validator gave `input`, but Intermediate for a
-// number out of range.
-QValidator::State hold(const QAbstractSpinBox &box, const QString &input, QValidator::State state);
+enum class Verdict {
+    Exact,        // a value of the box, to the box's decimals
+    NotANumber,   // no number, or one not written as digits with one decimal point
+    OutOfRange,   // below the box's minimum or above its maximum
+    TooManyPlaces // finer than the box's decimals (any fraction in a box of whole numbers)
+};
+
+// What a box takes; decimals is 0 for a box of whole numbers.
+struct Limits {
+    QString prefix;
+    QString suffix;
+    double minimum;
+    double maximum;
+    int decimals;
+};
+// Nothing for a box that is neither a QSpinBox nor a QDoubleSpinBox.
+std::optional<Limits> limitsOf(const QAbstractSpinBox &box);
+
+struct Reading {
+    Verdict verdict;
+    double value; // meaningful for Exact, OutOfRange and TooManyPlaces
+};
+
+// Reads `input`, with or without the box's prefix and suffix.
+Reading read(const QAbstractSpinBox &box, const QString &input);
+// Acceptable for an exact reading; Invalid for a character no number of the
+// box holds; otherwise Intermediate, so the text stays as typed.
+QValidator::State validate(const QAbstractSpinBox &box, const QString &input);
 } // namespace RangeEntry
 
 // The attenuation and reference-frequency entry.
@@ -29,9 +54,13 @@ class RangeSpinBox : public QSpinBox
     Q_OBJECT
 
 public:
-    explicit RangeSpinBox(QWidget *parent = nullptr) : QSpinBox(parent) {}
+    explicit RangeSpinBox(QWidget *parent = nullptr);
 
     QValidator::State validate(QString &input, int &pos) const override;
+    int valueFromText(const QString &text) const override;
+    // Nothing is mended: QSpinBox would drop a "," (a group separator) and so
+    // take "2,5" as 25.
+    void fixup(QString &) const override {}
 };
 
 #endif

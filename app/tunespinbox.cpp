@@ -8,7 +8,12 @@ TuneSpinBox::TuneSpinBox(QWidget *parent) : QDoubleSpinBox(parent)
     setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
 }
 
-QValidator::State TuneSpinBox::validate(QString &input, int &pos) const
+QValidator::State TuneSpinBox::validate(QString &input, int & /*pos*/) const
 {
-    return RangeEntry::hold(*this, input, QDoubleSpinBox::validate(input, pos));
+    return RangeEntry::validate(*this, input);
+}
+
+double TuneSpinBox::valueFromText(const QString &text) const
+{
+    return RangeEntry::read(*this, text).value;
 }

@@ -156,46 +156,87 @@ private slots:
         QVERIFY(sentTuneWithFullStop(QLocale(QLocale::French, QLocale::France)));
     }
 
-    void enterAppliesTheValueTyped_data()
+    // Enter, or a click on "Set", sends exactly the number typed in the box,
+    // "." and "," both its decimal point, or sends nothing, logs the text
+    // typed and the box's range in the locale's numbers, and puts the box
+    // back to the value it had.
+    void setAppliesTheValueTyped_data()
     {
         QTest::addColumn<QString>("box");
-        QTest::addColumn<double>("value");
-        QTest::addColumn<QString>("wire");
-        QTest::newRow("tune") << "tuneFreqSpin" << 12.5 << "freq:tune 12.5000";
-        QTest::newRow("attenuation") << "rfAttenSpin" << 17.0 << "fact:rfatten 17";
-        QTest::newRow("reference") << "refFreqSpin" << 50.0 << "freq:ref:freq 50";
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("click");
+        QTest::addColumn<QString>("wire");     // empty: refused
+        QTest::addColumn<QStringList>("said"); // in the refusal, "." read as the locale's point
+        const auto row = [](const char *name, const char *box, const char *typed, bool click,
+                            const char *wire, const QStringList &said = {}) {
+            QTest::newRow(name) << box << typed << click << wire << said;
+        };
+        row("tune 12.5", "tuneFreqSpin", "12.5", false, "freq:tune 12.5000");
+        row("tune 12,5", "tuneFreqSpin", "12,5", true, "freq:tune 12.5000");
+        row("tune 12.3456", "tuneFreqSpin", "12.3456", true, "freq:tune 12.3456");
+        row("tune top", "tuneFreqSpin", "18", false, "freq:tune 18.0000");
+        row("attenuation top", "rfAttenSpin", "31", false, "fact:rfatten 31");
+        row("attenuation 17", "rfAttenSpin", "17", true, "fact:rfatten 17");
+        row("reference top", "refFreqSpin", "100", false, "freq:ref:freq 100");
+        row("reference bottom", "refFreqSpin", "10", true, "freq:ref:freq 10");
         // Refused, not cut to the digits the box would take.
-        QTest::newRow("tune 20") << "tuneFreqSpin" << 20.0 << QString();
-        QTest::newRow("attenuation 45") << "rfAttenSpin" << 45.0 << QString();
-        QTest::newRow("reference 150") << "refFreqSpin" << 150.0 << QString();
-        QTest::newRow("reference 5") << "refFreqSpin" << 5.0 << QString();
+        row("tune 20", "tuneFreqSpin", "20", false, "", {"20 GHz", "2.0", "18.0"});
+        row("tune 1.5", "tuneFreqSpin", "1.5", false, "", {"1.5 GHz"});
+        row("tune 12.34567", "tuneFreqSpin", "12.34567", true, "", {"12.34567"});
+        row("tune 12.3.4", "tuneFreqSpin", "12.3.4", false, "", {"12.3.4 GHz"});
+        row("attenuation 45", "rfAttenSpin", "45", true, "", {"45 dB", "31"});
+        row("attenuation 2.5", "rfAttenSpin", "2.5", false, "", {"2.5 dB"});
+        row("attenuation 2,5", "rfAttenSpin", "2,5", true, "", {"2,5 dB"});
+        row("reference 150", "refFreqSpin", "150", true, "", {"150 MHz", "100"});
+        row("reference 5", "refFreqSpin", "5", false, "", {"5 MHz", "10", "100"});
+        row("reference 12.5", "refFreqSpin", "12.5", true, "", {"12.5 MHz"});
     }
 
-    void enterAppliesTheValueTyped()
+    void setAppliesTheValueTyped()
     {
         QFETCH(QString, box);
-        QFETCH(double, value);
+        QFETCH(QString, typed);
+        QFETCH(bool, click);
         QFETCH(QString, wire);
-        PanelHarness h;
-        MainWindow &w = h.build();
-        QSignalSpy commands(&w, &MainWindow::command);
-        QSignalSpy queries(&w, &MainWindow::query);
-        auto *spin = h.find<QAbstractSpinBox>(qPrintable(box));
-        w.updateConnStatus(connStatus_t{true, false});
+        QFETCH(QStringList, said);
+        const QLocale previous;
+        for (const QLocale &locale : {QLocale::c(), QLocale(QLocale::German, QLocale::Germany)}) {
+            QLocale::setDefault(locale);
+            PanelHarness h;
+            MainWindow &w = h.build(); // its widgets keep the locale they were made in
+            QLocale::setDefault(previous);
+            QSignalSpy commands(&w, &MainWindow::command);
+            auto *spin = h.find<QAbstractSpinBox>(qPrintable(box));
+            const QVariant before = spin->property("value");
+            w.updateConnStatus(connStatus_t{true, false});
+            w.show();
+            w.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&w));
+            spin->setFocus();
+            QTRY_VERIFY(spin->hasFocus());
 
-        // Typed in the box's own locale, never committed by leaving the box.
-        spin->selectAll();
-        QTest::keyClicks(spin, spin->locale().toString(value, 'f', value == int(value) ? 0 : 1));
-        QTest::keyClick(spin, Qt::Key_Return);
-        if (wire.isEmpty()) {
+            spin->selectAll();
+            QTest::keyClicks(spin, typed);
+            if (click)
+                QTest::mouseClick(h.button(qPrintable(box.left(box.size() - 4) + "Button")),
+                                  Qt::LeftButton);
+            else
+                QTest::keyClick(spin, Qt::Key_Return);
+            if (!wire.isEmpty()) {
+                QCOMPARE(commands.count(), 1);
+                QCOMPARE(commands[0][0].toString(), wire);
+                continue;
+            }
             QCOMPARE(commands.count(), 0);
-            QVERIFY(h.log().last().startsWith("red: "));
-            QVERIFY2(h.log().last().contains(" is out of range ("), qPrintable(h.log().last()));
-            return;
+            QCOMPARE(spin->property("value"), before);
+            const QString entry = h.log().last();
+            QVERIFY2(entry.startsWith("red: "), qPrintable(entry));
+            for (QString part : said) {
+                if (!part.startsWith(typed))
+                    part.replace('.', locale.decimalPoint());
+                QVERIFY2(entry.contains(part), qPrintable(locale.name() + ": " + entry));
+            }
         }
-        QCOMPARE(commands.count(), 1);
-        QCOMPARE(commands[0][0].toString(), wire);
-        QCOMPARE(queries.count(), 1);
     }
 };
 

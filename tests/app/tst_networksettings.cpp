@@ -236,6 +236,12 @@ private slots:
             settings->handleCommandDelivered(delivered);
         QCOMPARE(h->log().last(), QString("red: Not every setting could be saved to device. Its "
                                           "network settings may be only partly changed."));
+
+        // The next save is judged on its own answers.
+        settings->save("10.0.0.5", "255.255.255.0", "10.0.0.1", 5025, 1);
+        for (int i = 0; i < 5; ++i)
+            settings->handleCommandDelivered(true);
+        QCOMPARE(h->log().last(), QString("blue: Settings saved to device."));
     }
 
     // The USB link went away before the window heard of it: the connection

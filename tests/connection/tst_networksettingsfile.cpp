@@ -12,6 +12,8 @@
 #include <unistd.h>
 #endif
 
+Q_DECLARE_METATYPE(NetworkSettingsFile::Settings)
+
 namespace
 {
 // A read or written setting as "ip|subnet|gateway|port".
@@ -52,6 +54,8 @@ private slots:
             << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n-1\n") << noPort;
         QTest::newRow("port past 32 bits")
             << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n4294972321\n") << noPort;
+        QTest::newRow("port past 64 bits")
+            << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n18446744073709556641\n") << noPort;
         QTest::newRow("blank inside port")
             << QByteArray("10.0.0.5\n255.255.0.0\n10.0.0.1\n50 25\n") << noPort;
         QTest::newRow("utf-8 text")
@@ -209,13 +213,24 @@ private slots:
         diskWorkdir.reset();
     }
 
+    void valueWithLineFeedKeepsPreviousFile_data()
+    {
+        QTest::addColumn<NetworkSettingsFile::Settings>("settings");
+        QTest::newRow("address") << NetworkSettingsFile::Settings{"10.0.0.6\n7", "255.255.0.0",
+                                                                  "10.0.0.1", 5025};
+        QTest::newRow("subnet mask")
+            << NetworkSettingsFile::Settings{"10.0.0.6", "255.255.0.0\n", "10.0.0.1", 5025};
+        QTest::newRow("gateway") << NetworkSettingsFile::Settings{"10.0.0.6", "255.255.0.0",
+                                                                  "10.0.0.1\r\n", 5025};
+    }
+
     void valueWithLineFeedKeepsPreviousFile()
     {
+        QFETCH(NetworkSettingsFile::Settings, settings);
         TestWorkdir workdir;
         const QByteArray previous = "10.0.0.5\n255.255.0.0\n10.0.0.1\n5025\n";
         QVERIFY(TestWorkdir::writeSettings(previous));
-        QVERIFY(!NetworkSettingsFile().write({"10.0.0.6\n7", "255.255.0.0", "10.0.0.1", 5025}));
-        QVERIFY(!NetworkSettingsFile().write({"10.0.0.6", "255.255.0.0", "10.0.0.1\r\n", 5025}));
+        QVERIFY(!NetworkSettingsFile().write(settings));
         QCOMPARE(TestWorkdir::settings(), previous);
     }
 };
