@@ -245,15 +245,11 @@ private slots:
     void splitReplyDeliveredWhole()
     {
         QFETCH(int, gapMs);
+        // The first reply, before the instrument has shown how it ends them.
+        sim->setFault(SimServer::Fault::SplitReply, gapMs, "*IDN?");
         QCOMPARE(harness->connectTcp(), Model);
         sim->setFault(SimServer::Fault::SplitReply, gapMs, "syst:readstate?");
         QCOMPARE(harness->ask("syst:readstate?", MODE_STATUS), modelReply(*sim, "syst:readstate?"));
-        // The identification on a new link to the same instrument, too.
-        emit probe().closeTCP();
-        sim->setFault(SimServer::Fault::SplitReply, gapMs, "*IDN?");
-        QCOMPARE(harness->connectTcp(), Model);
-        QCOMPARE(harness->ask("syst:bootstate?", MODE_STATE_LIST),
-                 modelReply(*sim, "syst:bootstate?"));
     }
 
     void instrumentWithoutLineFeedsAnswersBySilence()
