@@ -2,6 +2,7 @@
 #include "loopback.h"
 #include "messagelog.h"
 #include "simserver.h"
+#include "tcpconnectattempt.h"
 #include "testworkdir.h"
 
 #include <QtTest>
@@ -250,6 +251,44 @@ private slots:
         QCOMPARE(harness->connectTcp(), Model);
         sim->setFault(SimServer::Fault::SplitReply, gapMs, "syst:readstate?");
         QCOMPARE(harness->ask("syst:readstate?", MODE_STATUS), modelReply(*sim, "syst:readstate?"));
+    }
+
+    void connectTriesEachAddress_data()
+    {
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<bool>("listening"); // the port: the simulator's, or one never answered
+        QTest::addColumn<bool>("connected");
+        QTest::newRow("first refused") << QStringList{"::1", Host} << true << true;
+        QTest::newRow("handshake never completes") << QStringList{Host} << false << false;
+    }
+
+    void connectTriesEachAddress()
+    {
+        QFETCH(QStringList, addresses);
+        QFETCH(bool, listening);
+        UnansweredLoopbackPort unanswered;
+        QVERIFY(unanswered.port);
+        QList<QHostAddress> tried;
+        for (const QString &address : addresses)
+            tried << QHostAddress(address);
+        QTcpSocket socket;
+        QTEST(TcpConnectAttempt::connectFirst(tried, listening ? sim->port() : unanswered.port, 500,
+                                              &socket),
+              "connected");
+    }
+
+    void scopeKept_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<quint32>("index");
+        QTest::newRow("numeric scope") << "fe80::1%2" << 2u;
+        QTest::newRow("no scope") << "fe80::1" << 0u;
+    }
+
+    void scopeKept()
+    {
+        QFETCH(QString, address);
+        QTEST(TcpConnectAttempt::scopeIndex(QHostAddress(address).scopeId()), "index");
     }
 
     void instrumentWithoutLineFeedsAnswersBySilence()
