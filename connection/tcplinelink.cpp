@@ -81,11 +81,15 @@ bool TcpLineLink::catchUp()
             qCDebug(lcConnection) << "TCP query not sent: the link is not back in step";
             return false;
         }
+        const QByteArray text = line->trimmed();
         // Before the link has had one, only replies to the marker can come.
         if (!markerReply)
-            markerReply = line->trimmed();
-        if (line->trimmed() == *markerReply)
+            markerReply = text;
+        if (text == *markerReply)
             --markersOwed;
+        else if (!lineFeedSeen && text.endsWith(*markerReply))
+            // Silence may join replies into one; the last is the newest marker's.
+            markersOwed = 0;
         else
             qCDebug(lcConnection) << "TCP reply dropped: it answers an earlier query";
     }
