@@ -163,13 +163,8 @@ bool Connection::connectSocket(const QString &host, quint16 port)
 {
     // A host name is looked up here: the socket's own lookup would need this
     // thread's event loop, which must stay with the queued requests.
-    const QList<QHostAddress> addresses = QHostInfo::fromName(host).addresses();
-    if (addresses.isEmpty())
-        return false;
-    TcpConnectAttempt attempt(addresses.first(), port);
-    waitInSlices(timings.tcpConnectWaitMs,
-                 [&attempt](int slice) { return attempt.waitEnded(slice); });
-    return attempt.handTo(socket);
+    return TcpConnectAttempt::connectFirst(QHostInfo::fromName(host).addresses(), port,
+                                           timings.tcpConnectWaitMs, socket);
 }
 
 void Connection::query(QString q, calling_mode_t mode)

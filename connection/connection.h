@@ -20,9 +20,9 @@ struct ConnectionTimings {
     int tcpReplyWaitMs = 8000;
     // A reply is complete at its line feed. From an instrument that has never
     // sent one on the link, a reply is taken as complete once the instrument
-    // has been silent this long, which also rides out a lost segment's
-    // retransmission on a LAN.
-    int replyQuietGapMs = 250;
+    // has been silent this long: longer than the pauses of up to a second
+    // that split a reply, and a lost segment's retransmission on a LAN.
+    int replyQuietGapMs = 1500;
     int networkReadPauseMs = 50;
     // The instrument needs this long over USB before its status reply is ready.
     int usbStatusReadDelayMs = 3000;

@@ -1,6 +1,9 @@
 #include "tcpconnectattempt.h"
 
+#include "workerwait.h"
+
 #include <QAbstractSocket>
+#include <QElapsedTimer>
 #include <QNetworkInterface>
 #include <cstring>
 
@@ -91,7 +94,7 @@ socklen_t socketAddress(const QHostAddress &address, quint16 port, sockaddr_stor
         v6->sin6_port = htons(port);
         const Q_IPV6ADDR bytes = address.toIPv6Address();
         std::memcpy(&v6->sin6_addr, bytes.c, sizeof bytes.c);
-        v6->sin6_scope_id = uint(QNetworkInterface::interfaceIndexFromName(address.scopeId()));
+        v6->sin6_scope_id = TcpConnectAttempt::scopeIndex(address.scopeId());
         return sizeof *v6;
     }
     return 0;
@@ -106,6 +109,28 @@ bool hasConnected(Native s)
            error == 0;
 }
 } // namespace
+
+bool TcpConnectAttempt::connectFirst(const QList<QHostAddress> &addresses, quint16 port, int waitMs,
+                                     QAbstractSocket *socket)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < addresses.size() && !workerStopRequested(); ++i) {
+        const int share = (waitMs - int(clock.elapsed())) / int(addresses.size() - i);
+        TcpConnectAttempt attempt(addresses.at(i), port);
+        WorkerWait::waitInSlices(share, [&attempt](int slice) { return attempt.waitEnded(slice); });
+        if (attempt.handTo(socket))
+            return true;
+    }
+    return false;
+}
+
+quint32 TcpConnectAttempt::scopeIndex(const QString &scopeId)
+{
+    bool numeric = false;
+    const quint32 index = scopeId.toUInt(&numeric);
+    return numeric ? index : quint32(QNetworkInterface::interfaceIndexFromName(scopeId));
+}
 
 TcpConnectAttempt::TcpConnectAttempt(const QHostAddress &address, quint16 port)
 {

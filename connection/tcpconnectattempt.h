@@ -2,6 +2,7 @@
 #define TCPCONNECTATTEMPT_H
 
 #include <QHostAddress>
+#include <QList>
 #include <QtGlobal>
 
 class QAbstractSocket;
@@ -14,6 +15,17 @@ class QAbstractSocket;
 class TcpConnectAttempt
 {
 public:
+    // Connects `socket` to the first of `addresses`, in their order, that
+    // takes a connection on `port`, all within `waitMs`: each address gets an
+    // equal share of the time left, so one that never answers leaves time
+    // for the rest. False when none did in time or the worker was asked to
+    // stop.
+    static bool connectFirst(const QList<QHostAddress> &addresses, quint16 port, int waitMs,
+                             QAbstractSocket *socket);
+    // The interface index an IPv6 scope names: a decimal index as it stands,
+    // otherwise the interface's name; 0 for none.
+    static quint32 scopeIndex(const QString &scopeId);
+
     // Starts connecting to `address`:`port`.
     TcpConnectAttempt(const QHostAddress &address, quint16 port);
     // Closes the socket unless handTo() handed it over.

@@ -8,6 +8,24 @@
 
 using WorkerWait::waitInSlices;
 
+namespace
+{
+bool isMarker(const QString &query)
+{
+    return query.trimmed().compare(QLatin1String(TcpLineLink::MarkerQuery), Qt::CaseInsensitive) ==
+           0;
+}
+
+bool overLong(qint64 bytes)
+{
+    if (bytes <= TcpLineLink::MaxReplyBytes)
+        return false;
+    qCDebug(lcConnection) << "TCP reply dropped: longer than" << TcpLineLink::MaxReplyBytes
+                          << "bytes";
+    return true;
+}
+} // namespace
+
 TcpLineLink::TcpLineLink(QTcpSocket *socket, const Timings &timings)
     : socket(socket), timings(timings)
 {
@@ -15,7 +33,9 @@ TcpLineLink::TcpLineLink(QTcpSocket *socket, const Timings &timings)
 
 void TcpLineLink::startLink(const QString &peer)
 {
-    replyOwed = false;
+    outOfStep = false;
+    markersOwed = 0;
+    markerReply.reset();
     if (peer == this->peer)
         return;
     this->peer = peer;
@@ -25,58 +45,113 @@ void TcpLineLink::startLink(const QString &peer)
 bool TcpLineLink::writeLine(const QString &text)
 {
     const QByteArray line = text.toUtf8() + '\n';
-    return socket->write(line) == line.size();
+    if (socket->write(line) == line.size())
+        return true;
+    closeUnwritten();
+    return false;
 }
 
-// Replies come back in the order of their queries but do not say which query
-// they answer, so the line of a query that gave up, arriving later, would be
-// taken for the next query's reply; the next complete line is dropped
-// instead. At most one line is owed: when a query drops an owed line and then
-// gets nothing, the query that gave up may have been one the instrument never
-// answers, and the dropped line this query's own reply. Counting every query
-// that gave up would then drop every later reply in turn; this way such a
-// query costs the next one its reply and no more. Two late replies in a row
-// can still put one in the next query's place, so callers check each
-// reply's shape as well.
+// Replies do not say which query they answer, so once a query has given up,
+// its reply, or the rest of it, may still come and would be taken for the
+// next query's. The marker's reply is the one line known to answer a query
+// sent now; every line before it answers an earlier query.
 std::optional<QString> TcpLineLink::exchange(const QString &query)
 {
-    forgetStaleBytes();
-    if (!connected() || !writeLine(query) || !waitWritten())
+    if (!connected())
+        return std::nullopt;
+    dropUnsolicited();
+    if (outOfStep && !catchUp())
+        return std::nullopt;
+    const std::optional<QByteArray> line = ask(query);
+    if (!line || !usable(*line))
+        return std::nullopt;
+    return QString::fromUtf8(line->trimmed());
+}
+
+bool TcpLineLink::catchUp()
+{
+    if (!send(QLatin1String(MarkerQuery)))
+        return false;
+    ++markersOwed;
+    QElapsedTimer clock;
+    clock.start();
+    while (markersOwed > 0) {
+        const std::optional<QByteArray> line = nextLine(clock);
+        if (!line) {
+            qCDebug(lcConnection) << "TCP query not sent: the link is not back in step";
+            return false;
+        }
+        const QByteArray text = line->trimmed();
+        // Before the link has had one, only replies to the marker can come.
+        if (!markerReply)
+            markerReply = text;
+        if (text == *markerReply)
+            --markersOwed;
+        else if (!lineFeedSeen && text.endsWith(*markerReply))
+            // Silence may join replies into one; the last is the newest marker's.
+            markersOwed = 0;
+        else
+            qCDebug(lcConnection) << "TCP reply dropped: it answers an earlier query";
+    }
+    outOfStep = false;
+    return true;
+}
+
+// The reply line to `query`, untrimmed; nothing when the query gave up.
+std::optional<QByteArray> TcpLineLink::ask(const QString &query)
+{
+    if (!send(query))
         return std::nullopt;
     QElapsedTimer clock;
     clock.start();
-    bool droppedOwed = false;
-    while (const std::optional<QByteArray> line = nextLine(clock)) {
-        if (replyOwed) {
-            qCDebug(lcConnection) << "TCP reply dropped: it answers an earlier query";
-            replyOwed = false;
-            droppedOwed = true;
-            continue;
-        }
-        if (!usable(*line))
-            return std::nullopt;
-        return QString::fromUtf8(line->trimmed());
+    const std::optional<QByteArray> line = nextLine(clock);
+    const bool marker = isMarker(query);
+    if (!line) {
+        outOfStep = true;
+        if (marker)
+            ++markersOwed;
+    } else if (marker) {
+        markerReply = line->trimmed();
     }
-    if (!droppedOwed)
-        replyOwed = true;
-    return std::nullopt;
+    return line;
 }
 
-void TcpLineLink::forgetStaleBytes()
+bool TcpLineLink::send(const QString &query)
 {
-    // Bytes still here arrived after their query gave up; they must not be
-    // taken for this query's reply. The poll also notices a link the
-    // instrument has closed meanwhile.
+    if (!writeLine(query))
+        return false;
+    if (waitWritten())
+        return true;
+    if (connected()) {
+        qCDebug(lcConnection) << "TCP link closed: a query was not written within"
+                              << timings.writeWaitMs << "ms";
+        closeUnwritten();
+    }
+    return false;
+}
+
+void TcpLineLink::dropUnsolicited()
+{
+    if (outOfStep)
+        return;
+    // Bytes here while no query is owed answer nothing the link asked; the
+    // poll also notices a link the instrument has closed meanwhile.
     QByteArray stale = socket->readAll();
     if (socket->waitForReadyRead(0))
         stale += socket->readAll();
     if (stale.isEmpty())
         return;
-    // A late reply still shows how this instrument ends its replies.
     if (stale.contains('\n'))
         lineFeedSeen = true;
-    // The owed line is gone, unless it was cut and its rest is yet to come.
-    replyOwed = lineFeedSeen && !stale.endsWith('\n');
+    // The rest of a cut line is yet to come.
+    outOfStep = lineFeedSeen && !stale.endsWith('\n');
+}
+
+void TcpLineLink::closeUnwritten()
+{
+    // The socket cannot take back what it holds: it would go out later, or
+    // in front of the next line as one garbled command.
+    socket->abort();
 }
 
 bool TcpLineLink::waitWritten()
@@ -104,8 +179,9 @@ std::optional<QByteArray> TcpLineLink::nextLine(const QElapsedTimer &clock)
             return line;
         }
         const qint64 buffered = socket->bytesAvailable();
-        if (buffered >= MaxReplyBytes) {
-            qCDebug(lcConnection) << "TCP reply dropped: longer than" << MaxReplyBytes << "bytes";
+        if (overLong(buffered)) {
+            // Its rest, when it comes, ends a line that answers nothing.
+            socket->readAll();
             return std::nullopt;
         }
         const bool endsBySilence = !lineFeedSeen && buffered > 0;
@@ -138,7 +214,7 @@ bool TcpLineLink::usable(const QByteArray &line) const
         qCDebug(lcConnection) << "TCP reply dropped: it holds a NUL byte";
         return false;
     }
-    return true;
+    return !overLong(line.size());
 }
 
 bool TcpLineLink::connected() const

@@ -2,6 +2,7 @@
 #include "loopback.h"
 #include "messagelog.h"
 #include "simserver.h"
+#include "tcpconnectattempt.h"
 #include "testworkdir.h"
 
 #include <QtTest>
@@ -245,15 +246,40 @@ private slots:
     void splitReplyDeliveredWhole()
     {
         QFETCH(int, gapMs);
+        // The first reply, before the instrument has shown how it ends them.
+        sim->setFault(SimServer::Fault::SplitReply, gapMs, "*IDN?");
         QCOMPARE(harness->connectTcp(), Model);
         sim->setFault(SimServer::Fault::SplitReply, gapMs, "syst:readstate?");
         QCOMPARE(harness->ask("syst:readstate?", MODE_STATUS), modelReply(*sim, "syst:readstate?"));
-        // The identification on a new link to the same instrument, too.
-        emit probe().closeTCP();
-        sim->setFault(SimServer::Fault::SplitReply, gapMs, "*IDN?");
-        QCOMPARE(harness->connectTcp(), Model);
-        QCOMPARE(harness->ask("syst:bootstate?", MODE_STATE_LIST),
-                 modelReply(*sim, "syst:bootstate?"));
+    }
+
+    void connectTriesEachAddress_data()
+    {
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<bool>("listening"); // the port: the simulator's, or one never answered
+        QTest::addColumn<bool>("connected");
+        QTest::newRow("first refused") << QStringList{"::1", Host} << true << true;
+        QTest::newRow("handshake never completes") << QStringList{Host} << false << false;
+    }
+
+    void connectTriesEachAddress()
+    {
+        QFETCH(QStringList, addresses);
+        QFETCH(bool, listening);
+        UnansweredLoopbackPort unanswered;
+        QVERIFY(unanswered.port);
+        QList<QHostAddress> tried;
+        for (const QString &address : addresses)
+            tried << QHostAddress(address);
+        QTcpSocket socket;
+        QTEST(TcpConnectAttempt::connectFirst(tried, listening ? sim->port() : unanswered.port, 500,
+                                              &socket),
+              "connected");
+    }
+
+    void numericScopeKept()
+    {
+        QCOMPARE(TcpConnectAttempt::scopeIndex(QHostAddress("fe80::1%2").scopeId()), 2u);
     }
 
     void instrumentWithoutLineFeedsAnswersBySilence()

@@ -1,12 +1,14 @@
 #include "simserver.h"
 #include "tcplinelink.h"
 
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
 // The framing alone, against the simulator over loopback: the queries "q1",
 // "q2", ... get the replies "r1", "r2", ... . Replies are waited for 500 ms;
-// q1's fault makes its reply, or the rest of it, 750 ms late or leaves it out.
+// the fault makes the replies of the queries it names, or their rest, 750 ms
+// late or leaves them out.
 class TcpLineLinkTest : public QObject
 {
     Q_OBJECT
@@ -14,17 +16,28 @@ private slots:
     void eachReplyGoesToItsOwnQuery_data()
     {
         QTest::addColumn<int>("fault");         // a SimServer::Fault
+        QTest::addColumn<QByteArray>("faulty"); // the queries it names
+        QTest::addColumn<QByteArray>("reply");  // q1's reply instead of "r1"
         QTest::addColumn<QStringList>("taken"); // "-" for none
-        QTest::newRow("late reply") << int(SimServer::Fault::DelayReply) << QStringList{"-", "r2"};
+        const int late = int(SimServer::Fault::DelayReply);
+        QTest::newRow("late reply")
+            << late << QByteArray("q1") << QByteArray() << QStringList{"-", "r2"};
         QTest::newRow("rest of a cut reply")
-            << int(SimServer::Fault::SplitReply) << QStringList{"-", "r2"};
-        QTest::newRow("unanswered query costs one reply")
-            << int(SimServer::Fault::NoReply) << QStringList{"-", "-", "r3"};
+            << int(SimServer::Fault::SplitReply) << QByteArray("q1") << QByteArray()
+            << QStringList{"-", "r2"};
+        QTest::newRow("unanswered query") << int(SimServer::Fault::NoReply) << QByteArray("q1")
+                                          << QByteArray() << QStringList{"-", "r2"};
+        QTest::newRow("every reply late")
+            << late << QByteArray("q") << QByteArray() << QStringList{"-", "-", "-"};
+        QTest::newRow("reply over the cap") << int(SimServer::Fault::None) << QByteArray()
+                                            << QByteArray(70000, 'x') << QStringList{"-", "r2"};
     }
 
     void eachReplyGoesToItsOwnQuery()
     {
         QFETCH(int, fault);
+        QFETCH(QByteArray, faulty);
+        QFETCH(QByteArray, reply);
         QFETCH(QStringList, taken);
         SimServer sim;
         QVERIFY(sim.start(0));
@@ -32,16 +45,29 @@ private slots:
         socket.connectToHost(QHostAddress::LocalHost, sim.port());
         QVERIFY(socket.waitForConnected(500));
         TcpLineLink link(&socket, {500, 500, 50});
-        // The instrument shows that it ends its replies with a line feed.
+        // The instrument shows how it answers the marker and ends its replies.
         QVERIFY(link.exchange("*IDN?"));
-        sim.setFault(SimServer::Fault(fault), 750, "q1");
+        sim.setFault(SimServer::Fault(fault), 750, faulty);
         QStringList got;
         for (int i = 1; i <= taken.size(); ++i) {
             const QByteArray n = QByteArray::number(i);
-            sim.setReply("q" + n, "r" + n);
+            sim.setReply("q" + n, i == 1 && !reply.isEmpty() ? reply : "r" + n);
             got << link.exchange("q" + n).value_or("-");
         }
         QCOMPARE(got, taken);
+    }
+
+    void unwrittenQueryClosesLink()
+    {
+        // A peer that never reads: the query cannot all go out.
+        QTcpServer peer;
+        QVERIFY(peer.listen(QHostAddress::LocalHost));
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, peer.serverPort());
+        QVERIFY(socket.waitForConnected(500));
+        TcpLineLink link(&socket, {200, 200, 50});
+        QVERIFY(!link.exchange(QString(32 * 1024 * 1024, QLatin1Char('x'))));
+        QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
     }
 };
 
