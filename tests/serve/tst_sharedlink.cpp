@@ -18,17 +18,23 @@ class SharedLinkTest : public QObject
     std::unique_ptr<SimServer> sim;
     std::unique_ptr<SharedLink> link;
 
+    // Starts a link to the simulator; true once it is up, within seconds.
+    bool startLink(const ConnectionTimings &timings = {}, const SharedLinkUpkeep &upkeep = {})
+    {
+        link = std::make_unique<SharedLink>(SharedLink::Target{false, "127.0.0.1", sim->port()},
+                                            timings, upkeep);
+        QSignalSpy up(link.get(), &SharedLink::linkChanged);
+        link->start();
+        const bool cameUp = up.wait(5000) && link->linkUp();
+        sim->clearReceived();
+        return cameUp;
+    }
+
 private slots:
     void init()
     {
         sim = std::make_unique<SimServer>();
         QVERIFY(sim->start());
-        link = std::make_unique<SharedLink>(SharedLink::Target{false, "127.0.0.1", sim->port()});
-        QSignalSpy up(link.get(), &SharedLink::linkChanged);
-        link->start();
-        QVERIFY(up.wait(5000));
-        QVERIFY(link->linkUp());
-        sim->clearReceived();
     }
 
     void cleanup()
@@ -41,6 +47,7 @@ private slots:
     // that order and each reply goes back to the client that asked.
     void interleavedClientsGetTheirOwnReplies()
     {
+        QVERIFY(startLink());
         QList<SharedLink::ClientId> ids;
         QVector<QStringList> replies(3);
         QStringList sent;
@@ -67,6 +74,7 @@ private slots:
     // lock itself at most as long as they asked.
     void lockHolderExcludesOthersUntilItLetsGo()
     {
+        QVERIFY(startLink());
         const SharedLink::ClientId holder = link->addClient("holder");
         const SharedLink::ClientId other = link->addClient("other");
         QStringList served;
@@ -90,6 +98,101 @@ private slots:
         QVERIFY(grants.last());
         QTRY_COMPARE_WITH_TIMEOUT(served.size(), 2, 2000);
         QVERIFY(!link->unlock(holder));
+    }
+
+    // Clients waiting for the lock get it in the order they asked.
+    void lockWaitersTakeTurns()
+    {
+        QVERIFY(startLink());
+        QStringList granted;
+        QList<SharedLink::ClientId> ids;
+        for (const QString name : {"first", "second", "third"}) {
+            ids.append(link->addClient(name));
+            link->lock(ids.last(), 5000, [&granted, name](bool) { granted.append(name); });
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(granted, QStringList{"first"}, 2000);
+        for (const SharedLink::ClientId id : ids)
+            link->unlock(id);
+        QTRY_COMPARE_WITH_TIMEOUT(granted, QStringList({"first", "second", "third"}), 2000);
+    }
+
+    // A client that bounds its wait behind another's lock by the reply time
+    // gets NoReply then; nothing of it reaches the instrument.
+    void waitBehindALockEndsAfterTheReplyTime()
+    {
+        ConnectionTimings timings;
+        timings.tcpReplyWaitMs = 200;
+        QVERIFY(startLink(timings));
+        link->lock(link->addClient("holder"), 0, [](bool) {});
+        const SharedLink::ClientId waiter =
+            link->addClient("waiter", SharedLink::LockWait::ReplyTime);
+        QList<Outcome::Status> outcomes;
+        link->submit(waiter, "*IDN?", [&outcomes](const Outcome &o) { outcomes.append(o.status); });
+        QTRY_COMPARE_WITH_TIMEOUT(outcomes, QList<Outcome::Status>{Outcome::NoReply}, 3000);
+        QVERIFY(sim->receivedLines().isEmpty());
+    }
+
+    // Requests queued behind a lock are refused past the queue bounds, of
+    // each client and of all of them together.
+    void queueBounds_data()
+    {
+        QTest::addColumn<int>("clients");
+        QTest::addColumn<int>("requestsEach");
+        QTest::addColumn<int>("refused");
+        // Each request is 60 000 bytes: a client's bound holds four of them,
+        // the bound of all 69.
+        QTest::newRow("one client past its own bound") << 1 << 5 << 1;
+        QTest::newRow("clients past the bound of all") << 18 << 4 << 3;
+    }
+
+    void queueBounds()
+    {
+        QFETCH(int, clients);
+        QFETCH(int, requestsEach);
+        QFETCH(int, refused);
+        QVERIFY(startLink());
+        link->lock(link->addClient("holder"), 0, [](bool) {});
+        const QString text = "syst:sendstr:1 \"" + QString(60000 - 17, 'x') + '"';
+        int refusals = 0;
+        for (int c = 0; c < clients; ++c) {
+            const SharedLink::ClientId id = link->addClient(QStringLiteral("client%1").arg(c));
+            for (int n = 0; n < requestsEach; ++n)
+                link->submit(id, text, [&refusals](const Outcome &o) {
+                    refusals += o.status == Outcome::Refused;
+                });
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(refusals, refused, 2000);
+    }
+
+    // The reconnect back-off grows no further than its bound however long
+    // the instrument is away (here it hangs up on every identification).
+    void reconnectBackOffIsBounded()
+    {
+        sim->setFault(SimServer::Fault::CloseConnection, 0, "*idn?");
+        link = std::make_unique<SharedLink>(SharedLink::Target{false, "127.0.0.1", sim->port()},
+                                            ConnectionTimings{}, SharedLinkUpkeep{10, 100, 5000});
+        link->start();
+        // Unbounded, the back-off would have reached 1.28 s by now.
+        QTest::qWait(1500);
+        sim->clearReceived();
+        QTRY_VERIFY_WITH_TIMEOUT(sim->receivedLines().contains("*IDN?"), 1000);
+    }
+
+    // An instrument that falls silent after a request is noticed by the
+    // idle check that follows it.
+    void silenceAfterARequestTakesTheLinkDown()
+    {
+        ConnectionTimings timings;
+        timings.tcpReplyWaitMs = 300;
+        QVERIFY(startLink(timings, SharedLinkUpkeep{500, 10000, 200}));
+        const SharedLink::ClientId client = link->addClient("client");
+        bool done = false;
+        link->submit(client, "*IDN?", [&done](const Outcome &) { done = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(done, 2000);
+        sim->setFault(SimServer::Fault::NoReply);
+        QSignalSpy changed(link.get(), &SharedLink::linkChanged);
+        QVERIFY(changed.wait(3000));
+        QVERIFY(!link->linkUp());
     }
 };
 
