@@ -10,6 +10,8 @@ namespace
 using Outcome = SharedLink::Outcome;
 } // namespace
 
+Q_DECLARE_METATYPE(SharedLink::LockWait)
+
 // The shared link in this process, with the simulated instrument behind it.
 class SharedLinkTest : public QObject
 {
@@ -110,58 +112,48 @@ private slots:
             ids.append(link->addClient(name));
             link->lock(ids.last(), 5000, [&granted, name](bool) { granted.append(name); });
         }
-        QTRY_COMPARE_WITH_TIMEOUT(granted, QStringList{"first"}, 2000);
         for (const SharedLink::ClientId id : ids)
             link->unlock(id);
         QTRY_COMPARE_WITH_TIMEOUT(granted, QStringList({"first", "second", "third"}), 2000);
     }
 
-    // A client that bounds its wait behind another's lock by the reply time
-    // gets NoReply then; nothing of it reaches the instrument.
-    void waitBehindALockEndsAfterTheReplyTime()
+    // Requests of 60 000 bytes queued behind another client's lock: a
+    // client's queue bound holds four, the bound of all 69. A client may
+    // bound its wait by the reply time.
+    void requestsBehindALock_data()
     {
+        QTest::addColumn<int>("clients");
+        QTest::addColumn<int>("requestsEach");
+        QTest::addColumn<SharedLink::LockWait>("lockWait");
+        QTest::addColumn<int>("failed"); // with NoReply when the wait is bounded, else Refused
+        const auto unbounded = SharedLink::LockWait::Unbounded;
+        QTest::newRow("one client past its own bound") << 1 << 5 << unbounded << 1;
+        QTest::newRow("clients past the bound of all") << 18 << 4 << unbounded << 3;
+        QTest::newRow("a wait bounded by the reply time")
+            << 1 << 1 << SharedLink::LockWait::ReplyTime << 1;
+    }
+
+    void requestsBehindALock()
+    {
+        QFETCH(int, clients);
+        QFETCH(int, requestsEach);
+        QFETCH(SharedLink::LockWait, lockWait);
+        QFETCH(int, failed);
         ConnectionTimings timings;
         timings.tcpReplyWaitMs = 200;
         QVERIFY(startLink(timings));
         link->lock(link->addClient("holder"), 0, [](bool) {});
-        const SharedLink::ClientId waiter =
-            link->addClient("waiter", SharedLink::LockWait::ReplyTime);
-        QList<Outcome::Status> outcomes;
-        link->submit(waiter, "*IDN?", [&outcomes](const Outcome &o) { outcomes.append(o.status); });
-        QTRY_COMPARE_WITH_TIMEOUT(outcomes, QList<Outcome::Status>{Outcome::NoReply}, 3000);
-        QVERIFY(sim->receivedLines().isEmpty());
-    }
-
-    // Requests queued behind a lock are refused past the queue bounds, of
-    // each client and of all of them together.
-    void queueBounds_data()
-    {
-        QTest::addColumn<int>("clients");
-        QTest::addColumn<int>("requestsEach");
-        QTest::addColumn<int>("refused");
-        // Each request is 60 000 bytes: a client's bound holds four of them,
-        // the bound of all 69.
-        QTest::newRow("one client past its own bound") << 1 << 5 << 1;
-        QTest::newRow("clients past the bound of all") << 18 << 4 << 3;
-    }
-
-    void queueBounds()
-    {
-        QFETCH(int, clients);
-        QFETCH(int, requestsEach);
-        QFETCH(int, refused);
-        QVERIFY(startLink());
-        link->lock(link->addClient("holder"), 0, [](bool) {});
+        const Outcome::Status failure =
+            lockWait == SharedLink::LockWait::Unbounded ? Outcome::Refused : Outcome::NoReply;
         const QString text = "syst:sendstr:1 \"" + QString(60000 - 17, 'x') + '"';
-        int refusals = 0;
+        int failures = 0;
         for (int c = 0; c < clients; ++c) {
-            const SharedLink::ClientId id = link->addClient(QStringLiteral("client%1").arg(c));
+            const SharedLink::ClientId id = link->addClient(QString::number(c), lockWait);
             for (int n = 0; n < requestsEach; ++n)
-                link->submit(id, text, [&refusals](const Outcome &o) {
-                    refusals += o.status == Outcome::Refused;
-                });
+                link->submit(id, text, [&](const Outcome &o) { failures += o.status == failure; });
         }
-        QTRY_COMPARE_WITH_TIMEOUT(refusals, refused, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(failures, failed, 2000);
+        QVERIFY(sim->receivedLines().isEmpty());
     }
 
     // The reconnect back-off grows no further than its bound however long
@@ -178,19 +170,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(sim->receivedLines().contains("*IDN?"), 1000);
     }
 
-    // An instrument that falls silent after a request is noticed by the
-    // idle check that follows it.
+    // An instrument that falls silent right after a request is noticed by
+    // the idle check that follows it.
     void silenceAfterARequestTakesTheLinkDown()
     {
         ConnectionTimings timings;
         timings.tcpReplyWaitMs = 300;
         QVERIFY(startLink(timings, SharedLinkUpkeep{500, 10000, 200}));
-        const SharedLink::ClientId client = link->addClient("client");
-        bool done = false;
-        link->submit(client, "*IDN?", [&done](const Outcome &) { done = true; });
-        QTRY_VERIFY_WITH_TIMEOUT(done, 2000);
-        sim->setFault(SimServer::Fault::NoReply);
         QSignalSpy changed(link.get(), &SharedLink::linkChanged);
+        link->submit(link->addClient("client"), "*IDN?",
+                     [this](const Outcome &) { sim->setFault(SimServer::Fault::NoReply); });
         QVERIFY(changed.wait(3000));
         QVERIFY(!link->linkUp());
     }
