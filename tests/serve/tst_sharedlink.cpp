@@ -37,6 +37,7 @@ private slots:
     {
         sim = std::make_unique<SimServer>();
         QVERIFY(sim->start());
+        QVERIFY(startLink());
     }
 
     void cleanup()
@@ -49,7 +50,6 @@ private slots:
     // that order and each reply goes back to the client that asked.
     void interleavedClientsGetTheirOwnReplies()
     {
-        QVERIFY(startLink());
         QList<SharedLink::ClientId> ids;
         QVector<QStringList> replies(3);
         QStringList sent;
@@ -76,7 +76,6 @@ private slots:
     // lock itself at most as long as they asked.
     void lockHolderExcludesOthersUntilItLetsGo()
     {
-        QVERIFY(startLink());
         const SharedLink::ClientId holder = link->addClient("holder");
         const SharedLink::ClientId other = link->addClient("other");
         QStringList served;
@@ -105,7 +104,6 @@ private slots:
     // Clients waiting for the lock get it in the order they asked.
     void lockWaitersTakeTurns()
     {
-        QVERIFY(startLink());
         QStringList granted;
         QList<SharedLink::ClientId> ids;
         for (const QString name : {"first", "second", "third"}) {
