@@ -23,8 +23,9 @@ QString shown(const QString &text)
 {
     QString line;
     for (const QChar c : text.left(LoggedChars))
-        line += c.unicode() < 0x20 ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar('0'))
-                                   : QString(c);
+        line += c.unicode() < 0x20
+                    ? QStringLiteral("\\x%1").arg(int(c.unicode()), 2, 16, QChar('0'))
+                    : QString(c);
     return text.size() > LoggedChars ? line + QStringLiteral("...") : line;
 }
 } // namespace
