@@ -13,7 +13,8 @@ constexpr int LineBufferSize = RawServer::MaxLineBytes + 2;
 } // namespace
 
 RawClient::RawClient(QTcpSocket *socket, const QString &peer, SharedLink &link, QObject *parent)
-    : QObject(parent), socket(socket), link(link), peer(peer), id(link.addClient(peer))
+    : QObject(parent), socket(socket), link(link), peer(peer),
+      id(link.addClient(peer, SharedLink::LockWait::ReplyTime))
 {
     socket->setParent(this);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -21,6 +22,12 @@ RawClient::RawClient(QTcpSocket *socket, const QString &peer, SharedLink &link, 
     connect(socket, &QTcpSocket::readyRead, this, &RawClient::readLines);
     connect(socket, &QTcpSocket::disconnected, this, &RawClient::leave);
     readLines();
+}
+
+RawClient::~RawClient()
+{
+    // No outcome still on its way may reach this client afterwards.
+    link.removeClient(id);
 }
 
 void RawClient::readLines()
@@ -43,7 +50,8 @@ void RawClient::takeLine(QByteArray line)
 {
     const bool cut = discarding;
     discarding = false;
-    const QString text = QString::fromUtf8(line).trimmed();
+    // With its size given, a NUL stays in the text, for the link to refuse.
+    const QString text = QString::fromUtf8(line.constData(), line.size()).trimmed();
     if (cut || text.isEmpty())
         return;
     ++waiting;

@@ -8,13 +8,15 @@
 class QTcpSocket;
 
 // One client of the raw server: frames its input into lines, submits them
-// in order and writes back the replies. Deletes itself when the client goes.
+// in order and writes back the replies. Deletes itself when the client goes;
+// deleted otherwise (with its server), it leaves the link all the same.
 class RawClient : public QObject
 {
     Q_OBJECT
 public:
     // Takes `socket` over; `peer` names it in the log.
     RawClient(QTcpSocket *socket, const QString &peer, SharedLink &link, QObject *parent);
+    ~RawClient() override;
 
 private:
     void readLines();

@@ -29,12 +29,19 @@ void RawServer::accept()
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {
         const QString peer = endpointName(socket->peerAddress(), socket->peerPort());
-        if (!access.allows(socket->peerAddress())) {
-            serveLog(QStringLiteral("refused raw client %1: not in --allow").arg(peer));
+        QString refusal;
+        if (!access.allows(socket->peerAddress()))
+            refusal = QStringLiteral("not in --allow");
+        else if (clients >= MaxClients)
+            refusal = QStringLiteral("%1 clients are connected already").arg(clients);
+        if (!refusal.isEmpty()) {
+            serveLog(QStringLiteral("refused raw client %1: %2").arg(peer, refusal));
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        new RawClient(socket, peer, link, this);
+        ++clients;
+        connect(new RawClient(socket, peer, link, this), &QObject::destroyed, this,
+                [this] { --clients; });
     }
 }

@@ -25,6 +25,10 @@ public:
     static constexpr int MaxRequestsPerClient = 64;
     // Replies a client may leave unread before it is dropped.
     static constexpr qint64 MaxUnreadOutput = qint64(1024) * 1024;
+    // Clients connected at once; a further one is closed at once. With the
+    // buffers above, this keeps what all clients can hold in the server to a
+    // few tens of MB.
+    static constexpr int MaxClients = 32;
 
     RawServer(SharedLink &link, const AccessList &access, QObject *parent = nullptr);
 
@@ -41,6 +45,7 @@ private:
     SharedLink &link;
     const AccessList access;
     QTcpServer server;
+    int clients = 0;
 };
 
 #endif

@@ -1,18 +1,32 @@
 #include "sharedlink.h"
 
+#include "requesttext.h"
 #include "servelog.h"
 #include "workerjoin.h"
 
 #include <QThread>
-#include <algorithm>
 
 namespace
 {
 const QString IdentifyQuery = QStringLiteral("*IDN?");
 
+// Of a request's text, the log shows this much at most.
+constexpr int LoggedChars = 80;
+
 QString seconds(int ms)
 {
     return QString::number(ms / 1000.0, 'f', 1);
+}
+
+// A request as one log line shows it: shortened, control characters escaped.
+QString shown(const QString &text)
+{
+    QString line;
+    for (const QChar c : text.left(LoggedChars))
+        line += c.unicode() < 0x20
+                    ? QStringLiteral("\\x%1").arg(int(c.unicode()), 2, 16, QChar('0'))
+                    : QString(c);
+    return text.size() > LoggedChars ? line + QStringLiteral("...") : line;
 }
 } // namespace
 
@@ -22,8 +36,10 @@ struct SharedLink::Attempt {
     QString identification;
 };
 
-SharedLink::SharedLink(const Target &target, const ConnectionTimings &timings, QObject *parent)
-    : QObject(parent), target(target), worker(new QThread), connection(new Connection(timings))
+SharedLink::SharedLink(const Target &target, const ConnectionTimings &timings,
+                       const SharedLinkUpkeep &upkeep, QObject *parent)
+    : QObject(parent), target(target), replyWaitMs(timings.tcpReplyWaitMs), upkeep(upkeep),
+      worker(new QThread), connection(new Connection(timings)), retryMs(upkeep.firstRetryMs)
 {
     worker->setObjectName("connection");
     connection->moveToThread(worker);
@@ -39,8 +55,11 @@ SharedLink::SharedLink(const Target &target, const ConnectionTimings &timings, Q
     retry.setSingleShot(true);
     connect(&retry, &QTimer::timeout, this, &SharedLink::connectNow);
     idle.setSingleShot(true);
-    idle.setInterval(IdleCheckMs);
+    idle.setInterval(upkeep.idleCheckMs);
     connect(&idle, &QTimer::timeout, this, &SharedLink::checkIdle);
+    lockWaits.setSingleShot(true);
+    connect(&lockWaits, &QTimer::timeout, this, &SharedLink::expireLockWaits);
+    clock.start();
     worker->start();
 }
 
@@ -64,9 +83,9 @@ void SharedLink::setReadOnly(bool on)
     readOnly = on;
 }
 
-SharedLink::ClientId SharedLink::addClient(const QString &peer)
+SharedLink::ClientId SharedLink::addClient(const QString &peer, LockWait lockWait)
 {
-    clients.insert(++lastClient, Client{peer});
+    clients.insert(++lastClient, Client{peer, lockWait});
     serveLog(QStringLiteral("client %1 connected").arg(peer));
     return lastClient;
 }
@@ -77,34 +96,98 @@ void SharedLink::removeClient(ClientId client)
     if (found == clients.end())
         return;
     serveLog(QStringLiteral("client %1 disconnected").arg(found->peer));
+    dropQueued(client);
     // Outcomes of its requests still on their way are no longer wanted.
     clients.erase(found);
-    dropQueued(client);
     dropWaiters(client);
     unlock(client);
 }
 
-bool SharedLink::isQuery(const QString &text)
-{
-    return text.trimmed().endsWith('?');
-}
-
 void SharedLink::submit(ClientId client, const QString &text, const Done &done)
 {
-    const auto found = clients.constFind(client);
-    if (found == clients.constEnd())
+    const auto found = clients.find(client);
+    if (found == clients.end())
         return;
-    if (readOnly && !isQuery(text)) {
-        serveLog(QStringLiteral("refused from %1 (read-only): %2").arg(found->peer, text));
-        finishLater({client, found->epoch, text, done}, Outcome::Refused);
-        return;
+    const Request request{client, found->epoch, text, done};
+    const QString refusal = RequestText::refusal(text, readOnly);
+    if (!refusal.isEmpty()) {
+        serveLog(QStringLiteral("refused from %1 (%2): %3").arg(found->peer, refusal, shown(text)));
+        finishLater(request, Outcome::Refused);
+    } else if (!up) {
+        finishLater(request, Outcome::LinkDown);
+    } else if (!withinBounds(*found, text)) {
+        finishLater(request, Outcome::Refused);
+    } else {
+        enqueue(request);
+        if (lockedByOther(client))
+            expireLockWaits();
+        pumpLater();
     }
-    if (!up) {
-        finishLater({client, found->epoch, text, done}, Outcome::LinkDown);
-        return;
+}
+
+// Whether `text` still fits the queue bounds; the first refusal of a run is
+// logged.
+bool SharedLink::withinBounds(Client &client, const QString &text)
+{
+    const qint64 size = text.size();
+    const bool fits = client.queuedBytes + size <= MaxQueuedBytesPerClient &&
+                      queuedBytes + size <= MaxQueuedBytes;
+    if (!fits && !client.overBounds)
+        serveLog(QStringLiteral("refusing requests from %1: its queued requests would reach "
+                                "%2 bytes, those of all clients %3")
+                     .arg(client.peer)
+                     .arg(client.queuedBytes + size)
+                     .arg(queuedBytes + size));
+    client.overBounds = !fits;
+    return fits;
+}
+
+void SharedLink::enqueue(const Request &request, bool first)
+{
+    queue.insert(first ? 0 : queue.size(), request);
+    queuedBytes += request.text.size();
+    const auto found = clients.find(request.client);
+    if (found != clients.end())
+        found->queuedBytes += request.text.size();
+}
+
+SharedLink::Request SharedLink::dequeue(int index)
+{
+    const Request request = queue.takeAt(index);
+    queuedBytes -= request.text.size();
+    const auto found = clients.find(request.client);
+    if (found != clients.end())
+        found->queuedBytes -= request.text.size();
+    return request;
+}
+
+// Fails the requests of LockWait::ReplyTime clients that have waited behind
+// another client's lock for the reply time, and wakes up when the next one
+// will have.
+void SharedLink::expireLockWaits()
+{
+    const qint64 now = clock.elapsed();
+    qint64 next = -1;
+    for (int i = queue.size() - 1; i >= 0; --i) {
+        Request &r = queue[i];
+        const auto found = clients.constFind(r.client);
+        if (found == clients.constEnd() || found->lockWait == LockWait::Unbounded ||
+            !lockedByOther(r.client)) {
+            r.blockedSince = -1;
+            continue;
+        }
+        if (r.blockedSince < 0)
+            r.blockedSince = now;
+        const qint64 due = r.blockedSince + replyWaitMs;
+        if (due <= now)
+            finishLater(dequeue(i), Outcome::NoReply);
+        else
+            next = next < 0 ? due : qMin(next, due);
     }
-    queue.append({client, found->epoch, text, done});
-    pump();
+    if (next < 0)
+        lockWaits.stop();
+    else
+        lockWaits.start(int(next - now));
 }
 
 void SharedLink::clear(ClientId client)
@@ -118,9 +201,10 @@ void SharedLink::clear(ClientId client)
 
 void SharedLink::dropQueued(ClientId client)
 {
-    queue.erase(std::remove_if(queue.begin(), queue.end(),
-                               [client](const Request &r) { return r.client == client; }),
-                queue.end());
+    for (int i = queue.size() - 1; i >= 0; --i) {
+        if (queue.at(i).client == client)
+            dequeue(i);
+    }
 }
 
 bool SharedLink::stillWanted(const Request &request) const
@@ -140,15 +224,35 @@ void SharedLink::finishLater(const Request &request, Outcome::Status status)
         Qt::QueuedConnection);
 }
 
+// The queue moves on from the event loop, never inside a caller's call (a
+// `done` that submits, a client that goes), so one request at most is ever
+// on the worker.
+void SharedLink::pumpLater()
+{
+    if (pumpQueued)
+        return;
+    pumpQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            pumpQueued = false;
+            pump();
+        },
+        Qt::QueuedConnection);
+}
+
+// Sends the first request no lock holds back; the server's own (client 0)
+// are never held back.
 void SharedLink::pump()
 {
     if (inFlight || !up)
         return;
     for (int i = 0; i < queue.size(); ++i) {
-        if (lockedByOther(queue.at(i).client))
-            continue;
-        send(queue.takeAt(i));
-        return;
+        const ClientId client = queue.at(i).client;
+        if (client == 0 || !lockedByOther(client)) {
+            send(dequeue(i));
+            return;
+        }
     }
 }
 
@@ -159,7 +263,7 @@ void SharedLink::send(const Request &request)
 {
     idle.stop();
     inFlight = request;
-    const bool query = isQuery(request.text);
+    const bool query = RequestText::isQuery(request.text);
     QMetaObject::invokeMethod(
         connection,
         [this, c = connection, text = request.text, query] {
@@ -187,27 +291,29 @@ void SharedLink::requestEnded(const Outcome &outcome)
     // The link went down while the request was on the worker.
     if (!up && told.status == Outcome::NoReply)
         told.status = Outcome::LinkDown;
+    // The connection takes the next line for the late reply of a query that
+    // got none in time and drops it; that must not be another client's
+    // reply, so the server's own query goes next.
+    if (up && request.client != 0 && told.status == Outcome::NoReply)
+        enqueue({0, 0, IdentifyQuery, nullptr}, true);
+    if (up)
+        idle.start();
     if (request.done && (request.client == 0 || stillWanted(request)))
         request.done(told);
-    // The connection takes the next line for the late reply of a query that
-    // got none in time and drops it; that must not be another client's reply.
-    if (up && request.client != 0 && told.status == Outcome::NoReply) {
-        send({0, 0, IdentifyQuery, nullptr});
-        return;
-    }
-    if (up && queue.isEmpty())
-        idle.start();
-    pump();
+    pumpLater();
 }
 
 void SharedLink::checkIdle()
 {
-    if (inFlight || !up || !queue.isEmpty())
+    if (inFlight || !up)
         return;
-    send({0, 0, IdentifyQuery, [this](const Outcome &o) {
-              if (o.status == Outcome::NoReply)
-                  goDown(QStringLiteral("no reply to %1").arg(IdentifyQuery));
-          }});
+    enqueue({0, 0, IdentifyQuery,
+             [this](const Outcome &o) {
+                 if (o.status == Outcome::NoReply)
+                     goDown(QStringLiteral("no reply to %1").arg(IdentifyQuery));
+             }},
+            true);
+    pumpLater();
 }
 
 void SharedLink::connectNow()
@@ -243,21 +349,21 @@ void SharedLink::connectNow()
 void SharedLink::attemptEnded(const Attempt &attempt)
 {
     if (!attempt.accepted) {
-        if (retryMs == FirstRetryMs)
+        if (retryMs == upkeep.firstRetryMs)
             serveLog(QStringLiteral("link down: no instrument reached; retrying every %1 s at "
                                     "most")
-                         .arg(seconds(MaxRetryMs)));
+                         .arg(seconds(upkeep.maxRetryMs)));
         retry.start(retryMs);
-        retryMs = qMin(retryMs * 2, MaxRetryMs);
+        retryMs = qMin(retryMs * 2, upkeep.maxRetryMs);
         return;
     }
     up = true;
-    retryMs = FirstRetryMs;
+    retryMs = upkeep.firstRetryMs;
     identity = attempt.identification;
     serveLog(QStringLiteral("link up: %1").arg(identity));
     emit linkChanged(true);
     idle.start();
-    pump();
+    pumpLater();
 }
 
 void SharedLink::statusChanged(connStatus_t status)
@@ -274,9 +380,9 @@ void SharedLink::goDown(const QString &reason)
     failQueued();
     QMetaObject::invokeMethod(connection, &Connection::closeConnection, Qt::QueuedConnection);
     emit linkChanged(false);
-    retryMs = FirstRetryMs;
+    retryMs = upkeep.firstRetryMs;
     retry.start(retryMs);
-    retryMs *= 2;
+    retryMs = qMin(retryMs * 2, upkeep.maxRetryMs);
 }
 
 void SharedLink::failQueued()
@@ -285,9 +391,9 @@ void SharedLink::failQueued()
         finishLater(*inFlight, Outcome::LinkDown);
         inFlight->done = nullptr;
     }
-    for (const Request &r : queue)
-        finishLater(r, Outcome::LinkDown);
-    queue.clear();
+    while (!queue.isEmpty())
+        finishLater(dequeue(0), Outcome::LinkDown);
+    lockWaits.stop();
 }
 
 void SharedLink::lock(ClientId client, int waitMs, const std::function<void(bool granted)> &granted)
@@ -297,6 +403,7 @@ void SharedLink::lock(ClientId client, int waitMs, const std::function<void(bool
     if (lockHolder == 0 || lockHolder == client) {
         lockHolder = client;
         grantLater(client, granted, true);
+        expireLockWaits();
         return;
     }
     if (waitMs <= 0) {
@@ -325,7 +432,8 @@ bool SharedLink::unlock(ClientId client)
         return false;
     lockHolder = 0;
     passLock();
-    pump();
+    expireLockWaits();
+    pumpLater();
     return true;
 }
 

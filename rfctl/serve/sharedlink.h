@@ -3,6 +3,7 @@
 
 #include "connection.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -13,17 +14,29 @@
 
 class QThread;
 
+// How a SharedLink looks after itself.
+struct SharedLinkUpkeep {
+    // The first wait before connecting again; each failed attempt doubles it,
+    // up to maxRetryMs.
+    int firstRetryMs = 500;
+    int maxRetryMs = 10000;
+    // Without requests for this long, the link is checked with the
+    // identification query; no reply means the instrument is gone.
+    int idleCheckMs = 5000;
+};
+
 // One link to the instrument, shared by every client of the server. Lives on
 // the server's main thread; the instrument is reached through the panel's
 // Connection on a worker thread of its own, so no call here ever waits on it.
 //
 // Requests from all clients go to the instrument one at a time, in the order
 // they were submitted. A client holding the lock has its requests served
-// first; the other clients' requests stay queued until it lets go.
+// first; the other clients' requests stay queued until it lets go. What the
+// queue holds is bounded, per client and in all.
 //
 // The link looks after itself: when the instrument goes away (the TCP link
 // ends, or an idle check gets no reply), the queued requests fail at once and
-// the link is tried again, with a back-off growing up to MaxRetryMs.
+// the link is tried again, with a back-off growing up to SharedLinkUpkeep::maxRetryMs.
 class SharedLink : public QObject
 {
     Q_OBJECT
@@ -36,11 +49,14 @@ public:
             Replied,
             // A command went out to the instrument.
             Sent,
-            // A query got no reply in time, or over USB its read failed.
+            // A query got no reply in time, or over USB its read failed; or
+            // the request waited behind another client's lock for longer
+            // than its client may (see LockWait).
             NoReply,
             // The link is down, or went down before the request was served.
             LinkDown,
-            // Refused by the server's own rules (read-only); nothing was sent.
+            // Refused by the server's own rules (see RequestText::refusal) or
+            // its queue bounds; nothing was sent, and the log says why.
             Refused,
         };
         Status status;
@@ -56,14 +72,22 @@ public:
         int port = 0;
     };
 
-    static constexpr int FirstRetryMs = 500;
-    static constexpr int MaxRetryMs = 10000;
-    // Without requests for this long, the link is checked with the
-    // identification query; no reply means the instrument is gone.
-    static constexpr int IdleCheckMs = 5000;
+    // Request text queued for one client at most, in bytes (the command
+    // language is ASCII); requests beyond it are refused until some are served.
+    static constexpr qint64 MaxQueuedBytesPerClient = 256 * 1024;
+    // Request text queued for all clients together at most, in bytes.
+    static constexpr qint64 MaxQueuedBytes = 4 * 1024 * 1024;
+
+    // How long a client's requests may wait behind another client's lock.
+    enum class LockWait {
+        // As long as the lock is held: the client bounds the wait itself.
+        Unbounded,
+        // The reply time of the connection timings, then they fail (NoReply).
+        ReplyTime,
+    };
 
     explicit SharedLink(const Target &target, const ConnectionTimings &timings = {},
-                        QObject *parent = nullptr);
+                        const SharedLinkUpkeep &upkeep = {}, QObject *parent = nullptr);
     // Closes the link and stops the worker, waiting for it at most
     // WorkerJoinBoundMs (see workerjoin.h for a worker that outlasts it).
     ~SharedLink() override;
@@ -76,16 +100,17 @@ public:
     void setReadOnly(bool on);
 
     // A client came: `peer` names it in the log ("127.0.0.1:40212").
-    ClientId addClient(const QString &peer);
+    ClientId addClient(const QString &peer, LockWait lockWait = LockWait::Unbounded);
     // The client is gone: its queued requests are dropped, the reply to its
     // request in flight is thrown away, and a lock it held is released. No
     // `done` of its requests is called afterwards.
     void removeClient(ClientId client);
 
-    // Text whose last non-blank character is "?" is a query; anything else is
-    // a command. `done` is called exactly once, on this thread, after submit()
-    // has returned (also for a request refused or failed at once), unless the
-    // client is removed or cleared first.
+    // Judges `text` (RequestText: a query, a command, or refused) and queues
+    // it. `done` is called exactly once, on this thread, after submit() has
+    // returned (also for a request refused or failed at once), unless the
+    // client is removed or cleared first. Nothing of the queue runs inside
+    // submit() or inside a `done`, so either may be called from the other.
     void submit(ClientId client, const QString &text, const Done &done);
     // Drops the client's queued requests and the reply to its request in
     // flight, without calling their `done`.
@@ -105,8 +130,6 @@ public:
     // came up; empty before that.
     QString identification() const;
 
-    static bool isQuery(const QString &text);
-
 signals:
     // The link came up or went down.
     void linkChanged(bool up);
@@ -117,11 +140,17 @@ private:
         quint64 epoch;
         QString text;
         Done done;
+        // When it began to wait behind another client's lock; -1: it does not.
+        qint64 blockedSince = -1;
     };
     struct Client {
         QString peer;
+        LockWait lockWait = LockWait::Unbounded;
         // Raised by clear(): outcomes of requests made before it are dropped.
         quint64 epoch = 0;
+        qint64 queuedBytes = 0;
+        // Its requests are being refused for the queue bounds; logged once.
+        bool overBounds = false;
     };
     struct LockWaiter {
         ClientId client;
@@ -132,6 +161,11 @@ private:
 
     bool stillWanted(const Request &request) const;
     void finishLater(const Request &request, Outcome::Status status);
+    bool withinBounds(Client &client, const QString &text);
+    void enqueue(const Request &request, bool first = false);
+    Request dequeue(int index);
+    void expireLockWaits();
+    void pumpLater();
     void pump();
     void send(const Request &request);
     void requestEnded(const Outcome &outcome);
@@ -154,18 +188,26 @@ private:
     };
 
     const Target target;
+    const int replyWaitMs;
+    const SharedLinkUpkeep upkeep;
     QThread *worker;
     Connection *connection;
     Heard heard;
     bool up = false;
     bool readOnly = false;
     QString identity;
-    int retryMs = FirstRetryMs;
+    int retryMs;
     QTimer retry;
     QTimer idle;
     ClientId lastClient = 0;
     QHash<ClientId, Client> clients;
     QList<Request> queue;
+    qint64 queuedBytes = 0;
+    // A pump() is on its way through the event loop.
+    bool pumpQueued = false;
+    // Fires when the next request waiting behind a lock has waited too long.
+    QTimer lockWaits;
+    QElapsedTimer clock;
     // The request on the worker: set from send() until its outcome is back.
     // Its `done` is dropped when the client goes or clears, or the link fails.
     std::optional<Request> inFlight;

@@ -1,3 +1,4 @@
+#include "rawserver.h"
 #include "serveprocess.h"
 #include "simserver.h"
 #include "testworkdir.h"
@@ -52,24 +53,57 @@ private slots:
         sim.reset();
     }
 
-    // A query without a reply leaves its client silent, not stuck.
-    void clientsInterleavedGetTheirOwnReplies()
+    // One client writes a query the instrument never answers and a hundred
+    // more in one go, while another keeps asking: each gets its own replies,
+    // and the unanswered query leaves its client silent, not stuck.
+    void pipelinedBatchBesideAnotherClient()
     {
         QVERIFY(startServe());
-        std::unique_ptr<QTcpSocket> clients[] = {serve->client(), serve->client()};
-        sim->setFault(SimServer::Fault::NoReply, 0, "unanswered");
-        clients[0]->write("unanswered?\n");
-        for (int n = 0; n < 3; ++n) {
-            for (int c = 0; c < 2; ++c) {
-                const QString query = QStringLiteral("q%1.%2?").arg(c).arg(n);
-                sim->setReply(query.toUtf8(), "r" + query.toUtf8());
-                clients[c]->write(query.toUtf8() + "\n");
-            }
+        std::unique_ptr<QTcpSocket> batch = serve->client();
+        std::unique_ptr<QTcpSocket> other = serve->client();
+        QByteArray lines = "unanswered?\n";
+        for (int n = 0; n < 100; ++n) {
+            const QByteArray query = "q" + QByteArray::number(n) + '?';
+            sim->setReply(query, 'r' + query);
+            lines += query + '\n';
         }
-        for (int n = 0; n < 3; ++n) {
-            for (int c = 0; c < 2; ++c)
-                QCOMPARE(replyOf(*clients[c]), QStringLiteral("rq%1.%2?").arg(c).arg(n));
+        batch->write(lines);
+        for (int n = 0; n < 100; ++n) {
+            other->write("syst:boardid?\n");
+            QCOMPARE(replyOf(*other), QStringLiteral("17"));
         }
+        for (int n = 0; n < 100; ++n)
+            QCOMPARE(replyOf(*batch), QStringLiteral("rq%1?").arg(n));
+    }
+
+    // A client that writes hundreds of requests at once has a bounded number
+    // of them queued: another client's request waits behind no more.
+    void floodingClientHoldsUpOthersBoundedly()
+    {
+        QVERIFY(startServe());
+        std::unique_ptr<QTcpSocket> flooding = serve->client();
+        std::unique_ptr<QTcpSocket> other = serve->client();
+        sim->setReply("slow?", "s");
+        sim->setFault(SimServer::Fault::DelayReply, 300, "slow?");
+        flooding->write("slow?\n" + QByteArray("*IDN?\n").repeated(300));
+        QTRY_COMPARE_WITH_TIMEOUT(sim->receivedLines(), QStringList{"slow?"}, 2000);
+        other->write("syst:boardid?\n");
+        QCOMPARE(replyOf(*other), QStringLiteral("17"));
+        QVERIFY(sim->receivedLines().indexOf("syst:boardid?") <= RawServer::MaxRequestsPerClient);
+    }
+
+    // A client that never reads its replies is dropped once they pile up
+    // past the bound, instead of filling the server's memory.
+    void clientNeverReadingIsDropped()
+    {
+        QVERIFY(startServe());
+        std::unique_ptr<QTcpSocket> client = serve->client();
+        client->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+        client->setReadBufferSize(4096);
+        sim->setReply("big?", QByteArray(60000, 'y'));
+        client->write(QByteArray("big?\n").repeated(400));
+        QVERIFY(client->waitForBytesWritten(2000));
+        QVERIFY(serve->waitForLog("replies unread", 10000));
     }
 
     // The server drops the reply to a client that went away; the other
@@ -135,34 +169,67 @@ private slots:
         QCOMPARE(status.exitCode(), 0);
     }
 
+    // A client writes one line and then "*IDN?": the line is judged on its
+    // own, and the client is served on after a refusal. No replies: the
+    // client itself is refused.
     void refusals_data()
     {
         QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QString>("reply");
+        QTest::addColumn<int>("crowd"); // clients connected before this one
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QStringList>("replies");
         QTest::addColumn<QString>("logged");
         QTest::addColumn<QStringList>("sent");
-        QTest::newRow("read-only passes queries only") << QStringList{"--read-only"} << "Ostrelin"
-                                                       << "refused from" << QStringList{"*IDN?"};
-        QTest::newRow("peer outside --allow") << QStringList{"--allow", "192.0.2.0/24"} << QString()
-                                              << "refused raw client" << QStringList();
+        const QByteArray tune = "freq:tune 3.0000";
+        const QStringList ro{"--read-only"}, idn{"*IDN?"}, identified{"Ostrelin"};
+        QTest::newRow("read-only passes queries only")
+            << ro << 0 << tune << identified << "not a query" << idn;
+        QTest::newRow("read-only: a query by its first word")
+            << ro << 0 << QByteArray("fact:savegate ?") << identified << "not a query" << idn;
+        QTest::newRow("read-only: a carriage return inside")
+            << ro << 0 << QByteArray("*IDN?\rfreq:tune 14.0") << identified << "second request"
+            << idn;
+        QTest::newRow("read-only: a semicolon inside")
+            << ro << 0 << QByteArray("syst:sernum? x;freq:tune 13.0") << identified
+            << "second request" << idn;
+        QTest::newRow("a NUL inside")
+            << QStringList() << 0 << QByteArray("freq:tune 11.0") + '\0' + " junk" << identified
+            << "a NUL" << idn;
+        QTest::newRow("a query with an argument")
+            << ro << 0 << QByteArray("syst:sernum? x") << QStringList{"123", "Ostrelin"}
+            << "connected" << QStringList{"syst:sernum? x", "*IDN?"};
+        QTest::newRow("an over-long line")
+            << QStringList() << 0 << QByteArray(RawServer::MaxLineBytes + 10, 'x') << identified
+            << "over-long" << idn;
+        QTest::newRow("peer outside --allow")
+            << QStringList{"--allow", "192.0.2.0/24"} << 0 << tune << QStringList()
+            << "refused raw client" << QStringList();
+        QTest::newRow("one client too many")
+            << QStringList() << RawServer::MaxClients << tune << QStringList()
+            << "connected already" << QStringList();
         QTest::newRow("peer inside --allow")
-            << QStringList{"--allow", "192.0.2.0/24", "--allow", "127.0.0.0/8"} << "Ostrelin"
-            << "connected" << QStringList{"freq:tune 3.0000", "*IDN?"};
+            << QStringList{"--allow", "192.0.2.0/24", "--allow", "127.0.0.0/8"} << 0 << tune
+            << identified << "connected" << QStringList{"freq:tune 3.0000", "*IDN?"};
     }
 
     void refusals()
     {
         QFETCH(QStringList, options);
-        QFETCH(QString, reply);
+        QFETCH(int, crowd);
+        QFETCH(QByteArray, line);
+        QFETCH(QStringList, replies);
         QFETCH(QString, logged);
         QFETCH(QStringList, sent);
         QVERIFY(startServe(options));
+        std::vector<std::unique_ptr<QTcpSocket>> others;
+        for (int n = 0; n < crowd; ++n)
+            others.push_back(serve->client());
         std::unique_ptr<QTcpSocket> client = serve->client();
-        client->write("freq:tune 3.0000\n*IDN?\n");
-        if (reply.isEmpty())
+        client->write(line + "\n*IDN?\n");
+        if (replies.isEmpty())
             QVERIFY(client->waitForDisconnected(2000));
-        else
-            QVERIFY(replyOf(*client).startsWith(reply));
+        for (const QString &reply : replies)
+            QVERIFY2(replyOf(*client).startsWith(reply), qPrintable(reply));
         QVERIFY(serve->waitForLog(logged));
         QCOMPARE(sim->receivedLines(), sent);
     }

@@ -10,6 +10,8 @@ namespace
 using Outcome = SharedLink::Outcome;
 } // namespace
 
+Q_DECLARE_METATYPE(SharedLink::LockWait)
+
 // The shared link in this process, with the simulated instrument behind it.
 class SharedLinkTest : public QObject
 {
@@ -18,17 +20,24 @@ class SharedLinkTest : public QObject
     std::unique_ptr<SimServer> sim;
     std::unique_ptr<SharedLink> link;
 
+    // Starts a link to the simulator; true once it is up, within seconds.
+    bool startLink(const ConnectionTimings &timings = {}, const SharedLinkUpkeep &upkeep = {})
+    {
+        link = std::make_unique<SharedLink>(SharedLink::Target{false, "127.0.0.1", sim->port()},
+                                            timings, upkeep);
+        QSignalSpy up(link.get(), &SharedLink::linkChanged);
+        link->start();
+        const bool cameUp = up.wait(5000) && link->linkUp();
+        sim->clearReceived();
+        return cameUp;
+    }
+
 private slots:
     void init()
     {
         sim = std::make_unique<SimServer>();
         QVERIFY(sim->start());
-        link = std::make_unique<SharedLink>(SharedLink::Target{false, "127.0.0.1", sim->port()});
-        QSignalSpy up(link.get(), &SharedLink::linkChanged);
-        link->start();
-        QVERIFY(up.wait(5000));
-        QVERIFY(link->linkUp());
-        sim->clearReceived();
+        QVERIFY(startLink());
     }
 
     void cleanup()
@@ -90,6 +99,87 @@ private slots:
         QVERIFY(grants.last());
         QTRY_COMPARE_WITH_TIMEOUT(served.size(), 2, 2000);
         QVERIFY(!link->unlock(holder));
+    }
+
+    // Clients waiting for the lock get it in the order they asked.
+    void lockWaitersTakeTurns()
+    {
+        QStringList granted;
+        QList<SharedLink::ClientId> ids;
+        for (const QString name : {"first", "second", "third"}) {
+            ids.append(link->addClient(name));
+            link->lock(ids.last(), 5000, [&granted, name](bool) { granted.append(name); });
+        }
+        for (const SharedLink::ClientId id : ids)
+            link->unlock(id);
+        QTRY_COMPARE_WITH_TIMEOUT(granted, QStringList({"first", "second", "third"}), 2000);
+    }
+
+    // Requests of 60 000 bytes queued behind another client's lock: a
+    // client's queue bound holds four, the bound of all 69. A client may
+    // bound its wait by the reply time.
+    void requestsBehindALock_data()
+    {
+        QTest::addColumn<int>("clients");
+        QTest::addColumn<int>("requestsEach");
+        QTest::addColumn<SharedLink::LockWait>("lockWait");
+        QTest::addColumn<int>("failed"); // with NoReply when the wait is bounded, else Refused
+        const auto unbounded = SharedLink::LockWait::Unbounded;
+        QTest::newRow("one client past its own bound") << 1 << 5 << unbounded << 1;
+        QTest::newRow("clients past the bound of all") << 18 << 4 << unbounded << 3;
+        QTest::newRow("a wait bounded by the reply time")
+            << 1 << 1 << SharedLink::LockWait::ReplyTime << 1;
+    }
+
+    void requestsBehindALock()
+    {
+        QFETCH(int, clients);
+        QFETCH(int, requestsEach);
+        QFETCH(SharedLink::LockWait, lockWait);
+        QFETCH(int, failed);
+        ConnectionTimings timings;
+        timings.tcpReplyWaitMs = 200;
+        QVERIFY(startLink(timings));
+        link->lock(link->addClient("holder"), 0, [](bool) {});
+        const Outcome::Status failure =
+            lockWait == SharedLink::LockWait::Unbounded ? Outcome::Refused : Outcome::NoReply;
+        const QString text = "syst:sendstr:1 \"" + QString(60000 - 17, 'x') + '"';
+        int failures = 0;
+        for (int c = 0; c < clients; ++c) {
+            const SharedLink::ClientId id = link->addClient(QString::number(c), lockWait);
+            for (int n = 0; n < requestsEach; ++n)
+                link->submit(id, text, [&](const Outcome &o) { failures += o.status == failure; });
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(failures, failed, 2000);
+        QVERIFY(sim->receivedLines().isEmpty());
+    }
+
+    // The reconnect back-off grows no further than its bound however long
+    // the instrument is away (here it hangs up on every identification).
+    void reconnectBackOffIsBounded()
+    {
+        sim->setFault(SimServer::Fault::CloseConnection, 0, "*idn?");
+        link = std::make_unique<SharedLink>(SharedLink::Target{false, "127.0.0.1", sim->port()},
+                                            ConnectionTimings{}, SharedLinkUpkeep{10, 100, 5000});
+        link->start();
+        // Unbounded, the back-off would have reached 1.28 s by now.
+        QTest::qWait(1500);
+        sim->clearReceived();
+        QTRY_VERIFY_WITH_TIMEOUT(sim->receivedLines().contains("*IDN?"), 1000);
+    }
+
+    // An instrument that falls silent right after a request is noticed by
+    // the idle check that follows it.
+    void silenceAfterARequestTakesTheLinkDown()
+    {
+        ConnectionTimings timings;
+        timings.tcpReplyWaitMs = 300;
+        QVERIFY(startLink(timings, SharedLinkUpkeep{500, 10000, 200}));
+        QSignalSpy changed(link.get(), &SharedLink::linkChanged);
+        link->submit(link->addClient("client"), "*IDN?",
+                     [this](const Outcome &) { sim->setFault(SimServer::Fault::NoReply); });
+        QVERIFY(changed.wait(3000));
+        QVERIFY(!link->linkUp());
     }
 };
 
