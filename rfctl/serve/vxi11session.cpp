@@ -289,10 +289,13 @@ void Vxi11Session::writeLines(qint32 id, QStringList lines, const QByteArray &wr
 {
     const QString line = lines.takeFirst();
     const quint64 call = callCount;
+    const auto ended = [this, call, id, lines, written](const SharedLink::Outcome &outcome) {
+        lineEnded(call, id, lines, written, outcome);
+    };
     // Called only while the link exists: destroying it removes its client.
-    links->shared->submit(link(id)->client, line, [=](const SharedLink::Outcome &outcome) {
+    links->shared->submit(link(id)->client, line, [this, ended](const SharedLink::Outcome &o) {
         QMetaObject::invokeMethod(
-            this, [=] { lineEnded(call, id, lines, written, outcome); }, Qt::QueuedConnection);
+            this, [ended, o] { ended(o); }, Qt::QueuedConnection);
     });
 }
 
