@@ -4,6 +4,7 @@
 #include "vxi11server.h"
 
 #include <QtTest>
+#include <vector>
 
 namespace
 {
@@ -47,8 +48,8 @@ class Vxi11Test : public QObject
     TestWorkdir dir;
     std::unique_ptr<ServeProcess> server;
 
-    // The server waits for a reply shorter than a client waits for the
-    // server, so that the client hears how its request ended.
+    // The server gives up on a reply (1.5 s) before a client gives up on the
+    // server (3 s), so that the client hears how its request ended.
     void startServer(const QStringList &options = {})
     {
         server = std::make_unique<ServeProcess>(QStringLiteral(RFCTL_PATH));
