@@ -14,7 +14,6 @@ namespace
 {
 // A DNS label, less its length byte.
 constexpr int MaxNameBytes = 63;
-constexpr quint16 LxiWebPort = 80;
 constexpr quint16 PortmapperPort = 111;
 // Without a system bus avahi's client cannot even wait for the daemon to
 // appear, so the bus is tried again this often.
@@ -38,7 +37,7 @@ QString MdnsAnnouncer::serviceName(const QString &identification)
 
 QList<MdnsAnnouncer::Service> MdnsAnnouncer::lxiServices(quint16 rawPort, bool vxi11)
 {
-    QList<Service> services{{"_lxi._tcp", LxiWebPort}, {"_scpi-raw._tcp", rawPort}};
+    QList<Service> services{{"_scpi-raw._tcp", rawPort}};
     if (vxi11)
         services.append({"_vxi-11._tcp", PortmapperPort});
     return services;

@@ -35,12 +35,10 @@ public:
     static QString serviceName(const QString &identification);
 
     // What the server offers, as LXI discovery names it: the raw socket at
-    // `rawPort`; with VXI-11, its portmapper (port 111), where VXI-11 clients
-    // always ask first; and the LXI service itself. LXI puts that at the
-    // instrument's web server, port 80; the server has no web pages, so a
-    // client that asks there is refused by the host (or meets whatever web
-    // server it runs), but never reaches the instrument with text it did not
-    // mean for it, as it would at the raw port.
+    // `rawPort`, and with VXI-11 its portmapper (port 111), where VXI-11
+    // clients always ask first. The LXI service itself ("_lxi._tcp") names a
+    // web server of the instrument's; the server has none, so it is not
+    // announced, and no client is sent to a port where nothing answers.
     static QList<Service> lxiServices(quint16 rawPort, bool vxi11);
 
     explicit MdnsAnnouncer(const QList<Service> &services, QObject *parent = nullptr);

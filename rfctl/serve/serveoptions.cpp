@@ -3,6 +3,7 @@
 #include "wholenumber.h"
 
 #include <QCommandLineParser>
+#include <optional>
 
 namespace
 {
@@ -12,6 +13,19 @@ const QString AllowOption = QStringLiteral("allow");
 const QString ReadOnlyOption = QStringLiteral("read-only");
 const QString Vxi11Option = QStringLiteral("vxi11");
 const QString MdnsOption = QStringLiteral("mdns");
+
+// The address the operator wrote, in full. Qt also reads the short and
+// octal forms of IPv4 ("0" as 0.0.0.0, "1.2.3" as 1.2.0.3, "010.0.0.1" as
+// 8.0.0.1), which are far more likely slips than meant; "0" would even open
+// the server to every interface.
+std::optional<QHostAddress> listenAddress(const QString &text)
+{
+    QHostAddress address;
+    if (!address.setAddress(text) ||
+        (address.protocol() == QAbstractSocket::IPv4Protocol && address.toString() != text))
+        return std::nullopt;
+    return address;
+}
 } // namespace
 
 QList<QCommandLineOption> serveOptionList()
@@ -51,9 +65,14 @@ QString readServeOptions(const QCommandLineParser &parser, ServeOptions *options
                 .arg(parser.value(RawPortOption));
         options->rawPort = quint16(*port);
     }
-    if (parser.isSet(ListenOption) && !options->listen.setAddress(parser.value(ListenOption)))
-        return QStringLiteral("--listen: \"%1\" is not an IP address")
-            .arg(parser.value(ListenOption));
+    if (parser.isSet(ListenOption)) {
+        const std::optional<QHostAddress> address = listenAddress(parser.value(ListenOption));
+        if (!address)
+            return QStringLiteral("--listen: \"%1\" is not an IP address in full (such as "
+                                  "127.0.0.1)")
+                .arg(parser.value(ListenOption));
+        options->listen = *address;
+    }
     options->readOnly = parser.isSet(ReadOnlyOption);
 #ifdef RFCTL_VXI11
     options->vxi11 = parser.isSet(Vxi11Option);

@@ -1,5 +1,7 @@
 #include "vxi11links.h"
 
+#include <algorithm>
+
 Vxi11Links::~Vxi11Links()
 {
     for (const Vxi11Link &l : qAsConst(links))
@@ -14,7 +16,9 @@ Vxi11Link *Vxi11Links::find(qint32 id)
 
 qint32 Vxi11Links::create(const QString &peer, const void *owner)
 {
-    if (links.size() >= MaxLinks)
+    const auto owned = std::count_if(links.cbegin(), links.cend(),
+                                     [owner](const Vxi11Link &l) { return l.owner == owner; });
+    if (links.size() >= MaxLinks || owned >= MaxLinksPerConnection)
         return 0;
     // Ids stay positive and are not reused soon, so a stale id from a
     // closed link does not reach a new one.

@@ -21,6 +21,9 @@ class Vxi11Links
 {
 public:
     static constexpr int MaxLinks = 256;
+    // Links one connection may hold at once, so that one client cannot take
+    // every link there is; a client wants one or two.
+    static constexpr int MaxLinksPerConnection = 4;
 
     explicit Vxi11Links(SharedLink *shared) : shared(shared) {}
     ~Vxi11Links();
@@ -29,7 +32,8 @@ public:
 
     // Null for an unknown id.
     Vxi11Link *find(qint32 id);
-    // The new link's id, or 0 when MaxLinks are open already.
+    // The new link's id, or 0 when MaxLinks are open already, or
+    // MaxLinksPerConnection of `owner`.
     qint32 create(const QString &peer, const void *owner);
     // Drops the link and, with its shared-link client, its requests and lock.
     void destroy(qint32 id);

@@ -46,13 +46,19 @@ QString Vxi11Server::serviceLine() const
 void Vxi11Server::accept()
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {
-        if (!access.allows(socket->peerAddress())) {
-            serveLog(QStringLiteral("refused vxi11 client %1: not in --allow")
-                         .arg(endpointName(socket->peerAddress(), socket->peerPort())));
-            socket->abort();
-            socket->deleteLater();
+        QString refusal;
+        if (!access.allows(socket->peerAddress()))
+            refusal = QStringLiteral("not in --allow");
+        else if (findChildren<Vxi11Session *>(QString(), Qt::FindDirectChildrenOnly).size() >=
+                 MaxConnections)
+            refusal = QStringLiteral("%1 connections are open already").arg(MaxConnections);
+        if (refusal.isEmpty()) {
+            (new Vxi11Session(socket, &links))->setParent(this);
             continue;
         }
-        (new Vxi11Session(socket, &links))->setParent(this);
+        serveLog(QStringLiteral("refused vxi11 client %1: %2")
+                     .arg(endpointName(socket->peerAddress(), socket->peerPort()), refusal));
+        socket->abort();
+        socket->deleteLater();
     }
 }

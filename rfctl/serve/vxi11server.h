@@ -15,6 +15,10 @@ class Vxi11Server : public QObject
 {
     Q_OBJECT
 public:
+    // Connections served at once; one more is closed at once, with a log
+    // line. Each holds at most Vxi11Links::MaxLinksPerConnection links.
+    static constexpr int MaxConnections = 32;
+
     Vxi11Server(SharedLink &link, const AccessList &access, QObject *parent = nullptr);
     // Unregisters from the portmapper.
     ~Vxi11Server() override;

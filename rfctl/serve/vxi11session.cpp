@@ -40,8 +40,6 @@ enum Reason : qint32 { RequestCount = 1, TermChar = 2, EndReached = 4 };
 
 // The status byte's "message available" bit.
 const quint32 MessageAvailable = 0x10;
-// Replies a client leaves unread hold back its further calls beyond this.
-const qint64 MaxUnsentOutput = qint64(1024) * 1024;
 
 QByteArray error(qint32 code)
 {
@@ -90,14 +88,18 @@ std::optional<qint32> linkOfGenericParms(XdrReader &in)
     return id;
 }
 
-// The request as the shared link takes it: without the line end a VXI-11
-// client puts at the end of its message.
-QString requestText(const QByteArray &data)
+// The requests in a message, one a line, as the raw socket takes them. Each
+// line is decoded whole, so that a NUL stays in its request for the shared
+// link to refuse instead of cutting the request short.
+QStringList requestLines(const QByteArray &message)
 {
-    QByteArray text = data;
-    while (text.endsWith('\n') || text.endsWith('\r'))
-        text.chop(1);
-    return QString::fromUtf8(text);
+    QStringList lines;
+    for (const QByteArray &line : message.split('\n')) {
+        const QString text = QString::fromUtf8(line.constData(), line.size()).trimmed();
+        if (!text.isEmpty())
+            lines += text;
+    }
+    return lines;
 }
 } // namespace
 
@@ -259,43 +261,71 @@ Vxi11Session::Results Vxi11Session::deviceWrite(XdrReader &in)
         l->written.clear();
         return error(OutOfResources);
     }
-    const QString text = requestText(l->written);
+    const QStringList lines = requestLines(l->written);
     l->written.clear();
     const bool locked = links->shared->lockedByOther(l->client);
     if (locked && !(flags & WaitLock))
         return error(LockedByOther);
-    // A new request makes a reply still unread stale.
+    // A new request makes replies still unread stale.
     l->unread.clear();
-    submit(id, text, quint32(data.size()), ioMs + (locked ? lockMs : 0));
-    return {};
-}
-
-void Vxi11Session::submit(qint32 id, const QString &text, quint32 size, int waitMs)
-{
+    if (lines.isEmpty())
+        return written;
     SharedLink *shared = links->shared;
-    const SharedLink::ClientId client = links->find(id)->client;
-    const QByteArray written = XdrWriter().i32(NoError).u32(size).data();
-    const auto reply = later();
-    // Called only while the link exists: destroying it removes its client.
-    shared->submit(client, text, [=, links = links](const SharedLink::Outcome &o) {
-        switch (o.status) {
-        case SharedLink::Outcome::Replied:
-            links->find(id)->unread = o.reply.toUtf8() + '\n';
-            return reply(written);
-        case SharedLink::Outcome::Sent:
-            return reply(written);
-        case SharedLink::Outcome::NoReply:
-            return reply(error(IoTimeout));
-        case SharedLink::Outcome::LinkDown:
-            return reply(error(IoError));
-        case SharedLink::Outcome::Refused:
-            return reply(error(NotSupported));
-        }
-    });
-    answerAfter(waitMs, [=] {
+    const SharedLink::ClientId client = l->client;
+    answerAfter(ioMs + (locked ? lockMs : 0), [shared, client] {
         shared->clear(client);
         return error(shared->lockedByOther(client) ? LockedByOther : IoTimeout);
     });
+    writeLines(id, lines, written);
+    return {};
+}
+
+// The lines of one write go to the shared link one after another, each a
+// request of its own; the first that fails ends the write, and the rest are
+// not sent. A line is submitted only once the one before has ended, so one
+// link never has more than one request waiting, and never from inside the
+// shared link's own callback.
+void Vxi11Session::writeLines(qint32 id, QStringList lines, const QByteArray &written)
+{
+    const QString line = lines.takeFirst();
+    const quint64 call = callCount;
+    const auto ended = [this, call, id, lines, written](const SharedLink::Outcome &outcome) {
+        lineEnded(call, id, lines, written, outcome);
+    };
+    // Called only while the link exists: destroying it removes its client.
+    links->shared->submit(link(id)->client, line, [this, ended](const SharedLink::Outcome &o) {
+        QMetaObject::invokeMethod(
+            this, [ended, o] { ended(o); }, Qt::QueuedConnection);
+    });
+}
+
+void Vxi11Session::lineEnded(quint64 call, qint32 id, const QStringList &rest,
+                             const QByteArray &written, const SharedLink::Outcome &outcome)
+{
+    Vxi11Link *l = link(id);
+    // The write was answered already, when its time ran out.
+    if (!busy || call != callCount || !l)
+        return;
+    switch (outcome.status) {
+    case SharedLink::Outcome::Replied: {
+        const QByteArray reply = outcome.reply.toUtf8() + '\n';
+        if (l->unread.size() + reply.size() > MaxUnreadBytes)
+            return answer(call, error(OutOfResources));
+        l->unread += reply;
+        break;
+    }
+    case SharedLink::Outcome::Sent:
+        break;
+    case SharedLink::Outcome::NoReply:
+        return answer(call, error(IoTimeout));
+    case SharedLink::Outcome::LinkDown:
+        return answer(call, error(IoError));
+    case SharedLink::Outcome::Refused:
+        return answer(call, error(NotSupported));
+    }
+    if (rest.isEmpty())
+        return answer(call, written);
+    writeLines(id, rest, written);
 }
 
 Vxi11Session::Results Vxi11Session::deviceRead(XdrReader &in)

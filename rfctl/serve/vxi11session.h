@@ -2,8 +2,10 @@
 #define VXI11SESSION_H
 
 #include "rpcwire.h"
+#include "sharedlink.h"
 
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 #include <functional>
 #include <optional>
@@ -27,8 +29,15 @@ public:
     static constexpr quint32 Version = 1;
     // The largest write a link takes at once, as create_link announces it.
     static constexpr quint32 MaxRecvSize = 64 * 1024;
-    // Timeouts clients ask for are cut to this.
+    // Timeouts clients ask for are cut to this; "wait for ever" (all bits
+    // set) included.
     static constexpr quint32 MaxTimeoutMs = 60000;
+    // Replies a link keeps for device_read, from the queries of one write:
+    // room for the longest reply the instrument gives, and a bound for a
+    // write of thousands of queries.
+    static constexpr int MaxUnreadBytes = 128 * 1024;
+    // Replies a client leaves unread hold back its further calls beyond this.
+    static constexpr qint64 MaxUnsentOutput = 256 * 1024;
 
     // Takes `socket` over; deletes itself once the peer has gone.
     Vxi11Session(QTcpSocket *socket, Vxi11Links *links);
@@ -55,7 +64,9 @@ private:
     Results deviceLock(XdrReader &in);
     Results deviceUnlock(XdrReader &in);
     Results destroyLink(XdrReader &in);
-    void submit(qint32 id, const QString &text, quint32 size, int waitMs);
+    void writeLines(qint32 id, QStringList lines, const QByteArray &written);
+    void lineEnded(quint64 call, qint32 id, const QStringList &rest, const QByteArray &written,
+                   const SharedLink::Outcome &outcome);
 
     QTcpSocket *const socket;
     Vxi11Links *const links;

@@ -197,6 +197,10 @@ private slots:
         QTest::newRow("port 0") << QStringList{"network",   "set",      "10.0.0.2",
                                                "255.0.0.0", "10.0.0.1", "0"};
         QTest::newRow("line break in a raw command") << QStringList{"send", "powe:lna 0\n*RST"};
+        // Never the wildcard address in place of one mistyped.
+        QTest::newRow("serve on an address out of range")
+            << QStringList{"serve", "--listen", "127.0.0.256"};
+        QTest::newRow("serve on a short address") << QStringList{"serve", "--listen", "0"};
     }
 
     void badInputIsRefusedWithoutTraffic()

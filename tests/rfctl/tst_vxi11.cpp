@@ -1,8 +1,10 @@
 #include "serveprocess.h"
 #include "simserver.h"
 #include "testworkdir.h"
+#include "vxi11server.h"
 
 #include <QtTest>
+#include <vector>
 
 namespace
 {
@@ -46,13 +48,16 @@ class Vxi11Test : public QObject
     TestWorkdir dir;
     std::unique_ptr<ServeProcess> server;
 
+    // The server gives up on a reply (1.5 s) before a client gives up on the
+    // server (3 s), so that the client hears how its request ended.
     void startServer(const QStringList &options = {})
     {
         server = std::make_unique<ServeProcess>(QStringLiteral(RFCTL_PATH));
-        QVERIFY(server->start(QStringList{"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.port()),
-                                          "serve", "--raw-port", "0", "--vxi11"} +
-                                  options,
-                              QStringLiteral("vxi11")));
+        QVERIFY(
+            server->start(QStringList{"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.port()),
+                                      "--timeout", "1500", "serve", "--raw-port", "0", "--vxi11"} +
+                              options,
+                          QStringLiteral("vxi11")));
     }
 
 private slots:
@@ -82,6 +87,15 @@ private slots:
             << Python << pyvisa("commanding") << QStringLiteral("16 %1").arg(Idn);
         QTest::newRow("interleaving links each get their own replies")
             << Python << pyvisa("interleaving") << QStringLiteral("[1, 1, 1] 3");
+        // A write of a query and a command is two requests; the query's reply
+        // waits for its own link's read.
+        QTest::newRow("reply of a query inside a write")
+            << Python << pyvisa("leaking") << QStringLiteral("['17 123']");
+        QTest::newRow("one connection takes only its share of links")
+            << Python << pyvisa("hoarding")
+            << QStringLiteral("%1 %2").arg(Vxi11Links::MaxLinksPerConnection).arg(Idn);
+        // Cut to the server's longest wait, not read as "no wait".
+        QTest::newRow("lock wait for ever") << Python << pyvisa("waiting") << "no_error";
     }
 
     void clients()
@@ -108,6 +122,29 @@ private slots:
         QCOMPARE(output(Lxi, lxiIdn), Idn);
     }
 
+    // A query the instrument leaves unanswered times out; that is no I/O error.
+    void unansweredQueryTimesOut()
+    {
+        sim.setFault(SimServer::Fault::NoReply, 0, "enet:port");
+        const QString out = output(Python, pyvisa("writes") << "ENET:PORT?");
+        sim.clearFault();
+        QCOMPARE(out, QStringLiteral("VI_ERROR_TMO VI_ERROR_TMO"));
+    }
+
+    // Connections beyond the cap are closed at once, with a log line.
+    void connectionsAreCapped()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i <= Vxi11Server::MaxConnections; ++i) {
+            clients.push_back(std::make_unique<QTcpSocket>());
+            clients.back()->connectToHost(QStringLiteral("127.0.0.1"), server->port());
+            QVERIFY(clients.back()->waitForConnected(ClientMs));
+        }
+        QVERIFY(server->waitForLog(QStringLiteral("connections are open already")));
+        QTRY_COMPARE(clients.back()->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(clients.front()->state(), QAbstractSocket::ConnectedState);
+    }
+
     // The instrument gone: a request fails at once with an I/O error, and
     // once it is back, requests get through again.
     void instrumentGoneAndBack()
@@ -127,6 +164,11 @@ private slots:
     {
         startServer({"--read-only", "--listen", "0.0.0.0", "--allow", "127.0.0.1"});
         QCOMPARE(output(Python, pyvisa("commanding")), QStringLiteral("VI_ERROR_IO %1").arg(Idn));
+        // Each line of a write is judged alone.
+        sim.clearReceived();
+        QCOMPARE(output(Python, pyvisa("writes") << "freq:tune 12.0\n*IDN?\n"),
+                 QStringLiteral("VI_ERROR_IO VI_ERROR_TMO"));
+        QCOMPARE(sim.receivedLines().filter("freq:tune"), QStringList());
         const QString outside = qEnvironmentVariable("NETNS_ADDRESS");
         QCOMPARE(output(Lxi, {"scpi", "-a", outside, "*IDN?"}), QString());
         QVERIFY(server->waitForLog(QStringLiteral("refused vxi11 client ") + outside));

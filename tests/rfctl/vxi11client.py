@@ -4,6 +4,7 @@ import sys
 import threading
 
 import pyvisa
+from pyvisa_py.protocols.vxi11 import ErrorCodes
 
 manager = pyvisa.ResourceManager("@py")
 
@@ -66,5 +67,43 @@ def held(a):
     a.query("ENET:PORT?")
 
 
-steps = [basics, locking, interleaving, commanding, held]
+def core(device):
+    """The device's VXI-11 client and link id, for calls pyvisa does not make."""
+    session = device.visalib.sessions[device.session]
+    return session.interface, session.link
+
+
+def writes(a):
+    # Each further argument one write; what it and a read after it got.
+    for data in sys.argv[3:]:
+        print(outcome(lambda: a.write_raw(data.encode())), outcome(a.read))
+
+
+def leaking(a):
+    # The reply to a query in the middle of a write is for its own link only.
+    b = link()
+    seen = set()
+    for _ in range(10):
+        a.write_raw(b"syst:sernum?\nsyst:time 1\n")
+        seen.add(b.query("syst:boardid?").strip() + " " + outcome(a.read))
+    print(sorted(seen))
+
+
+def hoarding(a):
+    # Links one connection gets, and whether another client still gets one.
+    client, _ = core(a)
+    made = next(n for n in range(1, 300) if client.create_link(0, 0, 0, "inst0")[0])
+    print(made, outcome(lambda: link().query("*IDN?")))
+
+
+def waiting(a):
+    # A lock wait "for ever", while another link holds the lock for a moment.
+    b = link()
+    client, id = core(b)
+    a.lock_excl()
+    threading.Timer(0.5, a.unlock).start()
+    print(ErrorCodes(client.device_lock(id, 1, 2**32 - 1)).name)
+
+
+steps = [basics, locking, interleaving, commanding, held, writes, leaking, hoarding, waiting]
 {step.__name__: step for step in steps}[sys.argv[2]](link())
