@@ -26,6 +26,8 @@ public:
         // The DNS-SD type, e.g. "_scpi-raw._tcp".
         QByteArray type;
         quint16 port;
+        // TXT record entries ("path=/"), if any.
+        QList<QByteArray> txt;
     };
 
     // The name for an instrument, from its identification reply
@@ -37,11 +39,12 @@ public:
     // What the server offers, as LXI discovery names it: the raw socket at
     // `rawPort`; with VXI-11, its portmapper (port 111), where VXI-11 clients
     // always ask first; and the LXI service itself. LXI puts that at the
-    // instrument's web server, port 80; the server has no web pages, so a
-    // client that asks there is refused by the host (or meets whatever web
-    // server it runs), but never reaches the instrument with text it did not
-    // mean for it, as it would at the raw port.
-    static QList<Service> lxiServices(quint16 rawPort, bool vxi11);
+    // instrument's web server: at `httpPort` when the server has one (then
+    // announced as a web site too), else port 80, where a client is refused
+    // by the host (or meets whatever web server it runs), but never reaches
+    // the instrument with text it did not mean for it, as it would at the
+    // raw port.
+    static QList<Service> lxiServices(quint16 rawPort, bool vxi11, quint16 httpPort = 0);
 
     explicit MdnsAnnouncer(const QList<Service> &services, QObject *parent = nullptr);
     // Withdraws the services: the daemon drops them, and tells the network,

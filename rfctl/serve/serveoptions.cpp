@@ -12,6 +12,7 @@ const QString AllowOption = QStringLiteral("allow");
 const QString ReadOnlyOption = QStringLiteral("read-only");
 const QString Vxi11Option = QStringLiteral("vxi11");
 const QString MdnsOption = QStringLiteral("mdns");
+const QString HttpPortOption = QStringLiteral("http-port");
 } // namespace
 
 QList<QCommandLineOption> serveOptionList()
@@ -39,6 +40,12 @@ QList<QCommandLineOption> serveOptionList()
         {MdnsOption, QStringLiteral("Announce the services by mDNS through the avahi daemon, "
                                     "named after the instrument's model and serial number.")},
 #endif
+#ifdef RFCTL_HTTP
+        {HttpPortOption,
+         QStringLiteral("Also serve the status over HTTP on this TCP port: a status page, "
+                        "Prometheus metrics and the LXI identification (0 takes a free port)."),
+         QStringLiteral("N")},
+#endif
     };
 }
 
@@ -51,6 +58,15 @@ QString readServeOptions(const QCommandLineParser &parser, ServeOptions *options
                 .arg(parser.value(RawPortOption));
         options->rawPort = quint16(*port);
     }
+#ifdef RFCTL_HTTP
+    if (parser.isSet(HttpPortOption)) {
+        const std::optional<int> port = wholeNumber(parser.value(HttpPortOption), 0, 65535);
+        if (!port)
+            return QStringLiteral("--http-port: \"%1\" is not a port (0 to 65535)")
+                .arg(parser.value(HttpPortOption));
+        options->httpPort = quint16(*port);
+    }
+#endif
     if (parser.isSet(ListenOption) && !options->listen.setAddress(parser.value(ListenOption)))
         return QStringLiteral("--listen: \"%1\" is not an IP address")
             .arg(parser.value(ListenOption));
