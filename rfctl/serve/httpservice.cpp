@@ -89,28 +89,31 @@ struct HttpService::Shared {
         const QByteArray path(url);
         if (path == "/")
             return reply(connection, {MHD_HTTP_OK, "text/html; charset=utf-8", statusPage});
-        if (path == "/lxi/identification")
-            return reply(connection, {MHD_HTTP_OK, "text/xml; charset=utf-8",
-                                      identificationPage(snapshotNow(), identity)});
-        if (path != "/metrics" && path != "/status.json")
+        const bool identification = path == "/lxi/identification";
+        if (!identification && path != "/metrics" && path != "/status.json")
             return reply(connection, {MHD_HTTP_NOT_FOUND, "text/plain", "not found\n"});
-        if (*state != &waitedForRead && !freshStatus(connection)) {
+        if (*state != &waitedForRead && !known(connection, identification)) {
             *state = &waitedForRead;
             return MHD_YES;
         }
+        if (identification)
+            return reply(connection, {MHD_HTTP_OK, "text/xml; charset=utf-8",
+                                      identificationPage(snapshotNow(), identity)});
         if (path == "/metrics")
             return reply(connection, {MHD_HTTP_OK, "text/plain; version=0.0.4; charset=utf-8",
                                       metricsPage(snapshotNow())});
         return reply(connection, {MHD_HTTP_OK, "application/json", statusJsonPage(snapshotNow())});
     }
 
-    // True when the last status read is recent enough to answer with; else
-    // the connection is suspended until the next read ends, which is asked
-    // for unless one is under way.
-    bool freshStatus(MHD_Connection *connection)
+    // True when the last status read is recent enough to answer with, or
+    // for `identificationOnly`, when the identification is known; else the
+    // connection is suspended until the next read ends, which is asked for
+    // unless one is under way.
+    bool known(MHD_Connection *connection, bool identificationOnly)
     {
         QMutexLocker lock(&mutex);
-        if (lastRead.isValid() && !lastRead.hasExpired(MinReadIntervalMs))
+        if (identificationOnly ? !snapshot.identification.isEmpty()
+                               : lastRead.isValid() && !lastRead.hasExpired(MinReadIntervalMs))
             return true;
         MHD_suspend_connection(connection);
         waiting.push_back(connection);
@@ -153,11 +156,13 @@ struct HttpService::Shared {
     }
 
     // Records the read's result and lets the requests waiting for it go on.
-    void readEnded(std::optional<StatusReply> status, const QString &problem)
+    void readEnded(std::optional<StatusReply> status, const QString &problem,
+                   const QString &identification)
     {
         std::vector<MHD_Connection *> resumed;
         {
             QMutexLocker lock(&mutex);
+            snapshot.identification = identification;
             snapshot.status = std::move(status);
             snapshot.problem = problem;
             lastRead.start();
@@ -180,9 +185,11 @@ HttpService::HttpService(SharedLink &link, const AccessList &access, QObject *pa
     if (page.open(QIODevice::ReadOnly))
         shared->statusPage = page.readAll();
     shared->identity.hostname = QHostInfo::localHostName();
-    shared->snapshot.identification = link.identification();
     shared->snapshot.problem = QStringLiteral("link down");
-    connect(&link, &SharedLink::linkChanged, this, &HttpService::linkChanged);
+    connect(&link, &SharedLink::linkChanged, this, [this](bool up) {
+        if (!up)
+            linkLost();
+    });
 }
 
 HttpService::~HttpService()
@@ -190,7 +197,8 @@ HttpService::~HttpService()
     link.removeClient(client);
     if (!shared->daemon)
         return;
-    shared->readEnded(std::nullopt, QStringLiteral("the server is stopping"));
+    shared->readEnded(std::nullopt, QStringLiteral("the server is stopping"),
+                      link.identification());
     MHD_stop_daemon(shared->daemon);
 }
 
@@ -251,15 +259,12 @@ void HttpService::readStatus()
         std::optional<StatusReply> status;
         if (o.status == SharedLink::Outcome::Replied)
             status = decodeStatus(o.reply, &problem);
-        shared->readEnded(std::move(status), problem);
+        shared->readEnded(std::move(status), problem, link.identification());
     });
 }
 
-void HttpService::linkChanged(bool up)
+void HttpService::linkLost()
 {
     QMutexLocker lock(&shared->mutex);
-    if (up)
-        shared->snapshot.identification = link.identification();
-    else
-        ++shared->snapshot.linkLosses;
+    ++shared->snapshot.linkLosses;
 }

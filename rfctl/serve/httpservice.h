@@ -19,7 +19,8 @@
 // HTTP is served by libmicrohttpd on a thread of its own, within the limits
 // below, so a slow or flooding web client never holds up the server's event
 // loop or the raw and VXI-11 clients. The status is read through the shared
-// link, in turn with every other client, on the link's thread: at most once
+// link, in turn with every other client, on the link's thread, and the
+// instrument's identification taken from the link with it: at most once
 // in MinReadIntervalMs, however many requests want it, and requests arriving
 // while a read is under way wait for that read.
 class HttpService : public QObject
@@ -54,7 +55,7 @@ public:
 private:
     struct Shared;
     void readStatus();
-    void linkChanged(bool up);
+    void linkLost();
 
     SharedLink &link;
     SharedLink::ClientId client;
