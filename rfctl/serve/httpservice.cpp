@@ -54,6 +54,8 @@ struct HttpService::Shared {
     HttpSnapshot snapshot;
     QElapsedTimer lastRead;
     bool reading = false;
+    // No connection is suspended any more: the daemon must not stop with one.
+    bool stopping = false;
     std::vector<MHD_Connection *> waiting;
 
     static MHD_Result allow(void *self, const sockaddr *address, socklen_t)
@@ -112,6 +114,8 @@ struct HttpService::Shared {
     bool known(MHD_Connection *connection, bool identificationOnly)
     {
         QMutexLocker lock(&mutex);
+        if (stopping)
+            return true;
         if (identificationOnly ? !snapshot.identification.isEmpty()
                                : lastRead.isValid() && !lastRead.hasExpired(MinReadIntervalMs))
             return true;
@@ -197,6 +201,10 @@ HttpService::~HttpService()
     link.removeClient(client);
     if (!shared->daemon)
         return;
+    {
+        QMutexLocker lock(&shared->mutex);
+        shared->stopping = true;
+    }
     shared->readEnded(std::nullopt, QStringLiteral("the server is stopping"),
                       link.identification());
     MHD_stop_daemon(shared->daemon);
