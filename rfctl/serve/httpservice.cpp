@@ -11,6 +11,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <microhttpd.h>
 #include <netinet/in.h>
@@ -275,4 +276,7 @@ void HttpService::linkLost()
 {
     QMutexLocker lock(&shared->mutex);
     ++shared->snapshot.linkLosses;
+    // A status read before the loss no longer holds, however recent.
+    shared->snapshot.status.reset();
+    shared->snapshot.problem = QStringLiteral("link down");
 }
