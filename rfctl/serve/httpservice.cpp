@@ -77,6 +77,17 @@ struct HttpService::Shared {
         serveLog(QStringLiteral("http: ") + message);
     }
 
+    static void connectionChanged(void *self, MHD_Connection *, void **,
+                                  MHD_ConnectionNotificationCode change)
+    {
+        Shared *s = static_cast<Shared *>(self);
+        QMutexLocker lock(&s->mutex);
+        if (change == MHD_CONNECTION_NOTIFY_STARTED)
+            ++s->snapshot.clients;
+        else
+            --s->snapshot.clients;
+    }
+
     static MHD_Result request(void *self, MHD_Connection *connection, const char *url,
                               const char *method, const char *, const char *, size_t *,
                               void **state)
@@ -133,10 +144,7 @@ struct HttpService::Shared {
     HttpSnapshot snapshotNow()
     {
         QMutexLocker lock(&mutex);
-        HttpSnapshot now = snapshot;
-        now.clients =
-            MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_CURRENT_CONNECTIONS)->num_connections;
-        return now;
+        return snapshot;
     }
 
     MHD_Result reply(MHD_Connection *connection, const Page &page)
@@ -239,7 +247,8 @@ bool HttpService::listen(const QHostAddress &address, quint16 port, QString *err
         flags, port, &Shared::allow, s, &Shared::request, s, MHD_OPTION_EXTERNAL_LOGGER,
         &Shared::log, s, MHD_OPTION_SOCK_ADDR, &bound, MHD_OPTION_CONNECTION_LIMIT, MaxConnections,
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, MaxConnectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT,
-        IdleTimeoutS, MHD_OPTION_CONNECTION_MEMORY_LIMIT, ConnectionMemoryBytes, MHD_OPTION_END);
+        IdleTimeoutS, MHD_OPTION_CONNECTION_MEMORY_LIMIT, ConnectionMemoryBytes,
+        MHD_OPTION_NOTIFY_CONNECTION, &Shared::connectionChanged, s, MHD_OPTION_END);
     shared->address = address;
     if (shared->daemon)
         return true;

@@ -77,7 +77,7 @@ class HttpTest : public QObject
     {
         QProcess chromium;
         chromium.start(tool("chromium"),
-                       {"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                       {"--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                         "--user-data-dir=" + workdir.path() + "/chromium",
                         "--virtual-time-budget=2000", "--dump-dom", url("/")});
         if (!chromium.waitForFinished(20000))
