@@ -12,8 +12,12 @@
 #ifdef RFCTL_MDNS
 #include "mdnsannouncer.h"
 #endif
+#ifdef RFCTL_HTTP
+#include "httpservice.h"
+#endif
 
 #include <QCoreApplication>
+#include <QHostInfo>
 #include <memory>
 #include <vector>
 
@@ -45,13 +49,15 @@ using Services = std::vector<std::unique_ptr<QObject>>;
 #ifdef RFCTL_MDNS
 // The services go by the instrument's name, so they are announced once it
 // has first identified itself, and "mdns NAME" is printed then.
-void startMdns(SharedLink &link, const ServeOptions &options, quint16 rawPort, Services *services)
+void startMdns(SharedLink &link, const ServeOptions &options, quint16 rawPort, quint16 httpPort,
+               Services *services)
 {
     if (options.listen.isLoopback())
         serveLog(QStringLiteral("mdns: the services listen on %1 only, which other hosts "
                                 "cannot reach")
                      .arg(options.listen.toString()));
-    auto mdns = std::make_unique<MdnsAnnouncer>(MdnsAnnouncer::lxiServices(rawPort, options.vxi11));
+    auto mdns = std::make_unique<MdnsAnnouncer>(
+        MdnsAnnouncer::lxiServices(rawPort, options.vxi11, httpPort));
     MdnsAnnouncer *announcer = mdns.get();
     QObject::connect(&link, &SharedLink::linkChanged, announcer, [&link, announcer](bool up) {
         const QString name = MdnsAnnouncer::serviceName(link.identification());
@@ -59,6 +65,21 @@ void startMdns(SharedLink &link, const ServeOptions &options, quint16 rawPort, S
             printLine(QStringLiteral("mdns ") + name);
     });
     services->push_back(std::move(mdns));
+}
+#endif
+
+#ifdef RFCTL_HTTP
+// The VISA resource strings that reach the instrument through the server.
+QStringList visaAddresses(const ServeOptions &options, quint16 rawPort)
+{
+    const QString host = options.listen.isEqual(QHostAddress::AnyIPv4) ||
+                                 options.listen.isEqual(QHostAddress::AnyIPv6)
+                             ? QHostInfo::localHostName()
+                             : options.listen.toString();
+    QStringList addresses{QStringLiteral("TCPIP::%1::%2::SOCKET").arg(host).arg(rawPort)};
+    if (options.vxi11)
+        addresses += QStringLiteral("TCPIP::%1::INSTR").arg(host);
+    return addresses;
 }
 #endif
 
@@ -71,11 +92,7 @@ QStringList startServices(SharedLink &link, const ServeOptions &options, Service
     if (!raw->listen(options.listen, options.rawPort, error))
         return {};
     QStringList lines{raw->serviceLine()};
-#ifdef RFCTL_MDNS
-    // Announced only once the link is up, which is after every service started.
-    if (options.mdns)
-        startMdns(link, options, raw->port(), services);
-#endif
+    const quint16 rawPort = raw->port();
     services->push_back(std::move(raw));
 #ifdef RFCTL_VXI11
     if (options.vxi11) {
@@ -85,6 +102,23 @@ QStringList startServices(SharedLink &link, const ServeOptions &options, Service
         lines += vxi11->serviceLine();
         services->push_back(std::move(vxi11));
     }
+#endif
+    quint16 httpPort = 0;
+#ifdef RFCTL_HTTP
+    if (options.httpPort) {
+        auto http = std::make_unique<HttpService>(link, options.access);
+        http->setInstrumentAddresses(visaAddresses(options, rawPort));
+        if (!http->listen(options.listen, *options.httpPort, error))
+            return {};
+        lines += http->serviceLine();
+        httpPort = http->port();
+        services->push_back(std::move(http));
+    }
+#endif
+#ifdef RFCTL_MDNS
+    // Announced only once the link is up, which is after every service started.
+    if (options.mdns)
+        startMdns(link, options, rawPort, httpPort, services);
 #endif
     return lines;
 }

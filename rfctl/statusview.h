@@ -1,10 +1,9 @@
 #ifndef STATUSVIEW_H
 #define STATUSVIEW_H
 
-#include "statusreply.h"
+#include "statusfields.h"
 
 #include <QDateTime>
-#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -17,8 +16,6 @@ std::optional<StatusReply> readStatus(InstrumentSession &session, int *exitCode)
 
 // Status as the panel shows it: captions, the instrument's texts as received, units.
 QStringList statusTable(const StatusReply &status);
-// One object with named fields; numbers as numbers with their units.
-QJsonObject statusJson(const StatusReply &status);
 
 // One line per poll: time, temperature, current, LO locks, tune frequency.
 QString monitorLine(const QDateTime &time, const StatusReply &status, bool csv);

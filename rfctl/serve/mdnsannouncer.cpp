@@ -7,6 +7,7 @@
 #include <avahi-common/alternative.h>
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
+#include <avahi-common/strlst.h>
 #include <avahi-common/thread-watch.h>
 #include <avahi-common/timeval.h>
 
@@ -35,11 +36,16 @@ QString MdnsAnnouncer::serviceName(const QString &identification)
     return name;
 }
 
-QList<MdnsAnnouncer::Service> MdnsAnnouncer::lxiServices(quint16 rawPort, bool vxi11)
+QList<MdnsAnnouncer::Service> MdnsAnnouncer::lxiServices(quint16 rawPort, bool vxi11,
+                                                         quint16 httpPort)
 {
-    QList<Service> services{{"_scpi-raw._tcp", rawPort}};
+    QList<Service> services{{"_scpi-raw._tcp", rawPort, {}}};
+    if (httpPort) {
+        services.prepend({"_lxi._tcp", httpPort, {"path=/"}});
+        services.append({"_http._tcp", httpPort, {"path=/"}});
+    }
     if (vxi11)
-        services.append({"_vxi-11._tcp", PortmapperPort});
+        services.append({"_vxi-11._tcp", PortmapperPort, {}});
     return services;
 }
 
@@ -132,9 +138,13 @@ struct MdnsAnnouncer::State {
             return;
         for (int i = 0; i < services.size(); ++i) {
             const Service &service = services.at(i);
-            const int r = avahi_entry_group_add_service(
+            AvahiStringList *txt = nullptr;
+            for (const QByteArray &entry : service.txt)
+                txt = avahi_string_list_add(txt, entry.constData());
+            const int r = avahi_entry_group_add_service_strlst(
                 group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0), name.constData(),
-                service.type.constData(), nullptr, nullptr, service.port, nullptr);
+                service.type.constData(), nullptr, nullptr, service.port, txt);
+            avahi_string_list_free(txt);
             if (r == AVAHI_ERR_COLLISION) {
                 // Taken by another program on this host: all services move
                 // to the next name together.

@@ -26,6 +26,8 @@ public:
         // The DNS-SD type, e.g. "_scpi-raw._tcp".
         QByteArray type;
         quint16 port;
+        // TXT record entries ("path=/"), if any.
+        QList<QByteArray> txt;
     };
 
     // The name for an instrument, from its identification reply
@@ -35,11 +37,12 @@ public:
     static QString serviceName(const QString &identification);
 
     // What the server offers, as LXI discovery names it: the raw socket at
-    // `rawPort`, and with VXI-11 its portmapper (port 111), where VXI-11
-    // clients always ask first. The LXI service itself ("_lxi._tcp") names a
-    // web server of the instrument's; the server has none, so it is not
-    // announced, and no client is sent to a port where nothing answers.
-    static QList<Service> lxiServices(quint16 rawPort, bool vxi11);
+    // `rawPort`; with VXI-11, its portmapper (port 111), where VXI-11 clients
+    // always ask first; and, with a web service at `httpPort`, the LXI service
+    // itself and a web site there. LXI puts its service at the instrument's web
+    // server, so without one it is not announced at all: no client is sent to
+    // a port where nothing answers.
+    static QList<Service> lxiServices(quint16 rawPort, bool vxi11, quint16 httpPort = 0);
 
     explicit MdnsAnnouncer(const QList<Service> &services, QObject *parent = nullptr);
     // Withdraws the services: the daemon drops them, and tells the network,

@@ -13,6 +13,7 @@ const QString AllowOption = QStringLiteral("allow");
 const QString ReadOnlyOption = QStringLiteral("read-only");
 const QString Vxi11Option = QStringLiteral("vxi11");
 const QString MdnsOption = QStringLiteral("mdns");
+const QString HttpPortOption = QStringLiteral("http-port");
 
 // The address the operator wrote, in full. Qt also reads the short and
 // octal forms of IPv4 ("0" as 0.0.0.0, "1.2.3" as 1.2.0.3, "010.0.0.1" as
@@ -53,6 +54,12 @@ QList<QCommandLineOption> serveOptionList()
         {MdnsOption, QStringLiteral("Announce the services by mDNS through the avahi daemon, "
                                     "named after the instrument's model and serial number.")},
 #endif
+#ifdef RFCTL_HTTP
+        {HttpPortOption,
+         QStringLiteral("Also serve the status over HTTP on this TCP port: a status page, "
+                        "Prometheus metrics and the LXI identification (0 takes a free port)."),
+         QStringLiteral("N")},
+#endif
     };
 }
 
@@ -73,6 +80,15 @@ QString readServeOptions(const QCommandLineParser &parser, ServeOptions *options
                 .arg(parser.value(ListenOption));
         options->listen = *address;
     }
+#ifdef RFCTL_HTTP
+    if (parser.isSet(HttpPortOption)) {
+        const std::optional<int> port = wholeNumber(parser.value(HttpPortOption), 0, 65535);
+        if (!port)
+            return QStringLiteral("--http-port: \"%1\" is not a port (0 to 65535)")
+                .arg(parser.value(HttpPortOption));
+        options->httpPort = quint16(*port);
+    }
+#endif
     options->readOnly = parser.isSet(ReadOnlyOption);
 #ifdef RFCTL_VXI11
     options->vxi11 = parser.isSet(Vxi11Option);

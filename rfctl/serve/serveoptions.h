@@ -6,6 +6,7 @@
 #include <QCommandLineOption>
 #include <QHostAddress>
 #include <QList>
+#include <optional>
 
 class QCommandLineParser;
 
@@ -19,6 +20,8 @@ struct ServeOptions {
     bool readOnly = false;
     bool vxi11 = false;
     bool mdns = false;
+    // The web service's port; no web service without one.
+    std::optional<quint16> httpPort;
 };
 
 // The command's options, for its parser.

@@ -10,8 +10,9 @@ const QString Name = QStringLiteral("KX4417-UDC SN000123");
 // Above avahi's own waits, and the server's retry without a system bus.
 const int DiscoveryMs = 8000;
 
-// What avahi-browse resolves of `type` at the namespace's address, as "NAME PORT".
-QStringList browse(const char *type)
+// What avahi-browse resolves of `type` at the namespace's address, as "NAME
+// PORT", and with `txt` its TXT record ("NAME PORT \"path=/\"").
+QStringList browse(const char *type, bool txt = false)
 {
     QProcess browser;
     browser.start(QStringLiteral("avahi-browse"), {"-rpt", type});
@@ -21,7 +22,8 @@ QStringList browse(const char *type)
         const QList<QByteArray> field = line.split(';');
         // Spaces and "#" in a name come as \032 and \035.
         if (field.size() > 8 && field[0] == "=" && field[7] == qgetenv("NETNS_ADDRESS"))
-            found << QString::fromUtf8(field[3] + ' ' + field[8])
+            found << QString::fromUtf8(field[3] + ' ' + field[8] +
+                                       (txt && field.size() > 9 ? ' ' + field[9] : QByteArray()))
                          .replace("\\032", " ")
                          .replace("\\035", "#");
     }
@@ -92,6 +94,20 @@ private slots:
         restartAvahi();
         QTRY_COMPARE_WITH_TIMEOUT(serve.log().count(announced), 2, DiscoveryMs);
         QCOMPARE(serve.log().count("serving goes on without discovery"), 2);
+    }
+
+    // With a web service, LXI discovery leads to it, and so does a browser's.
+    void announcesTheWebService()
+    {
+        restartAvahi();
+        ServeProcess serve(QStringLiteral(RFCTL_PATH));
+        QVERIFY(serve.start({"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.port()), "serve",
+                             "--raw-port", "0", "--http-port", "0", "--mdns"},
+                            QStringLiteral("http")));
+        QTRY_VERIFY_WITH_TIMEOUT(serve.log().contains("mdns: announced as " + Name), DiscoveryMs);
+        const QString site = Name + ' ' + QString::number(serve.port()) + " \"path=/\"";
+        QCOMPARE(browse("_http._tcp", true), QStringList{site});
+        QCOMPARE(browse("_lxi._tcp", true), QStringList{site});
     }
 
     // Another program on the network has the name: every service takes

@@ -2,6 +2,7 @@
 #define SERVEPROCESS_H
 
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QProcess>
 #include <QStringList>
 #include <QTcpSocket>
@@ -29,8 +30,9 @@ public:
         while (process.waitForReadyRead(5000)) {
             for (const QString &line : QString::fromUtf8(process.readAllStandardOutput())
                                            .split('\n', Qt::SkipEmptyParts)) {
+                ports.insert(line.section(' ', 0, 0), quint16(line.section(':', -1).toUInt()));
                 if (line.startsWith(service + ' '))
-                    listening = quint16(line.section(':', -1).toUInt());
+                    listening = ports.value(service);
             }
             if (listening)
                 return waitForLog(QStringLiteral("link up"));
@@ -38,6 +40,8 @@ public:
         return false;
     }
     quint16 port() const { return listening; }
+    // The port of another service it printed before that one ("raw").
+    quint16 port(const QString &service) const { return ports.value(service); }
 
     // What it has printed on stdout after its service line, so far.
     QString printed() { return output += QString::fromUtf8(process.readAllStandardOutput()); }
@@ -83,6 +87,7 @@ private:
     const QString rfctl;
     QProcess process;
     quint16 listening = 0;
+    QHash<QString, quint16> ports;
     QString logged;
     QString output;
     int seen = 0;

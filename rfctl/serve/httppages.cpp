@@ -1,0 +1,173 @@
+#include "httppages.h"
+
+#include "statusfields.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QXmlStreamWriter>
+
+namespace
+{
+const QString LxiNamespace =
+    QStringLiteral("http://www.lxistandard.org/InstrumentIdentification/1.0");
+const QString XsiNamespace = QStringLiteral("http://www.w3.org/2001/XMLSchema-instance");
+
+struct Identification {
+    QString manufacturer, model, serial, firmware;
+};
+
+Identification fieldsOf(const QString &identification)
+{
+    const QStringList f = identification.split(',');
+    const auto at = [&f](int i) { return i < f.size() ? f.at(i).trimmed() : QString(); };
+    return {at(0), at(1), at(2), at(3)};
+}
+
+// A number as Prometheus reads it, whatever the system locale.
+QByteArray sampleValue(double value)
+{
+    return QByteArray::number(value, 'g', 15);
+}
+
+QByteArray labelValue(const QString &text)
+{
+    QByteArray out = text.toUtf8();
+    out.replace('\\', "\\\\").replace('"', "\\\"").replace('\n', "\\n");
+    return '"' + out + '"';
+}
+
+class Exposition
+{
+public:
+    void gauge(const char *name, const char *help) { family(name, help, "gauge"); }
+    void counter(const char *name, const char *help) { family(name, help, "counter"); }
+    void sample(const char *name, double value, const QByteArray &labels = {})
+    {
+        text += QByteArray(name) + (labels.isEmpty() ? QByteArray() : '{' + labels + '}') + ' ' +
+                sampleValue(value) + '\n';
+    }
+    // A one-sample gauge.
+    void single(const char *name, const char *help, double value)
+    {
+        gauge(name, help);
+        sample(name, value);
+    }
+    QByteArray text;
+
+private:
+    void family(const char *name, const char *help, const char *type)
+    {
+        text += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n';
+    }
+};
+
+// The measured fields of the status, each with its metric and the factor
+// from the unit the instrument gives it in to the base unit.
+struct Measured {
+    const char *field;
+    const char *metric;
+    double toBase;
+    const char *help;
+};
+const Measured MeasuredFields[] = {
+    {"temperature", "rfconverter_temperature_celsius", 1, "Temperature inside the converter."},
+    {"current", "rfconverter_current_amperes", 1, "Supply current drawn by the converter."},
+    {"tuneFrequency", "rfconverter_tune_frequency_hertz", 1e9, "Tune frequency."},
+    {"lo1Frequency", "rfconverter_lo1_frequency_hertz", 1e9, "Internal LO1 frequency."},
+    {"attenuation", "rfconverter_attenuation_db", 1, "Down-converter attenuation."},
+    {"ifFrequency", "rfconverter_if_frequency_hertz", 1e6, "IF frequency."},
+    {"referenceFrequency", "rfconverter_reference_frequency_hertz", 1e6, "Reference frequency."},
+};
+
+void statusMetrics(const StatusReply &status, Exposition *out)
+{
+    const QJsonObject fields = statusJson(status);
+    for (const Measured &m : MeasuredFields) {
+        const QJsonValue value = fields.value(QLatin1String(m.field)).toObject().value("value");
+        if (value.isDouble())
+            out->single(m.metric, m.help, value.toDouble() * m.toBase);
+    }
+    out->gauge("rfconverter_lo_locked", "1 when the LO is locked.");
+    for (int lo = 1; lo <= 3; ++lo)
+        out->sample("rfconverter_lo_locked", status.loLocked(lo),
+                    "lo=\"" + QByteArray::number(lo) + '"');
+    out->single("rfconverter_lna_on", "1 when the LNA is on.", status.lnaOn());
+    out->single("rfconverter_lo1_external", "1 when LO1 comes from outside.", status.lo1External());
+    out->single("rfconverter_reference_external", "1 when the reference comes from outside.",
+                status.referenceExternal());
+    out->single("rfconverter_reference_override", "1 when the reference override is on.",
+                status.overrideActive());
+    bool ok = false;
+    const double filter = status.filterState().toDouble(&ok);
+    if (ok)
+        out->single("rfconverter_filter_state", "The filter selected.", filter);
+    out->single("rfconverter_pll_integer", "1 in integer PLL mode, 0 in fractional mode.",
+                status.integerPll());
+}
+} // namespace
+
+QByteArray metricsPage(const HttpSnapshot &s)
+{
+    Exposition out;
+    out.single("rfconverter_up", "1 when the last status read succeeded.", s.status ? 1 : 0);
+    if (!s.identification.isEmpty()) {
+        const Identification id = fieldsOf(s.identification);
+        out.gauge("rfconverter_info", "The instrument's identification.");
+        out.sample("rfconverter_info", 1,
+                   "model=" + labelValue(id.model) + ",serial=" + labelValue(id.serial) +
+                       ",firmware=" + labelValue(id.firmware));
+    }
+    if (s.status)
+        statusMetrics(*s.status, &out);
+    out.counter("rfconverter_http_requests_total", "HTTP requests answered.");
+    out.sample("rfconverter_http_requests_total", double(s.requests));
+    out.counter("rfconverter_http_errors_total", "HTTP requests answered with an error.");
+    out.sample("rfconverter_http_errors_total", double(s.errors));
+    out.single("rfconverter_http_clients", "HTTP clients connected.", double(s.clients));
+    out.counter("rfconverter_link_losses_total", "Times the link to the instrument went down.");
+    out.sample("rfconverter_link_losses_total", double(s.linkLosses));
+    return out.text;
+}
+
+QByteArray statusJsonPage(const HttpSnapshot &s)
+{
+    QJsonObject page = s.status ? statusJson(*s.status) : QJsonObject();
+    page.insert(QStringLiteral("up"), bool(s.status));
+    if (!s.status)
+        page.insert(QStringLiteral("problem"), s.problem);
+    const Identification id = fieldsOf(s.identification);
+    page.insert(QStringLiteral("instrument"),
+                QJsonObject{{QStringLiteral("manufacturer"), id.manufacturer},
+                            {QStringLiteral("model"), id.model},
+                            {QStringLiteral("serial"), id.serial},
+                            {QStringLiteral("firmware"), id.firmware}});
+    return QJsonDocument(page).toJson(QJsonDocument::Compact);
+}
+
+QByteArray identificationPage(const HttpSnapshot &s, const HttpIdentity &identity)
+{
+    const Identification id = fieldsOf(s.identification);
+    QByteArray page;
+    QXmlStreamWriter xml(&page);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeDefaultNamespace(LxiNamespace);
+    xml.writeNamespace(XsiNamespace, QStringLiteral("xsi"));
+    xml.writeStartElement(LxiNamespace, QStringLiteral("LXIDevice"));
+    xml.writeTextElement(LxiNamespace, QStringLiteral("Manufacturer"), id.manufacturer);
+    xml.writeTextElement(LxiNamespace, QStringLiteral("Model"), id.model);
+    xml.writeTextElement(LxiNamespace, QStringLiteral("SerialNumber"), id.serial);
+    xml.writeTextElement(LxiNamespace, QStringLiteral("FirmwareRevision"), id.firmware);
+    xml.writeTextElement(LxiNamespace, QStringLiteral("ManufacturerDescription"),
+                         QStringLiteral("RF up/down converter"));
+    xml.writeStartElement(LxiNamespace, QStringLiteral("Interface"));
+    xml.writeAttribute(XsiNamespace, QStringLiteral("type"), QStringLiteral("NetworkInformation"));
+    xml.writeAttribute(QStringLiteral("InterfaceType"), QStringLiteral("LXI"));
+    for (const QString &address : identity.addresses)
+        xml.writeTextElement(LxiNamespace, QStringLiteral("InstrumentAddressString"), address);
+    xml.writeTextElement(LxiNamespace, QStringLiteral("Hostname"), identity.hostname);
+    xml.writeEndElement();
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return page;
+}

@@ -1,0 +1,47 @@
+#ifndef HTTPPAGES_H
+#define HTTPPAGES_H
+
+#include "statusreply.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// What the web service knows about the instrument and itself when it answers
+// a request: the last status read, and the server's own counters.
+struct HttpSnapshot {
+    // The instrument's identification reply ("MAKER,MODEL,SERIAL,FIRMWARE")
+    // from when the link last came up; empty before that.
+    QString identification;
+    // The last status read, when it succeeded; else why not, in words.
+    std::optional<StatusReply> status;
+    QString problem;
+    // HTTP requests answered, those answered with an error, HTTP clients
+    // connected now, and the times the link to the instrument went down.
+    quint64 requests = 0;
+    quint64 errors = 0;
+    quint64 clients = 0;
+    quint64 linkLosses = 0;
+};
+
+// Where the instrument is reached and what identifies it, for the LXI
+// identification document.
+struct HttpIdentity {
+    QString hostname;
+    // The VISA resource strings of the services the server offers
+    // ("TCPIP::HOST::PORT::SOCKET").
+    QStringList addresses;
+};
+
+// The metrics in the Prometheus text format, in base units. The status
+// gauges are left out while the last status read failed.
+QByteArray metricsPage(const HttpSnapshot &snapshot);
+// The status as `rfctl status --json` gives it, with "up" (the last status
+// read succeeded), "problem" when it did not, and "instrument" (the fields of
+// the identification).
+QByteArray statusJsonPage(const HttpSnapshot &snapshot);
+// The LXI identification document.
+QByteArray identificationPage(const HttpSnapshot &snapshot, const HttpIdentity &identity);
+
+#endif
