@@ -16,6 +16,7 @@
 #include "workerjoin.h"
 
 #include <QDebug>
+#include <QEvent>
 #include <QFile>
 #include <QMutexLocker>
 #include <QTimer>
@@ -33,6 +34,45 @@ const int statusPollMs = 6000;
 
 // The banner's largest size in the form.
 const QSize BannerSize(540, 90);
+
+// The form places its rows in a content widget at a fixed spot of a window of
+// fixed size, both sized for the design font. Whenever the rows need more
+// room than that (a wider font, a longer caption), the content grows to its
+// layout's minimum size and the window with it, rather than the layout
+// squeezing boxes below their minimum sizes. At the design font nothing moves.
+class GrowToFit : public QObject
+{
+public:
+    GrowToFit(QMainWindow *window, QWidget *content)
+        : QObject(content), window(window), content(content)
+    {
+        content->installEventFilter(this);
+        fit();
+    }
+
+    // The content's layout has taken the request first and knows its new minimum.
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::LayoutRequest)
+            fit();
+        return false;
+    }
+
+private:
+    void fit()
+    {
+        const QSize growth =
+            content->minimumSizeHint().expandedTo(content->size()) - content->size();
+        if (growth.isNull())
+            return;
+        content->resize(content->size() + growth);
+        window->setMaximumSize(window->maximumSize() + growth);
+        window->resize(window->size() + growth);
+    }
+
+    QMainWindow *const window;
+    QWidget *const content;
+};
 } // namespace
 
 MainWindow::MainWindow(ConnectionStart start, QWidget *parent)
@@ -87,6 +127,7 @@ MainWindow::MainWindow(ConnectionStart start, QWidget *parent)
 
     goodCounter = 0;
     refreshControls();
+    new GrowToFit(this, ui->layoutWidget);
 }
 
 void MainWindow::createConnection()
