@@ -18,6 +18,7 @@
 #include <QDebug>
 #include <QEvent>
 #include <QFile>
+#include <QLayout>
 #include <QMutexLocker>
 #include <QTimer>
 
@@ -59,10 +60,15 @@ public:
     }
 
 private:
+    // Word-wrapped captions need less height the wider they are, so the
+    // height needed is taken at the width the content will have.
     void fit()
     {
-        const QSize growth =
-            content->minimumSizeHint().expandedTo(content->size()) - content->size();
+        const QLayout *layout = content->layout();
+        const int width = qMax(content->width(), content->minimumSizeHint().width());
+        const int height = layout->hasHeightForWidth() ? layout->minimumHeightForWidth(width)
+                                                       : content->minimumSizeHint().height();
+        const QSize growth = QSize(width, height).expandedTo(content->size()) - content->size();
         if (growth.isNull())
             return;
         content->resize(content->size() + growth);
