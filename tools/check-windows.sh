@@ -56,24 +56,30 @@ stop_wine() {
     rm -rf "$prefix"
 }
 trap stop_wine EXIT
+server=$(dirname "$wine")/wineserver
+# One wineserver for each part of the run: a server that ends between two
+# suites while the next one starts is a race wine's clients can lose.
+"$server" -p
 env -u DISPLAY -u WAYLAND_DISPLAY "$wine" wineboot -i >/dev/null 2>&1
-# Wine's null display driver makes and paints windows without a display, so
-# a panel on Windows' own platform has a window that can be closed, as
-# Windows ends a program (tst_startup, tools/wine-install-test.sh). Wine's
-# desktop takes its driver when it starts, so the server starts anew after.
-"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-"$(dirname "$wine")/wineserver" -k
-"$(dirname "$wine")/wineserver" -w
-# One wineserver for the whole run: a server that ends between two suites
-# while the next one starts is a race wine's clients can lose. Wine's own
-# programs start again with it, before any suite does.
-"$(dirname "$wine")/wineserver" -p
-env -u DISPLAY -u WAYLAND_DISPLAY "$wine" wineboot >/dev/null 2>&1
 # Qt writes a test's report to the debugger unless told to use the standard
 # streams, as it does when a program has no console. The offscreen platform
 # takes its fonts from a folder: the DejaVu fonts the Linux suites use too.
-(cd "$build" && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen QT_FORCE_STDERR_LOGGING=1 \
-    QT_QPA_FONTDIR=Z:/usr/share/fonts/truetype/dejavu ctest -j"${JOBS:-2}" --output-on-failure "$@")
+suites() {
+    (cd "$build" && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen QT_FORCE_STDERR_LOGGING=1 \
+        QT_QPA_FONTDIR=Z:/usr/share/fonts/truetype/dejavu ctest -j"${JOBS:-2}" --output-on-failure "$@")
+}
+suites -E '^tst_startup$' "$@"
+
+# Then wine's null display driver, which makes and paints windows without a
+# display: tst_startup and the installer's trial run the panel on Windows'
+# own platform and end it as Windows does, by closing its window. Wine's own
+# programs take the driver when they start, so the server starts anew.
+"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+"$server" -k
+"$server" -w
+"$server" -p
+env -u DISPLAY -u WAYLAND_DISPLAY "$wine" wineboot >/dev/null 2>&1
+suites -R '^tst_startup$'
 
 packed=$(tools/pack-windows.sh "$build")
 echo "$packed"

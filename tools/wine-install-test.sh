@@ -19,10 +19,10 @@ fail() {
     echo "wine-install-test: $*" >&2
     exit 1
 }
-# Waits up to 30 s for a shell condition.
+# Waits up to 30 s for a condition, named by the function that tests it.
 wait_for() {
     for _ in $(seq 60); do
-        eval "$1" && return 0
+        "$1" && return 0
         sleep 0.5
     done
     fail "gave up waiting for: $1"
@@ -94,7 +94,8 @@ fi
 # The uninstaller runs from a copy of itself in the temporary folder, so it
 # returns before it has finished.
 "$wine" "$programs/uninstall.exe" /S || fail "the silent uninstall failed"
-wait_for '[ ! -e "$programs" ]'
+programs_removed() { [ ! -e "$programs" ]; }
+wait_for programs_removed
 [ ! -e "$entry" ] || fail "the Start menu entry is left behind"
 if "$wine" reg query "$key" >/dev/null 2>&1; then
     fail "the uninstall entry is left behind"
