@@ -34,6 +34,9 @@ xvfb=$!
 export DISPLAY=$display WINEPREFIX=$work/prefix WINEDEBUG=-all
 # Made while the display is set, so the prefix gets wine's X11 driver.
 "$wine" wineboot -i >/dev/null 2>&1
+# Debian's wine does not load the fonts of fonts-wine from its own folder,
+# only from where Windows keeps its fonts.
+cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 
 mkdir "$work/panel"
 "$wine" "$root/$build/sim/kxsim.exe" --port 0 >"$work/kxsim.out" 2>/dev/null &
