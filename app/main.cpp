@@ -6,6 +6,9 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 namespace
 {
@@ -37,6 +40,23 @@ void answerInformationOptions(int argc, char *argv[])
     parser.showVersion();
 }
 
+// The panel keeps its settings file in its working folder, but never in its
+// own folder: an installed program's folder is not the user's to write, and
+// it is where the Start menu entry, like a double click on the program,
+// starts it. Started there, the panel works in a folder of the user's own,
+// created when missing: %LOCALAPPDATA%\rfpanel on Windows,
+// ~/.local/share/rfpanel elsewhere, where the desktop launcher starts it.
+// Anywhere else, as from a console, it stays in the current folder.
+void leaveProgramFolder()
+{
+    if (QFileInfo(QDir::currentPath()) != QFileInfo(QCoreApplication::applicationDirPath()))
+        return;
+    const QString own = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                        QStringLiteral("/rfpanel");
+    if (!QDir().mkpath(own) || !QDir::setCurrent(own))
+        qWarning("rfpanel: cannot work in %s", qPrintable(QDir::toNativeSeparators(own)));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -57,6 +77,7 @@ int main(int argc, char *argv[])
 #endif
     QApplication app(argc, argv);
     markStartupPhase(StartupPhase::Application);
+    leaveProgramFolder();
     QGuiApplication::setDesktopFileName(QStringLiteral("rfpanel"));
     quitOnStopSignals(app);
     int code = 0;

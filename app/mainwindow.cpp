@@ -16,7 +16,9 @@
 #include "workerjoin.h"
 
 #include <QDebug>
+#include <QEvent>
 #include <QFile>
+#include <QLayout>
 #include <QMutexLocker>
 #include <QTimer>
 
@@ -33,6 +35,50 @@ const int statusPollMs = 6000;
 
 // The banner's largest size in the form.
 const QSize BannerSize(540, 90);
+
+// The form places its rows in a content widget at a fixed spot of a window of
+// fixed size, both sized for the design font. Whenever the rows need more
+// room than that (a wider font, a longer caption), the content grows to its
+// layout's minimum size and the window with it, rather than the layout
+// squeezing boxes below their minimum sizes. At the design font nothing moves.
+class GrowToFit : public QObject
+{
+public:
+    GrowToFit(QMainWindow *window, QWidget *content)
+        : QObject(content), window(window), content(content)
+    {
+        content->installEventFilter(this);
+        fit();
+    }
+
+    // The content's layout has taken the request first and knows its new minimum.
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::LayoutRequest)
+            fit();
+        return false;
+    }
+
+private:
+    // Word-wrapped captions need less height the wider they are, so the
+    // height needed is taken at the width the content will have.
+    void fit()
+    {
+        const QLayout *layout = content->layout();
+        const int width = qMax(content->width(), content->minimumSizeHint().width());
+        const int height = layout->hasHeightForWidth() ? layout->minimumHeightForWidth(width)
+                                                       : content->minimumSizeHint().height();
+        const QSize growth = QSize(width, height).expandedTo(content->size()) - content->size();
+        if (growth.isNull())
+            return;
+        content->resize(content->size() + growth);
+        window->setMaximumSize(window->maximumSize() + growth);
+        window->resize(window->size() + growth);
+    }
+
+    QMainWindow *const window;
+    QWidget *const content;
+};
 } // namespace
 
 MainWindow::MainWindow(ConnectionStart start, QWidget *parent)
@@ -87,6 +133,7 @@ MainWindow::MainWindow(ConnectionStart start, QWidget *parent)
 
     goodCounter = 0;
     refreshControls();
+    new GrowToFit(this, ui->layoutWidget);
 }
 
 void MainWindow::createConnection()

@@ -101,6 +101,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rfctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RFPANEL_VERSION));
     // The connection's diagnostic traces are for the panel's developers;
     // here stderr carries the operator's error messages only.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false"));
@@ -110,6 +111,7 @@ int main(int argc, char *argv[])
         QStringLiteral("Scripts the RF converter through the panel's own connection."));
     parser.addOptions(linkOptions());
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("See below."),
                                  QStringLiteral("COMMAND [ARGUMENTS…]"));
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
@@ -117,6 +119,10 @@ int main(int argc, char *argv[])
         return fail(ExitCode::Usage, parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         return printHelp(toolHelp(parser));
+    if (parser.isSet(QStringLiteral("version"))) {
+        printLine(QStringLiteral("rfctl " RFPANEL_VERSION));
+        return ExitCode::Done;
+    }
     const QStringList words = parser.positionalArguments();
     if (words.isEmpty())
         return fail(ExitCode::Usage, QStringLiteral("no command given (see \"rfctl --help\")"));

@@ -28,8 +28,8 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Simulated RF converter instrument"));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption portOption(
         QStringLiteral("port"), QStringLiteral("TCP port on 127.0.0.1 (0 = any free port)."),
         QStringLiteral("N"), QStringLiteral("0"));
@@ -37,7 +37,21 @@ int main(int argc, char *argv[])
                                            QStringLiteral("Log every line and reply to stderr."));
     parser.addOption(portOption);
     parser.addOption(verboseOption);
-    parser.process(app);
+    // Answered here rather than by QCommandLineParser::process(), which on
+    // Windows shows a message box instead of writing to the pipe that
+    // started the program when it has no console of its own.
+    if (!parser.parse(app.arguments())) {
+        std::fprintf(stderr, "kxsim: %s\n", qPrintable(parser.errorText()));
+        return 1;
+    }
+    if (parser.isSet(helpOption)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("kxsim %s\n", RFPANEL_VERSION);
+        return 0;
+    }
 
     bool ok = false;
     const uint port = parser.value(portOption).toUInt(&ok);

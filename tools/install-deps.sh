@@ -9,7 +9,7 @@
 #            of a leak to suppress, and Qt 6, which the checked build uses
 #            (tools/sanitize.sh, tools/fuzz.sh)
 #   ci       that, and the package checks, the Windows build run under wine
-#            (tools/check-windows.sh), the clang-format and clang-tidy
+#            (tools/check-windows.sh) with its fonts and installer, the clang-format and clang-tidy
 #            checks, and ccache (.ci/run)
 # Does nothing when they are all present already. Without root and without
 # sudo it names what is missing and the command that installs it, and fails.
@@ -23,7 +23,7 @@ package=("${run[@]}" dpkg-dev file)
 test=("${package[@]}" python3-pyvisa python3-pyvisa-py umockdev libumockdev-dev libumockdev0
       locales rpcbind lxi-tools iproute2 avahi-daemon avahi-utils dbus prometheus chromium)
 check=("${test[@]}" clang libclang-rt-14-dev llvm-14 qt6-base-dev qt6-charts-dev libqt6opengl6-dev)
-ci=("${check[@]}" ccache lintian g++-mingw-w64-x86-64-posix wine64 clang-format clang-tidy)
+ci=("${check[@]}" ccache lintian g++-mingw-w64-x86-64-posix wine64 fonts-wine nsis clang-format clang-tidy)
 case "$set_name" in
 run | package | test | check | ci) declare -n packages="$set_name" ;;
 *)

@@ -2,7 +2,9 @@
 # Writes docs/screenshot-windows.png (or the path given): rfpanel.exe of a
 # Windows build (tools/check-windows.sh, build-win/ or $BUILD_DIR) under wine
 # on a virtual X display (Xvfb), connected over TCP/IP to kxsim.exe under
-# wine. The picture is cut to the panel's window. Needs xvfb and wine64.
+# wine. The picture is cut to the panel's window. Needs xvfb, wine64 and
+# fonts-wine (wine's own Tahoma, which stands in for the Windows dialog font:
+# without it the panel is drawn in a wider fallback font).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -10,6 +12,11 @@ build=${BUILD_DIR:-build-win}
 out=$(realpath -m "${1:-docs/screenshot-windows.png}")
 wine=${WINE:-/usr/lib/wine/wine64}
 settle=${SETTLE_SECONDS:-20}
+
+if [ ! -f /usr/share/wine/fonts/tahoma.ttf ]; then
+    echo "make-windows-screenshot: wine's fonts are missing (apt-get install fonts-wine)" >&2
+    exit 1
+fi
 
 work=$(mktemp -d)
 display=:$((90 + RANDOM % 100))
@@ -27,6 +34,9 @@ xvfb=$!
 export DISPLAY=$display WINEPREFIX=$work/prefix WINEDEBUG=-all
 # Made while the display is set, so the prefix gets wine's X11 driver.
 "$wine" wineboot -i >/dev/null 2>&1
+# Debian's wine does not load the fonts of fonts-wine from its own folder,
+# only from where Windows keeps its fonts.
+cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 
 mkdir "$work/panel"
 "$wine" "$root/$build/sim/kxsim.exe" --port 0 >"$work/kxsim.out" 2>/dev/null &

@@ -4,7 +4,9 @@
 # rfctl.exe (linked statically: no DLLs needed), the README, the panel's
 # copyright, and the licence texts of what is linked into them (Qt, and the
 # MinGW-w64 C++ runtime and winpthreads), taken from the Debian packages that
-# carry the same sources. Text files get Windows line ends. Prints the path.
+# carry the same sources. Text files get Windows line ends. Also makes
+# BUILD/rfpanel-<version>-win64-setup.exe of the same files with NSIS
+# (packaging/windows/rfpanel.nsi). Prints the paths of both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-win}
@@ -35,3 +37,28 @@ done
 
 (cd "$build/package" && cmake -E tar cf "../$name.zip" --format=zip "$name")
 echo "$build/$name.zip"
+
+# The installer's file lists, from the zip's folder: each file installed into
+# its folder under $INSTDIR, and removed again, then its folders, deepest first.
+windows() { tr / '\\'; }
+lists=$(realpath "$build/package")
+(
+    cd "$stage"
+    find . -type f | sort | while IFS= read -r file; do
+        folder=$(dirname "$file")
+        echo "SetOutPath \"\$INSTDIR$(echo "${folder#.}" | windows)\""
+        echo "File \"$PWD/${file#./}\""
+    done >"$lists/files.nsh"
+    {
+        find . -type f | sort | while IFS= read -r file; do
+            echo "Delete \"\$INSTDIR$(echo "${file#.}" | windows)\""
+        done
+        find . -mindepth 1 -type d | sort -r | while IFS= read -r folder; do
+            echo "RMDir \"\$INSTDIR$(echo "${folder#.}" | windows)\""
+        done
+    } >"$lists/removals.nsh"
+)
+setup=$name-setup.exe
+makensis -V2 -DVERSION="$version" -DFILES="$lists/files.nsh" -DREMOVALS="$lists/removals.nsh" \
+    -DOUTFILE="$(realpath "$build")/$setup" packaging/windows/rfpanel.nsi >/dev/null
+echo "$build/$setup"

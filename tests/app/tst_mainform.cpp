@@ -5,6 +5,7 @@
 #include <QLayout>
 #include <QMetaMethod>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
@@ -459,20 +460,42 @@ private slots:
     // squeezing any caption or value below what its text needs. The longest
     // texts the panel shows at run time are checked too: the decoder and the
     // connection status replace the initial ones and the rows share the
-    // width anew. Each case has a window of its own.
+    // width anew. Under a font wider than the design's (a monospace family
+    // at the design point size) the window grows instead of squeezing any
+    // widget below its minimum size. Each case has a window of its own.
     void nothingIsClipped_data()
     {
         QTest::addColumn<QString>("reply");
-        QTest::newRow("initial texts") << QString();
-        QTest::newRow("LNA on, all locked")
-            << "18.30000,18.0000,31,0,1,1,1,1,1,1,100,3,1,100.0,10.00,1";
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<QString>("family");
+        const QString lnaOn = "18.30000,18.0000,31,0,1,1,1,1,1,1,100,3,1,100.0,10.00,1";
+        QTest::newRow("initial texts") << QString() << QString() << QString();
+        QTest::newRow("LNA on, all locked") << lnaOn << QString() << QString();
         QTest::newRow("LNA off, unlocked")
-            << "10.30000,10.0000,0,1,0,0,0,0,0,0,10,0,0,-40.0,0.00,0";
+            << "10.30000,10.0000,0,1,0,0,0,0,0,0,10,0,0,-40.0,0.00,0" << QString() << QString();
+        QTest::newRow("Windows style, monospace") << lnaOn << "Windows"
+                                                  << "DejaVu Sans Mono";
+        QTest::newRow("Fusion style, monospace") << lnaOn << "Fusion"
+                                                 << "DejaVu Sans Mono";
     }
 
     void nothingIsClipped()
     {
         QFETCH(QString, reply);
+        QFETCH(QString, style);
+        QFETCH(QString, family);
+        const QString designStyle = QApplication::style()->objectName();
+        const QFont designFont = QApplication::font();
+        const auto restore = qScopeGuard([&] {
+            QApplication::setStyle(designStyle);
+            QApplication::setFont(designFont);
+        });
+        if (!family.isEmpty()) {
+            QApplication::setStyle(style);
+            QFont font = designFont;
+            font.setFamily(family);
+            QApplication::setFont(font);
+        }
         PanelHarness own;
         MainWindow &w = own.build();
         w.show();
@@ -491,7 +514,13 @@ private slots:
         for (QWidget *child : w.findChildren<QWidget *>()) {
             if (child->window() != &w || !child->isVisibleTo(&w))
                 continue;
-            QString why = clipping(child);
+            // Other fonts are held to the layout's promise only: the form
+            // caps some widths for its own font.
+            QString why = family.isEmpty() ? clipping(child) : QString();
+            const QSize least = child->minimumSizeHint().boundedTo(child->maximumSize());
+            if (why.isEmpty() && !child->objectName().startsWith("qt_") &&
+                (child->width() < least.width() || child->height() < least.height()))
+                why = "is smaller than its minimum size hint";
             if (why.isEmpty() && !child->parentWidget()->rect().contains(child->geometry()))
                 why = "reaches past its parent";
             if (!why.isEmpty())
