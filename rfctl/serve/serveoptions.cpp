@@ -27,6 +27,19 @@ std::optional<QHostAddress> listenAddress(const QString &text)
         return std::nullopt;
     return address;
 }
+
+// Leaves `port` as it is when the option is not given; the error, else empty.
+QString readPort(const QCommandLineParser &parser, const QString &option, quint16 *port)
+{
+    if (!parser.isSet(option))
+        return {};
+    const std::optional<int> number = wholeNumber(parser.value(option), 0, 65535);
+    if (!number)
+        return QStringLiteral("--%1: \"%2\" is not a port (0 to 65535)")
+            .arg(option, parser.value(option));
+    *port = quint16(*number);
+    return {};
+}
 } // namespace
 
 QList<QCommandLineOption> serveOptionList()
@@ -65,13 +78,9 @@ QList<QCommandLineOption> serveOptionList()
 
 QString readServeOptions(const QCommandLineParser &parser, ServeOptions *options)
 {
-    if (parser.isSet(RawPortOption)) {
-        const std::optional<int> port = wholeNumber(parser.value(RawPortOption), 0, 65535);
-        if (!port)
-            return QStringLiteral("--raw-port: \"%1\" is not a port (0 to 65535)")
-                .arg(parser.value(RawPortOption));
-        options->rawPort = quint16(*port);
-    }
+    QString error = readPort(parser, RawPortOption, &options->rawPort);
+    if (!error.isEmpty())
+        return error;
     if (parser.isSet(ListenOption)) {
         const std::optional<QHostAddress> address = listenAddress(parser.value(ListenOption));
         if (!address)
@@ -81,13 +90,12 @@ QString readServeOptions(const QCommandLineParser &parser, ServeOptions *options
         options->listen = *address;
     }
 #ifdef RFCTL_HTTP
-    if (parser.isSet(HttpPortOption)) {
-        const std::optional<int> port = wholeNumber(parser.value(HttpPortOption), 0, 65535);
-        if (!port)
-            return QStringLiteral("--http-port: \"%1\" is not a port (0 to 65535)")
-                .arg(parser.value(HttpPortOption));
-        options->httpPort = quint16(*port);
-    }
+    quint16 httpPort = 0;
+    error = readPort(parser, HttpPortOption, &httpPort);
+    if (!error.isEmpty())
+        return error;
+    if (parser.isSet(HttpPortOption))
+        options->httpPort = httpPort;
 #endif
     options->readOnly = parser.isSet(ReadOnlyOption);
 #ifdef RFCTL_VXI11
