@@ -92,7 +92,9 @@ QStringList startServices(SharedLink &link, const ServeOptions &options, Service
     if (!raw->listen(options.listen, options.rawPort, error))
         return {};
     QStringList lines{raw->serviceLine()};
-    const quint16 rawPort = raw->port();
+    // Both name the ports to mDNS, and the raw one to the web service, in
+    // builds that have them.
+    [[maybe_unused]] const quint16 rawPort = raw->port();
     services->push_back(std::move(raw));
 #ifdef RFCTL_VXI11
     if (options.vxi11) {
@@ -103,7 +105,7 @@ QStringList startServices(SharedLink &link, const ServeOptions &options, Service
         services->push_back(std::move(vxi11));
     }
 #endif
-    quint16 httpPort = 0;
+    [[maybe_unused]] quint16 httpPort = 0;
 #ifdef RFCTL_HTTP
     if (options.httpPort) {
         auto http = std::make_unique<HttpService>(link, options.access);
