@@ -104,7 +104,7 @@ std::optional<QByteArray> TcpLineLink::ask(const QString &query)
         return std::nullopt;
     QElapsedTimer clock;
     clock.start();
-    const std::optional<QByteArray> line = nextLine(clock);
+    std::optional<QByteArray> line = nextLine(clock);
     const bool marker = isMarker(query);
     if (!line) {
         outOfStep = true;

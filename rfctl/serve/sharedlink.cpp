@@ -153,7 +153,7 @@ void SharedLink::enqueue(const Request &request, bool first)
 
 SharedLink::Request SharedLink::dequeue(int index)
 {
-    const Request request = queue.takeAt(index);
+    Request request = queue.takeAt(index);
     queuedBytes -= request.text.size();
     const auto found = clients.find(request.client);
     if (found != clients.end())
