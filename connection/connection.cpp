@@ -2,6 +2,7 @@
 
 #include "connectionlog.h"
 #include "hardwareabstractionusb.h"
+#include "identification.h"
 #include "instrumentcommands.h"
 #include "networksettingsfile.h"
 #include "startupphase.h"
@@ -31,6 +32,21 @@ std::optional<QString> acceptedModel(const QString &reply)
     qCDebug(lcConnection) << "Bad reply to *IDN?: not the identification of a"
                           << Connection::ExpectedModel;
     return std::nullopt;
+}
+
+// With a serial number, only the instruments whose names carry it as a field
+// (as VISA USB resource strings do) are asked who they are, when there are
+// any: asking another one would put a reply into the traffic of whoever is
+// using it.
+QStringList candidatesFor(const QStringList &names, const QString &serial)
+{
+    QStringList named;
+    for (const QString &name : names) {
+        if (!serial.isEmpty() &&
+            name.split(QStringLiteral("::")).contains(serial.trimmed(), Qt::CaseInsensitive))
+            named.append(name);
+    }
+    return named.isEmpty() ? names : named;
 }
 
 // Every request first looks whether the worker was asked to stop
@@ -73,6 +89,7 @@ Connection::Connection(HardwareAbstraction *hardware, const ConnectionTimings &t
     qRegisterMetaType<connStatus_t>("connStatus_t");
     qRegisterMetaType<calling_mode_t>("calling_mode_t");
     qRegisterMetaType<QList<ModuleInfo>>("QList<ModuleInfo>");
+    qRegisterMetaType<QList<UsbInstrument>>("QList<UsbInstrument>");
     status.tcpConnected = false;
     status.usbConnected = false;
     connect(socket, &QTcpSocket::disconnected, this, &Connection::socketDisconnected);
@@ -80,10 +97,16 @@ Connection::Connection(HardwareAbstraction *hardware, const ConnectionTimings &t
 
 void Connection::connectUSB()
 {
+    connectUSBSerial(QString());
+}
+
+void Connection::connectUSBSerial(QString serial)
+{
     if (workerStopRequested())
         return;
     usbResult = NoneAccepted;
     usbIdentification.clear();
+    usbSerial = serial;
     // The listing opens every instrument in turn, so one still held open here
     // would be missed; and the flag must not outlive the instrument it names.
     if (status.usbConnected) {
@@ -93,7 +116,7 @@ void Connection::connectUSB()
     const QStringList names = hardware->getDeviceList().second;
     if (names.isEmpty())
         usbResult = NotConnected;
-    for (const QString &name : names) {
+    for (const QString &name : candidatesFor(names, serial)) {
         if (hardware->openConnection(name) != 0)
             continue;
         status.usbConnected = true;
@@ -108,6 +131,23 @@ void Connection::connectUSB()
     }
     emit connStatusChanged(status);
     emit usbConnFinished(usbResult, usbIdentification);
+}
+
+void Connection::listUSB()
+{
+    if (workerStopRequested())
+        return;
+    closeUSB();
+    const QPair<int, QStringList> found = hardware->getDeviceList();
+    QList<UsbInstrument> instruments;
+    for (const QString &name : found.second) {
+        if (hardware->openConnection(name) != 0)
+            continue;
+        const std::optional<QString> reply = usbExchange("*IDN?", MODE_IDENTIFY);
+        hardware->closeConnection();
+        instruments.append({name, reply.value_or(QString())});
+    }
+    emit usbListReady(found.first, instruments);
 }
 
 void Connection::connectTCP()
@@ -373,7 +413,11 @@ void Connection::identifyTcp(const QString &reply)
 void Connection::identifyUsb(const QString &reply)
 {
     usbIdentification = reply;
-    if (const std::optional<QString> model = acceptedModel(reply)) {
+    const std::optional<QString> model = acceptedModel(reply);
+    if (model && !usbSerial.isEmpty() && !Identification::of(reply).hasSerial(usbSerial)) {
+        qCDebug(lcConnection).noquote()
+            << QString("USB instrument %1 is not serial number %2").arg(reply, usbSerial);
+    } else if (model) {
         markStartupPhase(StartupPhase::Identified);
         usbResult = *model;
         return;

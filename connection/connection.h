@@ -71,9 +71,19 @@ signals:
     // Answers readInventory: the USB instrument and its modules; empty
     // without a USB link.
     void inventoryReady(QList<ModuleInfo> modules);
+    // Answers listUSB: `result` 0 with every instrument that opened (none is
+    // a listing too), negative when the listing itself failed.
+    void usbListReady(int result, QList<UsbInstrument> instruments);
 
 public slots:
     void connectUSB();
+    // As connectUSB, accepting only the instrument whose identification
+    // carries this serial number; any serial number when it is empty. Later
+    // calls of connectUSB forget it.
+    void connectUSBSerial(QString serial);
+    // Lists the USB instruments attached, asking each who it is, and answers
+    // with usbListReady. Closes a USB link first, and leaves none open.
+    void listUSB();
     void connectTCP();
     // As connectTCP, to the given address instead of the settings file's.
     void connectTCPTo(QString host, int port);
@@ -111,6 +121,7 @@ private:
     QString tcpIdentification;
     QString usbResult;
     QString usbIdentification;
+    QString usbSerial;
     QString ipAddress;
     QString subnet;
     QString gateway;

@@ -12,11 +12,18 @@ Invocation::Invocation(const QStringList &args, const QCommandLineParser &option
 
 Invocation::~Invocation() = default;
 
+InstrumentSession *Invocation::idleSession()
+{
+    if (!opened)
+        opened = std::make_unique<InstrumentSession>(link.timeoutMs);
+    return opened.get();
+}
+
 InstrumentSession *Invocation::session(int *exitCode)
 {
-    if (!opened) {
-        opened = std::make_unique<InstrumentSession>(link.timeoutMs);
-        openResult = openLink(*opened, link);
+    if (!linked) {
+        linked = true;
+        openResult = openLink(*idleSession(), link);
     }
     *exitCode = openResult;
     return openResult == ExitCode::Done ? opened.get() : nullptr;
@@ -40,6 +47,17 @@ const QList<Command> &commands()
          0,
          0,
          runIdentify},
+        {"list",
+         "",
+         "Lists the USB instruments attached, with their serial numbers.",
+         "Asks each USB instrument attached who it is and prints one line each: resource, "
+         "model, serial number and firmware, \"-\" for what one that did not answer left out. "
+         "--serial SN then picks one of them for any other command. Each instrument is opened "
+         "in turn, so list them while no other program is using them.",
+         {O("json", "One JSON array of objects with named fields.")},
+         0,
+         0,
+         runList},
         {"status",
          "",
          "The instrument's status, as the panel shows it.",

@@ -26,6 +26,9 @@ public:
     // The link, opened on first use; null after the reason was printed and
     // its exit code stored in `exitCode`.
     InstrumentSession *session(int *exitCode);
+    // A session with no link opened, for a command that reaches the
+    // instruments by other means; the same one session() would open.
+    InstrumentSession *idleSession();
     // A request ran out of time and the link is still busy with it: the
     // program must end without tearing the link down (see InstrumentSession).
     bool stuck() const;
@@ -36,6 +39,7 @@ public:
 
 private:
     std::unique_ptr<InstrumentSession> opened;
+    bool linked = false;
     int openResult = -1;
 };
 
@@ -64,5 +68,6 @@ int runMonitor(Invocation &inv);
 int runQuery(Invocation &inv);
 int runSend(Invocation &inv);
 int runServe(Invocation &inv);
+int runList(Invocation &inv);
 
 #endif

@@ -34,6 +34,10 @@ InstrumentSession::InstrumentSession(int timeoutMs)
             });
     connect(connection, &Connection::inventoryReady, this,
             [this](const QList<ModuleInfo> &found) { modules = found; });
+    connect(connection, &Connection::usbListReady, this,
+            [this](int result, const QList<UsbInstrument> &found) {
+                usbListing = {result, found};
+            });
     worker->start();
 }
 
@@ -79,12 +83,19 @@ bool InstrumentSession::run(const std::function<void()> &job)
     return !timedOut;
 }
 
-std::optional<QString> InstrumentSession::connectUsb()
+std::optional<QString> InstrumentSession::connectUsb(const QString &serial)
 {
     connectResult.reset();
-    if (!run([c = connection] { c->connectUSB(); }))
+    if (!run([c = connection, serial] { c->connectUSBSerial(serial); }))
         return std::nullopt;
     return connectResult;
+}
+
+std::optional<QPair<int, QList<UsbInstrument>>> InstrumentSession::listUsb()
+{
+    if (!run([c = connection] { c->listUSB(); }))
+        return std::nullopt;
+    return usbListing;
 }
 
 std::optional<QString> InstrumentSession::connectTcp(const QString &host, int port)

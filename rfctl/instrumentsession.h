@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QThread>
 #include <functional>
@@ -37,7 +38,11 @@ public:
     // The connection's result string ("-2", "-1" or the model field, or
     // empty for a TCP/IP instrument that did not identify as the expected
     // model); nothing when the attempt did not end in time.
-    std::optional<QString> connectUsb();
+    // Over USB, only the instrument with `serial` is taken, unless it is empty.
+    std::optional<QString> connectUsb(const QString &serial = QString());
+    // The USB instruments attached, as Connection::usbListReady gives them;
+    // nothing when the listing did not end in time.
+    std::optional<QPair<int, QList<UsbInstrument>>> listUsb();
     std::optional<QString> connectTcp(const QString &host, int port);
     connStatus_t status() const;
     // The reply to the identification query of the last connect that ended
@@ -88,6 +93,7 @@ private:
     bool commandWentOut = false;
     std::optional<NetworkSettingsFile::Settings> network;
     QList<ModuleInfo> modules;
+    QPair<int, QList<UsbInstrument>> usbListing;
 };
 
 #endif

@@ -14,6 +14,7 @@ const QString TcpOption = QStringLiteral("tcp");
 const QString UsbOption = QStringLiteral("usb");
 const QString SettingsOption = QStringLiteral("settings");
 const QString TimeoutOption = QStringLiteral("timeout");
+const QString SerialOption = QStringLiteral("serial");
 
 QString where(const LinkChoice &choice)
 {
@@ -94,13 +95,18 @@ int openTcp(InstrumentSession &session, const LinkChoice &choice)
 
 int openUsb(InstrumentSession &session, const LinkChoice &choice)
 {
-    const std::optional<QString> result = session.connectUsb();
+    const std::optional<QString> result = session.connectUsb(choice.serial);
     if (!result)
         return fail(ExitCode::NoLink, QStringLiteral("no answer from the USB instruments within "
                                                      "%1 ms")
                                           .arg(choice.timeoutMs));
     if (*result == QLatin1String("-2"))
         return fail(ExitCode::NoLink, QStringLiteral("no USB instrument found"));
+    if (*result == QLatin1String("-1") && !choice.serial.isEmpty())
+        return fail(ExitCode::NoLink, QStringLiteral("no USB instrument with serial number \"%1\" "
+                                                     "could be opened (\"rfctl list\" shows "
+                                                     "the instruments attached)")
+                                          .arg(choice.serial));
     if (*result == QLatin1String("-1"))
         return fail(ExitCode::Refused, QStringLiteral("no USB instrument could be opened that "
                                                       "identifies as the expected model"));
@@ -120,6 +126,9 @@ QList<QCommandLineOption> linkOptions()
          QStringLiteral("Connect over TCP/IP to the address in this settings "
                         "file (four lines, as the panel keeps ipdata.vnf)."),
          QStringLiteral("FILE")},
+        {SerialOption,
+         QStringLiteral("Connect over USB to the instrument with this serial number only."),
+         QStringLiteral("SN")},
         {TimeoutOption,
          QStringLiteral("Longest wait for the instrument to connect or to answer one request, "
                         "in milliseconds (default %1).")
@@ -141,7 +150,15 @@ QString readLinkChoice(const QCommandLineParser &parser, LinkChoice *choice)
                 .arg(parser.value(TimeoutOption));
         choice->timeoutMs = *ms;
     }
-    if (parser.isSet(UsbOption))
+    if (parser.isSet(SerialOption)) {
+        if (parser.isSet(TcpOption) || parser.isSet(SettingsOption))
+            return QStringLiteral("--serial picks a USB instrument; it does not go with --tcp "
+                                  "or --settings");
+        choice->serial = parser.value(SerialOption).trimmed();
+        if (choice->serial.isEmpty())
+            return QStringLiteral("--serial: no serial number given");
+    }
+    if (parser.isSet(UsbOption) || parser.isSet(SerialOption))
         choice->kind = LinkChoice::Usb;
     if (parser.isSet(TcpOption)) {
         choice->kind = LinkChoice::Tcp;

@@ -22,6 +22,8 @@ struct LinkChoice {
     Kind kind = Auto;
     QString host;
     int port = 0;
+    // Over USB, only the instrument with this serial number; any when empty.
+    QString serial;
     int timeoutMs = DefaultTimeoutMs;
 };
 

@@ -27,10 +27,11 @@ namespace
 // starts: USB first, then the address in the settings file.
 SharedLink::Target targetOf(const LinkChoice &choice)
 {
-    SharedLink::Target target{choice.kind != LinkChoice::Tcp, choice.host, choice.port};
+    SharedLink::Target target{choice.kind != LinkChoice::Tcp, choice.host, choice.port,
+                              choice.serial};
     if (choice.kind == LinkChoice::Auto) {
         if (const auto settings = NetworkSettingsFile().read(); settings && settings->port > 0)
-            target = {true, settings->ipAddress, settings->port};
+            target = {true, settings->ipAddress, settings->port, QString()};
     }
     return target;
 }

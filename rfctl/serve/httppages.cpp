@@ -1,5 +1,6 @@
 #include "httppages.h"
 
+#include "identification.h"
 #include "statusfields.h"
 
 #include <QJsonDocument>
@@ -11,17 +12,6 @@ namespace
 const QString LxiNamespace =
     QStringLiteral("http://www.lxistandard.org/InstrumentIdentification/1.0");
 const QString XsiNamespace = QStringLiteral("http://www.w3.org/2001/XMLSchema-instance");
-
-struct Identification {
-    QString manufacturer, model, serial, firmware;
-};
-
-Identification fieldsOf(const QString &identification)
-{
-    const QStringList f = identification.split(',');
-    const auto at = [&f](int i) { return i < f.size() ? f.at(i).trimmed() : QString(); };
-    return {at(0), at(1), at(2), at(3)};
-}
 
 // A number as Prometheus reads it, whatever the system locale.
 QByteArray sampleValue(double value)
@@ -111,7 +101,7 @@ QByteArray metricsPage(const HttpSnapshot &s)
     Exposition out;
     out.single("rfconverter_up", "1 when the last status read succeeded.", s.status ? 1 : 0);
     if (!s.identification.isEmpty()) {
-        const Identification id = fieldsOf(s.identification);
+        const Identification id = Identification::of(s.identification);
         out.gauge("rfconverter_info", "The instrument's identification.");
         out.sample("rfconverter_info", 1,
                    "model=" + labelValue(id.model) + ",serial=" + labelValue(id.serial) +
@@ -135,7 +125,7 @@ QByteArray statusJsonPage(const HttpSnapshot &s)
     page.insert(QStringLiteral("up"), bool(s.status));
     if (!s.status)
         page.insert(QStringLiteral("problem"), s.problem);
-    const Identification id = fieldsOf(s.identification);
+    const Identification id = Identification::of(s.identification);
     page.insert(QStringLiteral("instrument"),
                 QJsonObject{{QStringLiteral("manufacturer"), id.manufacturer},
                             {QStringLiteral("model"), id.model},
@@ -146,7 +136,7 @@ QByteArray statusJsonPage(const HttpSnapshot &s)
 
 QByteArray identificationPage(const HttpSnapshot &s, const HttpIdentity &identity)
 {
-    const Identification id = fieldsOf(s.identification);
+    const Identification id = Identification::of(s.identification);
     QByteArray page;
     QXmlStreamWriter xml(&page);
     xml.setAutoFormatting(true);

@@ -332,7 +332,7 @@ void SharedLink::connectNow()
             const QMetaObject::Connection tcp =
                 connect(c, &Connection::tcpConnFinished, c, took, Qt::DirectConnection);
             if (target.usb)
-                c->connectUSB();
+                c->connectUSBSerial(target.serial);
             if (!attempt.accepted && !target.host.isEmpty())
                 c->connectTCPTo(target.host, target.port);
             disconnect(usb);

@@ -66,10 +66,12 @@ public:
 
     // Where the instrument is: over USB when `usb` is set, else (or when no
     // USB instrument answers) over TCP/IP at `host`:`port` when a host is given.
+    // Over USB, only the instrument with serial number `serial`, unless empty.
     struct Target {
         bool usb = false;
         QString host;
         int port = 0;
+        QString serial;
     };
 
     // Request text queued for one client at most, in bytes (the command

@@ -423,6 +423,40 @@ private slots:
         QCOMPARE(o.out.filter(QRegularExpression("^(Port [0-3]|LCD|Altera)")).size(), 7);
     }
 
+    // Two instruments on the VISA library, whose resource names do not carry
+    // their serial numbers: each is found by its identification.
+    void secondUsbInstrumentIsPickedBySerial()
+    {
+        InstrumentModel::Config second;
+        second.idn = "Ostrelin,KX4417-UDC,SN000777,2.4.1";
+        SimServer other(second);
+        QVERIFY(other.start());
+        QProcessEnvironment env = usbEnvironment();
+        env.insert("FAKEVISA_INSTRUMENTS",
+                   QStringLiteral("127.0.0.1:%1;127.0.0.1:%2").arg(sim->port()).arg(other.port()));
+        const Outcome listed = run({"list"}, env);
+        QCOMPARE(listed.exitCode, 0);
+        QCOMPARE(listed.out.size(), 2);
+        QVERIFY2(listed.out.at(1).contains(QRegularExpression("::SN0002::INSTR +KX4417-UDC +"
+                                                              "SN000777 +2.4.1$")),
+                 qPrintable(listed.out.at(1)));
+        QCOMPARE(run({"--serial", "sn000777", "set", "atten", "5"}, env).exitCode, 0);
+        QVERIFY(other.receivedLines().contains("fact:rfatten 5"));
+        QVERIFY(!sim->receivedLines().contains("fact:rfatten 5"));
+
+        QProcess serve;
+        serve.setProcessEnvironment(env);
+        serve.start(QStringLiteral(RFCTL_PATH),
+                    {"--serial", "SN000777", "serve", "--raw-port", "0"});
+        serve.setReadChannel(QProcess::StandardError);
+        QByteArray log;
+        while (!log.contains("link up") && serve.waitForReadyRead(5000))
+            log += serve.readAllStandardError();
+        serve.kill();
+        serve.waitForFinished();
+        QVERIFY2(log.contains("link up: Ostrelin,KX4417-UDC,SN000777"), log.constData());
+    }
+
     // The identification the link was opened with; the instrument is not asked again.
     void identifyOverTcp()
     {

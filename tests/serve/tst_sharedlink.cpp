@@ -23,7 +23,7 @@ class SharedLinkTest : public QObject
     // Starts a link to the simulator; true once it is up, within seconds.
     bool startLink(const ConnectionTimings &timings = {}, const SharedLinkUpkeep &upkeep = {})
     {
-        link = std::make_unique<SharedLink>(SharedLink::Target{false, "127.0.0.1", sim->port()},
+        link = std::make_unique<SharedLink>(SharedLink::Target{false, "127.0.0.1", sim->port(), {}},
                                             timings, upkeep);
         QSignalSpy up(link.get(), &SharedLink::linkChanged);
         link->start();
@@ -159,7 +159,7 @@ private slots:
     void reconnectBackOffIsBounded()
     {
         sim->setFault(SimServer::Fault::CloseConnection, 0, "*idn?");
-        link = std::make_unique<SharedLink>(SharedLink::Target{false, "127.0.0.1", sim->port()},
+        link = std::make_unique<SharedLink>(SharedLink::Target{false, "127.0.0.1", sim->port(), {}},
                                             ConnectionTimings{}, SharedLinkUpkeep{10, 100, 5000});
         link->start();
         // Unbounded, the back-off would have reached 1.28 s by now.
