@@ -23,7 +23,7 @@ for file in usr/bin/rfpanel usr/bin/rfpanel-desktop usr/bin/kxsim \
     usr/share/applications/rfpanel.desktop \
     usr/share/icons/hicolor/{48x48,64x64,128x128,256x256}/apps/rfpanel.png \
     usr/lib/udev/rules.d/70-rf-converter-usbtmc.rules \
-    usr/lib/systemd/system/rfctl-serve.service \
+    usr/lib/systemd/system/rfctl-serve.service usr/lib/systemd/system/rfctl-serve@.service \
     usr/bin/rfctl usr/share/man/man1/{rfpanel,rfpanel-desktop,kxsim,rfctl}.1.gz \
     usr/share/doc/rfpanel/copyright; do
     grep -qx "\./$file" <<<"$contents" || fail "$file is missing from the package"
