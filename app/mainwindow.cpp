@@ -450,27 +450,27 @@ void MainWindow::on_tuneFreqButton_clicked()
 
 void MainWindow::on_rfAttenButton_clicked()
 {
-    const std::optional<double> db = ValueBoxes::take(ui->rfAttenSpin, "Downconverter attenuation",
-                                                      [this](const QString &entry) { log(entry); });
-    if (!db)
-        return;
-    const int whole = qRound(*db);
-    sendControl(InstrumentCommands::attenuation(whole),
-                "Downconverter attenuation set to " + QString::number(whole) +
-                    " dB. Wait for status verification.",
-                false);
+    setWholeValue(ui->rfAttenSpin, "Downconverter attenuation", InstrumentCommands::attenuation,
+                  "dB");
 }
 
 void MainWindow::on_refFreqButton_clicked()
 {
-    const std::optional<double> mhz = ValueBoxes::take(
-        ui->refFreqSpin, "Reference frequency", [this](const QString &entry) { log(entry); });
-    if (!mhz)
+    setWholeValue(ui->refFreqSpin, "Reference frequency", InstrumentCommands::referenceFrequency,
+                  "MHz");
+}
+
+void MainWindow::setWholeValue(QAbstractSpinBox *box, const QString &what,
+                               QString (*commandOf)(int), const QString &unit)
+{
+    const std::optional<double> value =
+        ValueBoxes::take(box, what, [this](const QString &entry) { log(entry); });
+    if (!value)
         return;
-    const int whole = qRound(*mhz);
-    sendControl(InstrumentCommands::referenceFrequency(whole),
-                "Reference frequency set to " + QString::number(whole) +
-                    " MHz. Wait for status verification.",
+    const int whole = qRound(*value);
+    sendControl(commandOf(whole),
+                what + " set to " + QString::number(whole) + ' ' + unit +
+                    ". Wait for status verification.",
                 false);
 }
 

@@ -11,6 +11,8 @@
 #include <QThread>
 #include <memory>
 
+class QAbstractSpinBox;
+
 class Connection;
 class SavedStatesController;
 class StatusDisplay;
@@ -108,6 +110,10 @@ private:
     // Sends one control command and logs `logLine` (plain text) as sent, then
     // asks for the status so the panel shows what the instrument really did.
     void sendControl(const QString &cmd, const QString &logLine, bool logFirst);
+    // Takes the box's whole number through ValueBoxes::take and sends it;
+    // the log names it `what`, in `unit`.
+    void setWholeValue(QAbstractSpinBox *box, const QString &what, QString (*commandOf)(int),
+                       const QString &unit);
 
     Ui::MainWindow *ui;
     LogPane *logPane;
