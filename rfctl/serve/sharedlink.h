@@ -72,6 +72,20 @@ public:
         int port = 0;
     };
 
+    // What the link has done for the server's clients, for its metrics.
+    struct Counters {
+        // Requests of clients that reached an outcome (Outcome::Status), and
+        // those of them that failed: NoReply, LinkDown or Refused. Requests
+        // dropped with their client unserved, and the link's own
+        // identification checks, are not counted.
+        quint64 requests = 0;
+        quint64 failed = 0;
+        // Clients added and not removed yet.
+        quint64 clients = 0;
+        // Times the link went down after it had come up.
+        quint64 linkLosses = 0;
+    };
+
     // Request text queued for one client at most, in bytes (the command
     // language is ASCII); requests beyond it are refused until some are served.
     static constexpr qint64 MaxQueuedBytesPerClient = 256 * 1024;
@@ -129,6 +143,8 @@ public:
     // The instrument's reply to the identification query when the link last
     // came up; empty before that.
     QString identification() const;
+    // Since the link was made; `clients` is as of now.
+    Counters counters() const;
 
 signals:
     // The link came up or went down.
@@ -161,6 +177,7 @@ private:
 
     bool stillWanted(const Request &request) const;
     void finishLater(const Request &request, Outcome::Status status);
+    void tally(const Request &request, Outcome::Status status);
     bool withinBounds(Client &client, const QString &text);
     void enqueue(const Request &request, bool first = false);
     Request dequeue(int index);
@@ -203,6 +220,8 @@ private:
     QHash<ClientId, Client> clients;
     QList<Request> queue;
     qint64 queuedBytes = 0;
+    // Counters::clients is taken from `clients` when asked for.
+    Counters counted;
     // A pump() is on its way through the event loop.
     bool pumpQueued = false;
     // Fires when the next request waiting behind a lock has waited too long.
