@@ -109,13 +109,21 @@ QByteArray metricsPage(const HttpSnapshot &s)
     }
     if (s.status)
         statusMetrics(*s.status, &out);
+    out.counter("rfconverter_requests_total",
+                "Requests of every service's clients that reached the instrument or failed.");
+    out.sample("rfconverter_requests_total", double(s.link.requests));
+    out.counter("rfconverter_request_errors_total",
+                "Requests that failed: refused, no reply in time, or the link down.");
+    out.sample("rfconverter_request_errors_total", double(s.link.failed));
+    out.single("rfconverter_clients", "Clients connected: raw, VXI-11 links and HTTP.",
+               double(s.link.clients + s.httpClients));
     out.counter("rfconverter_http_requests_total", "HTTP requests answered.");
-    out.sample("rfconverter_http_requests_total", double(s.requests));
+    out.sample("rfconverter_http_requests_total", double(s.httpRequests));
     out.counter("rfconverter_http_errors_total", "HTTP requests answered with an error.");
-    out.sample("rfconverter_http_errors_total", double(s.errors));
-    out.single("rfconverter_http_clients", "HTTP clients connected.", double(s.clients));
+    out.sample("rfconverter_http_errors_total", double(s.httpErrors));
+    out.single("rfconverter_http_clients", "HTTP clients connected.", double(s.httpClients));
     out.counter("rfconverter_link_losses_total", "Times the link to the instrument went down.");
-    out.sample("rfconverter_link_losses_total", double(s.linkLosses));
+    out.sample("rfconverter_link_losses_total", double(s.link.linkLosses));
     return out.text;
 }
 

@@ -1,6 +1,7 @@
 #ifndef HTTPPAGES_H
 #define HTTPPAGES_H
 
+#include "sharedlink.h"
 #include "statusreply.h"
 
 #include <QByteArray>
@@ -17,12 +18,14 @@ struct HttpSnapshot {
     // The last status read, when it succeeded; else why not, in words.
     std::optional<StatusReply> status;
     QString problem;
-    // HTTP requests answered, those answered with an error, HTTP clients
-    // connected now, and the times the link to the instrument went down.
-    quint64 requests = 0;
-    quint64 errors = 0;
-    quint64 clients = 0;
-    quint64 linkLosses = 0;
+    // HTTP requests answered, those answered with an error, and HTTP
+    // clients connected now.
+    quint64 httpRequests = 0;
+    quint64 httpErrors = 0;
+    quint64 httpClients = 0;
+    // The shared link's counters, as of the last status read or link loss;
+    // its clients are those of the raw and VXI-11 services.
+    SharedLink::Counters link;
 };
 
 // Where the instrument is reached and what identifies it, for the LXI

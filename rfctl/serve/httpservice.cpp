@@ -83,9 +83,9 @@ struct HttpService::Shared {
         Shared *s = static_cast<Shared *>(self);
         QMutexLocker lock(&s->mutex);
         if (change == MHD_CONNECTION_NOTIFY_STARTED)
-            ++s->snapshot.clients;
+            ++s->snapshot.httpClients;
         else
-            --s->snapshot.clients;
+            --s->snapshot.httpClients;
     }
 
     static MHD_Result request(void *self, MHD_Connection *connection, const char *url,
@@ -151,9 +151,9 @@ struct HttpService::Shared {
     {
         {
             QMutexLocker lock(&mutex);
-            ++snapshot.requests;
+            ++snapshot.httpRequests;
             if (page.status >= 400)
-                ++snapshot.errors;
+                ++snapshot.httpErrors;
         }
         MHD_Response *response = MHD_create_response_from_buffer(
             size_t(page.body.size()), const_cast<char *>(page.body.constData()),
@@ -169,13 +169,14 @@ struct HttpService::Shared {
     }
 
     // Records the read's result and lets the requests waiting for it go on.
+    // On the server's thread, with the service's client still on `link`.
     void readEnded(std::optional<StatusReply> status, const QString &problem,
-                   const QString &identification)
+                   const SharedLink &link)
     {
         std::vector<MHD_Connection *> resumed;
         {
             QMutexLocker lock(&mutex);
-            snapshot.identification = identification;
+            takeLinkState(link);
             snapshot.status = std::move(status);
             snapshot.problem = problem;
             lastRead.start();
@@ -184,6 +185,16 @@ struct HttpService::Shared {
         }
         for (MHD_Connection *connection : resumed)
             MHD_resume_connection(connection);
+    }
+
+    // With the mutex held, as readEnded().
+    void takeLinkState(const SharedLink &link)
+    {
+        snapshot.identification = link.identification();
+        snapshot.link = link.counters();
+        // The service's own client, which reads the status, is no client
+        // connected; the HTTP clients are counted apart.
+        --snapshot.link.clients;
     }
 };
 
@@ -207,16 +218,15 @@ HttpService::HttpService(SharedLink &link, const AccessList &access, QObject *pa
 
 HttpService::~HttpService()
 {
-    link.removeClient(client);
-    if (!shared->daemon)
-        return;
-    {
-        QMutexLocker lock(&shared->mutex);
-        shared->stopping = true;
+    if (shared->daemon) {
+        {
+            QMutexLocker lock(&shared->mutex);
+            shared->stopping = true;
+        }
+        shared->readEnded(std::nullopt, QStringLiteral("the server is stopping"), link);
+        MHD_stop_daemon(shared->daemon);
     }
-    shared->readEnded(std::nullopt, QStringLiteral("the server is stopping"),
-                      link.identification());
-    MHD_stop_daemon(shared->daemon);
+    link.removeClient(client);
 }
 
 void HttpService::setInstrumentAddresses(const QStringList &addresses)
@@ -277,14 +287,14 @@ void HttpService::readStatus()
         std::optional<StatusReply> status;
         if (o.status == SharedLink::Outcome::Replied)
             status = decodeStatus(o.reply, &problem);
-        shared->readEnded(std::move(status), problem, link.identification());
+        shared->readEnded(std::move(status), problem, link);
     });
 }
 
 void HttpService::linkLost()
 {
     QMutexLocker lock(&shared->mutex);
-    ++shared->snapshot.linkLosses;
+    shared->takeLinkState(link);
     // A status read before the loss no longer holds, however recent.
     shared->snapshot.status.reset();
     shared->snapshot.problem = QStringLiteral("link down");

@@ -20,9 +20,10 @@
 // below, so a slow or flooding web client never holds up the server's event
 // loop or the raw and VXI-11 clients. The status is read through the shared
 // link, in turn with every other client, on the link's thread, and the
-// instrument's identification taken from the link with it: at most once
-// in MinReadIntervalMs, however many requests want it, and requests arriving
-// while a read is under way wait for that read.
+// instrument's identification and the link's counters taken with it (the
+// counters also when the link goes down): at most once in MinReadIntervalMs,
+// however many requests want it, and requests arriving while a read is under
+// way wait for that read.
 class HttpService : public QObject
 {
     Q_OBJECT

@@ -215,6 +215,7 @@ bool SharedLink::stillWanted(const Request &request) const
 
 void SharedLink::finishLater(const Request &request, Outcome::Status status)
 {
+    tally(request, status);
     QMetaObject::invokeMethod(
         this,
         [this, request, status] {
@@ -222,6 +223,15 @@ void SharedLink::finishLater(const Request &request, Outcome::Status status)
                 request.done({status, {}});
         },
         Qt::QueuedConnection);
+}
+
+void SharedLink::tally(const Request &request, Outcome::Status status)
+{
+    if (request.client == 0)
+        return;
+    ++counted.requests;
+    if (status != Outcome::Replied && status != Outcome::Sent)
+        ++counted.failed;
 }
 
 // The queue moves on from the event loop, never inside a caller's call (a
@@ -298,6 +308,9 @@ void SharedLink::requestEnded(const Outcome &outcome)
         enqueue({0, 0, IdentifyQuery, nullptr}, true);
     if (up)
         idle.start();
+    // Without its `done`, the request was failed already (failQueued).
+    if (request.done)
+        tally(request, told.status);
     if (request.done && (request.client == 0 || stillWanted(request)))
         request.done(told);
     pumpLater();
@@ -375,6 +388,7 @@ void SharedLink::statusChanged(connStatus_t status)
 void SharedLink::goDown(const QString &reason)
 {
     up = false;
+    ++counted.linkLosses;
     idle.stop();
     serveLog(QStringLiteral("link down: %1; reconnecting").arg(reason));
     failQueued();
@@ -480,4 +494,11 @@ bool SharedLink::linkUp() const
 QString SharedLink::identification() const
 {
     return identity;
+}
+
+SharedLink::Counters SharedLink::counters() const
+{
+    Counters now = counted;
+    now.clients = quint64(clients.size());
+    return now;
 }

@@ -74,6 +74,20 @@ public:
         QString serial;
     };
 
+    // What the link has done for the server's clients, for its metrics.
+    struct Counters {
+        // Requests of clients that reached an outcome (Outcome::Status), and
+        // those of them that failed: NoReply, LinkDown or Refused. Requests
+        // dropped with their client unserved, and the link's own
+        // identification checks, are not counted.
+        quint64 requests = 0;
+        quint64 failed = 0;
+        // Clients added and not removed yet.
+        quint64 clients = 0;
+        // Times the link went down after it had come up.
+        quint64 linkLosses = 0;
+    };
+
     // Request text queued for one client at most, in bytes (the command
     // language is ASCII); requests beyond it are refused until some are served.
     static constexpr qint64 MaxQueuedBytesPerClient = 256 * 1024;
@@ -131,6 +145,8 @@ public:
     // The instrument's reply to the identification query when the link last
     // came up; empty before that.
     QString identification() const;
+    // Since the link was made; `clients` is as of now.
+    Counters counters() const;
 
 signals:
     // The link came up or went down.
@@ -163,6 +179,7 @@ private:
 
     bool stillWanted(const Request &request) const;
     void finishLater(const Request &request, Outcome::Status status);
+    void tally(const Request &request, Outcome::Status status);
     bool withinBounds(Client &client, const QString &text);
     void enqueue(const Request &request, bool first = false);
     Request dequeue(int index);
@@ -205,6 +222,8 @@ private:
     QHash<ClientId, Client> clients;
     QList<Request> queue;
     qint64 queuedBytes = 0;
+    // Counters::clients is taken from `clients` when asked for.
+    Counters counted;
     // A pump() is on its way through the event loop.
     bool pumpQueued = false;
     // Fires when the next request waiting behind a lock has waited too long.

@@ -142,6 +142,24 @@ private slots:
             QCOMPARE(sim->receivedLines(), QStringList());
     }
 
+    // The server's counters take in every service: a raw client's query and
+    // its refused request, the status read, and the raw and HTTP clients.
+    void countersCoverEveryService()
+    {
+        QVERIFY(startServe());
+        QTcpSocket raw;
+        raw.connectToHost(QStringLiteral("127.0.0.1"), serve->port("raw"));
+        QVERIFY(raw.waitForConnected(2000));
+        raw.write(QByteArray("*IDN?\n*IDN?\0\n", 13));
+        raw.flush();
+        QVERIFY(serve->waitForLog("refused from"));
+        const QByteArray metrics = answerOf(send("/metrics")).body;
+        for (const char *sample :
+             {"\nrfconverter_requests_total 3\n", "\nrfconverter_request_errors_total 1\n",
+              "\nrfconverter_clients 2\n"})
+            QVERIFY2(metrics.contains(sample), metrics.constData());
+    }
+
     // However many scrapes come, at once or one after another, the
     // instrument is asked for its status once a second at most.
     void scrapesShareOneRead()
