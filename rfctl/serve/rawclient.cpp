@@ -1,6 +1,7 @@
 #include "rawclient.h"
 
 #include "rawserver.h"
+#include "requesttext.h"
 #include "servelog.h"
 
 #include <QTcpSocket>
@@ -50,8 +51,7 @@ void RawClient::takeLine(QByteArray line)
 {
     const bool cut = discarding;
     discarding = false;
-    // With its size given, a NUL stays in the text, for the link to refuse.
-    const QString text = QString::fromUtf8(line.constData(), line.size()).trimmed();
+    const QString text = RequestText::ofLine(line);
     if (cut || text.isEmpty())
         return;
     ++waiting;

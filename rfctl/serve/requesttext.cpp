@@ -11,6 +11,11 @@ bool isQuery(const QString &text)
     return trimmed.left(trimmed.indexOf(blank)).endsWith('?');
 }
 
+QString ofLine(const QByteArray &line)
+{
+    return QString::fromUtf8(line.constData(), line.size()).trimmed();
+}
+
 QString refusal(const QString &text, bool readOnly)
 {
     if (text.contains(QChar('\0')))

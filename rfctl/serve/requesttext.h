@@ -1,6 +1,7 @@
 #ifndef REQUESTTEXT_H
 #define REQUESTTEXT_H
 
+#include <QByteArray>
 #include <QString>
 
 // What a request's text is, judged once for every service of the server
@@ -11,6 +12,11 @@ namespace RequestText
 // instrument answers such a request whatever follows that word, so its reply
 // must be read ("syst:sernum? x"). "fact:savegate ?" is a command.
 bool isQuery(const QString &text);
+
+// The request one line of a client carries (without its line feed), trimmed;
+// empty when it holds none. The line is decoded with its size, so a NUL stays
+// in the request for refusal() instead of cutting it short.
+QString ofLine(const QByteArray &line);
 
 // Why `text` must not go to the instrument, for the log; empty when it may.
 // Never passed: a NUL (the instrument would see only the text before it) or

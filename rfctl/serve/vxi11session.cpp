@@ -1,5 +1,6 @@
 #include "vxi11session.h"
 
+#include "requesttext.h"
 #include "servelog.h"
 #include "vxi11links.h"
 
@@ -88,14 +89,12 @@ std::optional<qint32> linkOfGenericParms(XdrReader &in)
     return id;
 }
 
-// The requests in a message, one a line, as the raw socket takes them. Each
-// line is decoded whole, so that a NUL stays in its request for the shared
-// link to refuse instead of cutting the request short.
+// The requests in a message, one a line, as the raw socket takes them.
 QStringList requestLines(const QByteArray &message)
 {
     QStringList lines;
     for (const QByteArray &line : message.split('\n')) {
-        const QString text = QString::fromUtf8(line.constData(), line.size()).trimmed();
+        const QString text = RequestText::ofLine(line);
         if (!text.isEmpty())
             lines += text;
     }
