@@ -34,19 +34,28 @@ std::optional<QString> acceptedModel(const QString &reply)
     return std::nullopt;
 }
 
-// With a serial number, only the instruments whose names carry it as a field
-// (as VISA USB resource strings do) are asked who they are, when there are
-// any: asking another one would put a reply into the traffic of whoever is
-// using it.
+// The serial number a VISA USB resource string carries
+// ("USB0::0x2012::0x4417::SN000123::INSTR"); empty for any other name.
+QString serialInName(const QString &name)
+{
+    const QStringList fields = name.split(QStringLiteral("::"));
+    return name.startsWith(QLatin1String("USB")) && fields.size() >= 4 ? fields.at(3).trimmed()
+                                                                       : QString();
+}
+
+// The instruments that may be the one with this serial number: those whose
+// names carry it, and those whose names carry none, which must be asked.
+// One whose name carries another is never opened: asking it who it is would
+// put a reply into the traffic of whoever is using it.
 QStringList candidatesFor(const QStringList &names, const QString &serial)
 {
-    QStringList named;
+    QStringList candidates;
     for (const QString &name : names) {
-        if (!serial.isEmpty() &&
-            name.split(QStringLiteral("::")).contains(serial.trimmed(), Qt::CaseInsensitive))
-            named.append(name);
+        const QString named = serialInName(name);
+        if (named.isEmpty() || named.compare(serial.trimmed(), Qt::CaseInsensitive) == 0)
+            candidates.append(name);
     }
-    return named.isEmpty() ? names : named;
+    return candidates;
 }
 
 // Every request first looks whether the worker was asked to stop
@@ -89,7 +98,6 @@ Connection::Connection(HardwareAbstraction *hardware, const ConnectionTimings &t
     qRegisterMetaType<connStatus_t>("connStatus_t");
     qRegisterMetaType<calling_mode_t>("calling_mode_t");
     qRegisterMetaType<QList<ModuleInfo>>("QList<ModuleInfo>");
-    qRegisterMetaType<QList<UsbInstrument>>("QList<UsbInstrument>");
     status.tcpConnected = false;
     status.usbConnected = false;
     connect(socket, &QTcpSocket::disconnected, this, &Connection::socketDisconnected);
@@ -113,10 +121,14 @@ void Connection::connectUSBSerial(QString serial)
         hardware->closeConnection();
         status.usbConnected = false;
     }
-    const QStringList names = hardware->getDeviceList().second;
+    // The listing takes every instrument's inventory; the one wanted is
+    // chosen without asking the others anything.
+    const QStringList names = serial.isEmpty()
+                                  ? hardware->getDeviceList().second
+                                  : candidatesFor(hardware->findDeviceNames().second, serial);
     if (names.isEmpty())
         usbResult = NotConnected;
-    for (const QString &name : candidatesFor(names, serial)) {
+    for (const QString &name : names) {
         if (hardware->openConnection(name) != 0)
             continue;
         status.usbConnected = true;
@@ -133,21 +145,26 @@ void Connection::connectUSBSerial(QString serial)
     emit usbConnFinished(usbResult, usbIdentification);
 }
 
-void Connection::listUSB()
+void Connection::findUSB()
 {
     if (workerStopRequested())
         return;
     closeUSB();
-    const QPair<int, QStringList> found = hardware->getDeviceList();
-    QList<UsbInstrument> instruments;
-    for (const QString &name : found.second) {
-        if (hardware->openConnection(name) != 0)
-            continue;
-        const std::optional<QString> reply = usbExchange("*IDN?", MODE_IDENTIFY);
+    const QPair<int, QStringList> found = hardware->findDeviceNames();
+    emit usbFound(found.first, found.second);
+}
+
+void Connection::identifyUSB(QString resource)
+{
+    if (workerStopRequested())
+        return;
+    closeUSB();
+    std::optional<QString> reply;
+    if (hardware->openConnection(resource) == 0) {
+        reply = usbExchange("*IDN?", MODE_IDENTIFY);
         hardware->closeConnection();
-        instruments.append({name, reply.value_or(QString())});
     }
-    emit usbListReady(found.first, instruments);
+    emit usbIdentified(reply.value_or(QString()));
 }
 
 void Connection::connectTCP()

@@ -71,9 +71,12 @@ signals:
     // Answers readInventory: the USB instrument and its modules; empty
     // without a USB link.
     void inventoryReady(QList<ModuleInfo> modules);
-    // Answers listUSB: `result` 0 with every instrument that opened (none is
-    // a listing too), negative when the listing itself failed.
-    void usbListReady(int result, QList<UsbInstrument> instruments);
+    // Answers findUSB: `result` 0 with the instruments the transport lists
+    // (none is a listing too), negative when the listing itself failed.
+    void usbFound(int result, QStringList resources);
+    // Answers identifyUSB: the instrument's reply to the identification
+    // query, trimmed; empty when it did not open or gave none.
+    void usbIdentified(QString identification);
 
 public slots:
     void connectUSB();
@@ -81,9 +84,13 @@ public slots:
     // carries this serial number; any serial number when it is empty. Later
     // calls of connectUSB forget it.
     void connectUSBSerial(QString serial);
-    // Lists the USB instruments attached, asking each who it is, and answers
-    // with usbListReady. Closes a USB link first, and leaves none open.
-    void listUSB();
+    // Lists the USB instruments attached, opening none, and answers with
+    // usbFound. Closes a USB link first.
+    void findUSB();
+    // Opens the USB instrument that findUSB listed as `resource`, asks it who
+    // it is, closes it again and answers with usbIdentified. Closes a USB link
+    // first.
+    void identifyUSB(QString resource);
     void connectTCP();
     // As connectTCP, to the given address instead of the settings file's.
     void connectTCPTo(QString host, int port);

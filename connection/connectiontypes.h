@@ -4,7 +4,6 @@
 #include "moduleinfo.h"
 
 #include <QMetaType>
-#include <QString>
 
 // Link state as the connection object reports it; crosses threads by value.
 struct connStatus_t {
@@ -22,17 +21,8 @@ enum calling_mode_t : qint32 {
     MODE_RAW = 4,
 };
 
-// One USB instrument a listing found: its name as the transport lists it (VISA
-// resource string or device path) and its reply to the identification query,
-// trimmed; empty when it gave none.
-struct UsbInstrument {
-    QString resource;
-    QString identification;
-};
-
 Q_DECLARE_METATYPE(connStatus_t)
 Q_DECLARE_METATYPE(calling_mode_t)
 Q_DECLARE_METATYPE(ModuleInfo)
-Q_DECLARE_METATYPE(UsbInstrument)
 
 #endif

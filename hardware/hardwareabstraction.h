@@ -27,7 +27,7 @@ public:
     // not mean the instrument took the value. Queries return -1 / -1.0 / an
     // empty list or string both when not open and on a read error.
 
-    // Opens an instrument that getDeviceList found. 0 open; -10 no listing has
+    // Opens an instrument that a listing found. 0 open; -10 no listing has
     // run yet; -1 the transport could not be set up; -2 the device did not
     // open (the transport is torn down again).
     virtual int openConnection(QString target) = 0;
@@ -88,6 +88,9 @@ public:
     // worker is asked to stop (workerstop.h) it ends before the next
     // instrument, with the ones found so far.
     virtual QPair<int, QStringList> getDeviceList() = 0;
+    // The instruments the transport lists, none of them opened or asked
+    // anything: results as getDeviceList. Leaves no instrument open.
+    virtual QPair<int, QStringList> findDeviceNames() = 0;
     // Asks the open instrument afresh who it is and which modules it holds:
     // the instrument first, then its modules in the order found. Empty when
     // no instrument is open; cut short once the worker is asked to stop.

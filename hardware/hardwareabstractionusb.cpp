@@ -261,7 +261,7 @@ QList<int> HardwareAbstractionUSB::getStatus()
     return intListQuery(QStringLiteral("SYST:MODULESTATUS?"));
 }
 
-QPair<int, QStringList> HardwareAbstractionUSB::getDeviceList()
+QPair<int, QStringList> HardwareAbstractionUSB::setUpAndFind()
 {
     if (!connection && makeConnection)
         connection = makeConnection();
@@ -275,7 +275,14 @@ QPair<int, QStringList> HardwareAbstractionUSB::getDeviceList()
     const QPair<int, QStringList> found = connection->findDevices();
     if (found.first < 0)
         return {-4, {}};
+    return {0, found.second};
+}
 
+QPair<int, QStringList> HardwareAbstractionUSB::getDeviceList()
+{
+    const QPair<int, QStringList> found = setUpAndFind();
+    if (found.first < 0)
+        return found;
     QStringList opened;
     for (const QString &resource : found.second) {
         // Each instrument takes about a second to identify.
@@ -291,6 +298,14 @@ QPair<int, QStringList> HardwareAbstractionUSB::getDeviceList()
     }
     connection->teardownVISA();
     return {0, opened};
+}
+
+QPair<int, QStringList> HardwareAbstractionUSB::findDeviceNames()
+{
+    const QPair<int, QStringList> found = setUpAndFind();
+    if (found.first != -1)
+        connection->teardownVISA();
+    return found;
 }
 
 QList<ModuleInfo> HardwareAbstractionUSB::inventory()

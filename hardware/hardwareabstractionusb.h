@@ -57,6 +57,7 @@ public:
     int setPower(bool pow) override;
     QList<int> getStatus() override;
     QPair<int, QStringList> getDeviceList() override;
+    QPair<int, QStringList> findDeviceNames() override;
     QList<ModuleInfo> inventory() override;
 
 private:
@@ -67,6 +68,9 @@ private:
     QList<int> intListQuery(const QString &command);
     QList<float> floatListQuery(const QString &command);
     int intQuery(const QString &command);
+    // Sets the transport up and lists the instruments: results as
+    // getDeviceList; the transport is left set up unless the result is -1.
+    QPair<int, QStringList> setUpAndFind();
 
     usbConnection *connection = nullptr;
     bool open = false;

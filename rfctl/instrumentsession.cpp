@@ -34,10 +34,11 @@ InstrumentSession::InstrumentSession(int timeoutMs)
             });
     connect(connection, &Connection::inventoryReady, this,
             [this](const QList<ModuleInfo> &found) { modules = found; });
-    connect(connection, &Connection::usbListReady, this,
-            [this](int result, const QList<UsbInstrument> &found) {
-                usbListing = {result, found};
-            });
+    connect(connection, &Connection::usbFound, this, [this](int result, const QStringList &found) {
+        usbFound = {result, found};
+    });
+    connect(connection, &Connection::usbIdentified, this,
+            [this](const QString &identification) { probed = identification; });
     worker->start();
 }
 
@@ -91,11 +92,19 @@ std::optional<QString> InstrumentSession::connectUsb(const QString &serial)
     return connectResult;
 }
 
-std::optional<QPair<int, QList<UsbInstrument>>> InstrumentSession::listUsb()
+std::optional<QPair<int, QStringList>> InstrumentSession::findUsb()
 {
-    if (!run([c = connection] { c->listUSB(); }))
+    if (!run([c = connection] { c->findUSB(); }))
         return std::nullopt;
-    return usbListing;
+    return usbFound;
+}
+
+std::optional<QString> InstrumentSession::identifyUsb(const QString &resource)
+{
+    probed.clear();
+    if (!run([c = connection, resource] { c->identifyUSB(resource); }))
+        return std::nullopt;
+    return probed;
 }
 
 std::optional<QString> InstrumentSession::connectTcp(const QString &host, int port)

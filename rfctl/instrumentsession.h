@@ -40,9 +40,12 @@ public:
     // model); nothing when the attempt did not end in time.
     // Over USB, only the instrument with `serial` is taken, unless it is empty.
     std::optional<QString> connectUsb(const QString &serial = QString());
-    // The USB instruments attached, as Connection::usbListReady gives them;
+    // The USB instruments attached, as Connection::usbFound gives them;
     // nothing when the listing did not end in time.
-    std::optional<QPair<int, QList<UsbInstrument>>> listUsb();
+    std::optional<QPair<int, QStringList>> findUsb();
+    // The identification of one of them, as Connection::usbIdentified gives
+    // it; nothing when it did not come in time.
+    std::optional<QString> identifyUsb(const QString &resource);
     std::optional<QString> connectTcp(const QString &host, int port);
     connStatus_t status() const;
     // The reply to the identification query of the last connect that ended
@@ -93,7 +96,8 @@ private:
     bool commandWentOut = false;
     std::optional<NetworkSettingsFile::Settings> network;
     QList<ModuleInfo> modules;
-    QPair<int, QList<UsbInstrument>> usbListing;
+    QPair<int, QStringList> usbFound;
+    QString probed;
 };
 
 #endif

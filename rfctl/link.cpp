@@ -100,16 +100,15 @@ int openUsb(InstrumentSession &session, const LinkChoice &choice)
         return fail(ExitCode::NoLink, QStringLiteral("no answer from the USB instruments within "
                                                      "%1 ms")
                                           .arg(choice.timeoutMs));
+    const QString serial = choice.serial.isEmpty()
+                               ? QString()
+                               : QStringLiteral(" with serial number \"%1\"").arg(choice.serial);
     if (*result == QLatin1String("-2"))
-        return fail(ExitCode::NoLink, QStringLiteral("no USB instrument found"));
-    if (*result == QLatin1String("-1") && !choice.serial.isEmpty())
-        return fail(ExitCode::NoLink, QStringLiteral("no USB instrument with serial number \"%1\" "
-                                                     "could be opened (\"rfctl list\" shows "
-                                                     "the instruments attached)")
-                                          .arg(choice.serial));
+        return fail(ExitCode::NoLink, QStringLiteral("no USB instrument%1 found").arg(serial));
     if (*result == QLatin1String("-1"))
         return fail(ExitCode::Refused, QStringLiteral("no USB instrument could be opened that "
-                                                      "identifies as the expected model"));
+                                                      "identifies as the expected model%1")
+                                           .arg(serial));
     return ExitCode::Done;
 }
 } // namespace

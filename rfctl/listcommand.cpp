@@ -10,34 +10,47 @@
 
 namespace
 {
-QJsonArray listJson(const QList<UsbInstrument> &instruments)
+struct Listed {
+    QString resource;
+    Identification id;
+};
+
+QJsonArray listJson(const QList<Listed> &instruments)
 {
     QJsonArray list;
-    for (const UsbInstrument &i : instruments) {
-        const Identification id = Identification::of(i.identification);
+    for (const Listed &i : instruments)
         list.append(QJsonObject{{QStringLiteral("resource"), i.resource},
-                                {QStringLiteral("manufacturer"), id.manufacturer},
-                                {QStringLiteral("model"), id.model},
-                                {QStringLiteral("serial"), id.serial},
-                                {QStringLiteral("firmware"), id.firmware}});
-    }
+                                {QStringLiteral("manufacturer"), i.id.manufacturer},
+                                {QStringLiteral("model"), i.id.model},
+                                {QStringLiteral("serial"), i.id.serial},
+                                {QStringLiteral("firmware"), i.id.firmware}});
     return list;
 }
 
-// Columns as wide as their longest entry, so a script may split at blanks;
-// "-" stands for what an instrument that did not identify left out.
-void printTable(const QList<UsbInstrument> &instruments)
+// What an instrument sent goes to a terminal: no control character of it
+// may reach one. "-" stands for a field it left out.
+QString cell(const QString &text)
+{
+    if (text.isEmpty())
+        return QStringLiteral("-");
+    QString shown = text;
+    for (QChar &c : shown) {
+        if (!c.isPrint())
+            c = QChar::ReplacementCharacter;
+    }
+    return shown;
+}
+
+// Columns as wide as their longest entry.
+void printTable(const QList<Listed> &instruments)
 {
     QList<QStringList> rows;
     QVector<int> widths(4, 0);
-    for (const UsbInstrument &i : instruments) {
-        const Identification id = Identification::of(i.identification);
-        QStringList row{i.resource, id.model, id.serial, id.firmware};
-        for (int c = 0; c < row.size(); ++c) {
-            if (row.at(c).isEmpty())
-                row[c] = QStringLiteral("-");
+    for (const Listed &i : instruments) {
+        const QStringList row{cell(i.resource), cell(i.id.model), cell(i.id.serial),
+                              cell(i.id.firmware)};
+        for (int c = 0; c < row.size(); ++c)
             widths[c] = qMax(widths.at(c), int(row.at(c).size()));
-        }
         rows.append(row);
     }
     for (const QStringList &row : rows) {
@@ -46,6 +59,15 @@ void printTable(const QList<UsbInstrument> &instruments)
             line += c + 1 < row.size() ? row.at(c).leftJustified(widths.at(c) + 2) : row.at(c);
         printLine(line);
     }
+}
+
+void print(const Invocation &inv, const QList<Listed> &instruments)
+{
+    if (inv.options.isSet(QStringLiteral("json")))
+        printLine(
+            QString::fromUtf8(QJsonDocument(listJson(instruments)).toJson(QJsonDocument::Compact)));
+    else
+        printTable(instruments);
 }
 } // namespace
 
@@ -57,18 +79,28 @@ int runList(Invocation &inv)
     if (!inv.link.serial.isEmpty())
         return fail(ExitCode::Usage, QStringLiteral("list: lists every USB instrument; it does "
                                                     "not go with --serial"));
-    const std::optional<QPair<int, QList<UsbInstrument>>> found = inv.idleSession()->listUsb();
+    InstrumentSession *session = inv.idleSession();
+    const std::optional<QPair<int, QStringList>> found = session->findUsb();
     if (!found)
-        return fail(ExitCode::NoLink, QStringLiteral("the USB instruments did not answer within "
-                                                     "%1 ms")
-                                          .arg(inv.link.timeoutMs));
+        return fail(ExitCode::NoLink,
+                    QStringLiteral("no USB listing within %1 ms").arg(inv.link.timeoutMs));
     if (found->first < 0)
         return fail(ExitCode::NoLink, QStringLiteral("the USB instruments cannot be listed: no "
                                                      "USB transport could be set up"));
-    if (inv.options.isSet(QStringLiteral("json")))
-        printLine(QString::fromUtf8(
-            QJsonDocument(listJson(found->second)).toJson(QJsonDocument::Compact)));
-    else
-        printTable(found->second);
+    // Each instrument has the whole time-out; one that takes longer ends the
+    // listing with the instruments before it.
+    QList<Listed> listed;
+    for (const QString &resource : found->second) {
+        const std::optional<QString> identification = session->identifyUsb(resource);
+        if (!identification) {
+            print(inv, listed);
+            return fail(ExitCode::NoLink, QStringLiteral("%1 did not answer within %2 ms; the "
+                                                         "listing ends there")
+                                              .arg(resource)
+                                              .arg(inv.link.timeoutMs));
+        }
+        listed.append({resource, Identification::of(*identification)});
+    }
+    print(inv, listed);
     return ExitCode::Done;
 }
