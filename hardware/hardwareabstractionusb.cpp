@@ -280,7 +280,7 @@ QPair<int, QStringList> HardwareAbstractionUSB::setUpAndFind()
 
 QPair<int, QStringList> HardwareAbstractionUSB::getDeviceList()
 {
-    const QPair<int, QStringList> found = setUpAndFind();
+    QPair<int, QStringList> found = setUpAndFind();
     if (found.first < 0)
         return found;
     QStringList opened;
@@ -302,7 +302,7 @@ QPair<int, QStringList> HardwareAbstractionUSB::getDeviceList()
 
 QPair<int, QStringList> HardwareAbstractionUSB::findDeviceNames()
 {
-    const QPair<int, QStringList> found = setUpAndFind();
+    QPair<int, QStringList> found = setUpAndFind();
     if (found.first != -1)
         connection->teardownVISA();
     return found;
