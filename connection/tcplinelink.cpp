@@ -10,12 +10,6 @@ using WorkerWait::waitInSlices;
 
 namespace
 {
-bool isMarker(const QString &query)
-{
-    return query.trimmed().compare(QLatin1String(TcpLineLink::MarkerQuery), Qt::CaseInsensitive) ==
-           0;
-}
-
 bool overLong(qint64 bytes)
 {
     if (bytes <= TcpLineLink::MaxReplyBytes)
@@ -33,9 +27,7 @@ TcpLineLink::TcpLineLink(QTcpSocket *socket, const Timings &timings)
 
 void TcpLineLink::startLink(const QString &peer)
 {
-    outOfStep = false;
-    markersOwed = 0;
-    markerReply.reset();
+    step.reset();
     if (peer == this->peer)
         return;
     this->peer = peer;
@@ -51,16 +43,12 @@ bool TcpLineLink::writeLine(const QString &text)
     return false;
 }
 
-// Replies do not say which query they answer, so once a query has given up,
-// its reply, or the rest of it, may still come and would be taken for the
-// next query's. The marker's reply is the one line known to answer a query
-// sent now; every line before it answers an earlier query.
 std::optional<QString> TcpLineLink::exchange(const QString &query)
 {
     if (!connected())
         return std::nullopt;
     dropUnsolicited();
-    if (outOfStep && !catchUp())
+    if (!step.inStep() && !catchUp())
         return std::nullopt;
     const std::optional<QByteArray> line = ask(query);
     if (!line || !usable(*line))
@@ -70,31 +58,14 @@ std::optional<QString> TcpLineLink::exchange(const QString &query)
 
 bool TcpLineLink::catchUp()
 {
-    if (!send(QLatin1String(MarkerQuery)))
+    if (!send(QLatin1String(ReplyStep::MarkerQuery)))
         return false;
-    ++markersOwed;
     QElapsedTimer clock;
     clock.start();
-    while (markersOwed > 0) {
-        const std::optional<QByteArray> line = nextLine(clock);
-        if (!line) {
-            qCDebug(lcConnection) << "TCP query not sent: the link is not back in step";
-            return false;
-        }
-        const QByteArray text = line->trimmed();
-        // Before the link has had one, only replies to the marker can come.
-        if (!markerReply)
-            markerReply = text;
-        if (text == *markerReply)
-            --markersOwed;
-        else if (!lineFeedSeen && text.endsWith(*markerReply))
-            // Silence may join replies into one; the last is the newest marker's.
-            markersOwed = 0;
-        else
-            qCDebug(lcConnection) << "TCP reply dropped: it answers an earlier query";
-    }
-    outOfStep = false;
-    return true;
+    if (step.catchUp([this, &clock] { return nextLine(clock); }, !lineFeedSeen))
+        return true;
+    qCDebug(lcConnection) << "TCP query not sent: the link is not back in step";
+    return false;
 }
 
 // The reply line to `query`, untrimmed; nothing when the query gave up.
@@ -105,14 +76,7 @@ std::optional<QByteArray> TcpLineLink::ask(const QString &query)
     QElapsedTimer clock;
     clock.start();
     std::optional<QByteArray> line = nextLine(clock);
-    const bool marker = isMarker(query);
-    if (!line) {
-        outOfStep = true;
-        if (marker)
-            ++markersOwed;
-    } else if (marker) {
-        markerReply = line->trimmed();
-    }
+    step.ended(query, line ? std::optional<QByteArray>(line->trimmed()) : std::nullopt);
     return line;
 }
 
@@ -132,7 +96,7 @@ bool TcpLineLink::send(const QString &query)
 
 void TcpLineLink::dropUnsolicited()
 {
-    if (outOfStep)
+    if (!step.inStep())
         return;
     // Bytes here while no query is owed answer nothing the link asked; the
     // poll also notices a link the instrument has closed meanwhile.
@@ -144,7 +108,8 @@ void TcpLineLink::dropUnsolicited()
     if (stale.contains('\n'))
         lineFeedSeen = true;
     // The rest of a cut line is yet to come.
-    outOfStep = lineFeedSeen && !stale.endsWith('\n');
+    if (lineFeedSeen && !stale.endsWith('\n'))
+        step.lose();
 }
 
 void TcpLineLink::closeUnwritten()

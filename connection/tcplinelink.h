@@ -1,6 +1,8 @@
 #ifndef TCPLINELINK_H
 #define TCPLINELINK_H
 
+#include "replystep.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -26,9 +28,6 @@ public:
 
     // A longer reply is refused, and not waited for past this many bytes.
     static constexpr int MaxReplyBytes = 64 * 1024;
-    // Sent to get back in step with the instrument, which answers it with
-    // the same line every time.
-    static constexpr char MarkerQuery[] = "*IDN?";
 
     // `socket` stays the caller's, who connects and closes it.
     TcpLineLink(QTcpSocket *socket, const Timings &timings);
@@ -36,7 +35,7 @@ public:
     // Called before each attempt to connect to `peer` (host and port): a
     // new link owes no replies, and an instrument at another address must
     // show again how it ends its replies. The first exchange of a link
-    // should be MarkerQuery: its reply is how the link recognises the
+    // should be ReplyStep::MarkerQuery: its reply is how the link recognises the
     // marker's replies later.
     void startLink(const QString &peer);
     // Hands `text` and its line feed to the socket whole, however long (a
@@ -48,7 +47,7 @@ public:
     // trimmed. Nothing when the write or the wait failed, the reply was
     // unusable (see the debug lines) or the link ended. A query that gave up
     // leaves the link out of step: the next exchange first sends
-    // MarkerQuery and drops every line up to the marker's own reply, and
+    // ReplyStep::MarkerQuery and drops every line up to the marker's own reply, and
     // gives up without sending its query when that reply does not come in
     // time. A line that could not be written in time closes the link, so
     // that it never goes out later, or half of it in front of another.
@@ -71,12 +70,7 @@ private:
     // The instrument at `peer` has ended a reply with a line feed, so its
     // replies are complete only at their line feed.
     bool lineFeedSeen = false;
-    // A query gave up; lines of earlier queries may still come.
-    bool outOfStep = false;
-    // Marker queries sent on this link whose reply has not been read.
-    int markersOwed = 0;
-    // This link's reply to MarkerQuery, trimmed; none before the first.
-    std::optional<QByteArray> markerReply;
+    ReplyStep step;
 };
 
 #endif
