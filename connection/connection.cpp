@@ -39,8 +39,9 @@ std::optional<QString> acceptedModel(const QString &reply)
 QString serialInName(const QString &name)
 {
     const QStringList fields = name.split(QStringLiteral("::"));
-    return name.startsWith(QLatin1String("USB")) && fields.size() >= 4 ? fields.at(3).trimmed()
-                                                                       : QString();
+    return name.startsWith(QLatin1String("USB"), Qt::CaseInsensitive) && fields.size() >= 4
+               ? fields.at(3).trimmed()
+               : QString();
 }
 
 // The instruments that may be the one with this serial number: those whose
@@ -131,6 +132,7 @@ void Connection::connectUSBSerial(QString serial)
     for (const QString &name : names) {
         if (hardware->openConnection(name) != 0)
             continue;
+        usbStep.reset();
         status.usbConnected = true;
         // The instrument just opened must answer the identification itself,
         // even while the TCP link is up.
@@ -161,6 +163,7 @@ void Connection::identifyUSB(QString resource)
     closeUSB();
     std::optional<QString> reply;
     if (hardware->openConnection(resource) == 0) {
+        usbStep.reset();
         reply = usbExchange("*IDN?", MODE_IDENTIFY);
         hardware->closeConnection();
     }
@@ -387,34 +390,62 @@ std::optional<QString> Connection::tcpExchange(const QString &q)
 
 std::optional<QString> Connection::usbExchange(const QString &q, calling_mode_t mode)
 {
+    // A reply that came too late for its query would be read as this one's.
+    if (!usbStep.inStep() && !usbCatchUp()) {
+        emit usbReplyMissing(mode);
+        return std::nullopt;
+    }
     if (hardware->sendVISACommand(q) < 0) {
         emit usbReplyMissing(mode);
         return std::nullopt;
     }
     if (mode == MODE_STATUS && !pause(timings.usbStatusReadDelayMs))
         return std::nullopt;
-    const QPair<int, QString> read = hardware->readVISAResponseString();
-    const QString reply = read.second.trimmed();
-    // A failed read also comes back as empty text; neither is a reply.
-    if (read.first < 0 || reply.isEmpty()) {
+    const std::optional<QByteArray> reply = usbReply();
+    usbStep.ended(q, reply);
+    if (!reply) {
         emit usbReplyMissing(mode);
         return std::nullopt;
     }
-    return reply;
+    return QString::fromUtf8(*reply);
+}
+
+std::optional<QByteArray> Connection::usbReply()
+{
+    const QPair<int, QString> read = hardware->readVISAResponseString();
+    const QString reply = read.second.trimmed();
+    // A failed read also comes back as empty text; neither is a reply.
+    if (read.first < 0 || reply.isEmpty())
+        return std::nullopt;
+    return reply.toUtf8();
+}
+
+bool Connection::usbCatchUp()
+{
+    if (hardware->sendVISACommand(QLatin1String(ReplyStep::MarkerQuery)) < 0)
+        return false;
+    if (usbStep.catchUp([this] { return usbReply(); }, false))
+        return true;
+    qCDebug(lcConnection) << "USB query not sent: the link is not back in step";
+    return false;
 }
 
 std::optional<QString> Connection::networkExchange(const QString &q, bool overTcp)
 {
     if (overTcp)
         return tcpExchange(q);
+    if (!usbStep.inStep() && !usbCatchUp())
+        return std::nullopt;
     hardware->sendVISACommand(q);
     if (!pause(timings.usbNetworkReadPauseMs))
         return std::nullopt;
     const QPair<int, QString> reply = hardware->readVISAResponseString();
     // Empty text from a failed read is no setting; taking it would blank
     // the settings file and lose the instrument's address.
-    if (reply.first < 0)
+    if (reply.first < 0) {
+        usbStep.lose();
         return std::nullopt;
+    }
     return reply.second.trimmed();
 }
 

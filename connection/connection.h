@@ -3,6 +3,7 @@
 
 #include "connectiontypes.h"
 #include "networksettingsfile.h"
+#include "replystep.h"
 #include "tcplinelink.h"
 
 #include <QObject>
@@ -113,6 +114,11 @@ private:
     bool send(const QString &c);
     std::optional<QString> tcpExchange(const QString &q);
     std::optional<QString> usbExchange(const QString &q, calling_mode_t mode);
+    // One USB reply, trimmed; none when the read failed or came back empty.
+    std::optional<QByteArray> usbReply();
+    // Sends the marker query and drops the replies of earlier queries up to
+    // its own; false when a reply did not come.
+    bool usbCatchUp();
     std::optional<QString> networkExchange(const QString &q, bool overTcp);
     void identifyTcp(const QString &reply);
     void identifyUsb(const QString &reply);
@@ -123,6 +129,9 @@ private:
     HardwareAbstraction *hardware;
     QTcpSocket *socket;
     TcpLineLink lineLink;
+    // Whether the USB replies answer the queries: the USB link's counterpart
+    // of the line link's own account.
+    ReplyStep usbStep;
     connStatus_t status;
     QString tcpResult;
     QString tcpIdentification;

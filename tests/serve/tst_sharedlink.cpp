@@ -20,11 +20,16 @@ class SharedLinkTest : public QObject
     std::unique_ptr<SimServer> sim;
     std::unique_ptr<SharedLink> link;
 
-    // Starts a link to the simulator; true once it is up, within seconds.
-    bool startLink(const ConnectionTimings &timings = {}, const SharedLinkUpkeep &upkeep = {})
+    // Starts a link to the simulator, over TCP/IP or through the test VISA
+    // library; true once it is up, within seconds.
+    bool startLink(const ConnectionTimings &timings = {}, const SharedLinkUpkeep &upkeep = {},
+                   bool usb = false)
     {
-        link = std::make_unique<SharedLink>(SharedLink::Target{false, "127.0.0.1", sim->port(), {}},
-                                            timings, upkeep);
+        link.reset();
+        qputenv("FAKEVISA_INSTRUMENTS", "127.0.0.1:" + QByteArray::number(sim->port()));
+        link = std::make_unique<SharedLink>(
+            SharedLink::Target{usb, usb ? QString() : "127.0.0.1", sim->port(), {}}, timings,
+            upkeep);
         QSignalSpy up(link.get(), &SharedLink::linkChanged);
         link->start();
         const bool cameUp = up.wait(5000) && link->linkUp();
@@ -70,6 +75,20 @@ private slots:
                      QStringList({QStringLiteral("r%1.0").arg(c), QStringLiteral("r%1.1").arg(c),
                                   QStringLiteral("r%1.2").arg(c), QStringLiteral("r%1.3").arg(c)}));
         QCOMPARE(sim->receivedLines(), sent);
+    }
+
+    // Over USB too, a reply that comes after its read gave up goes to nobody.
+    void lateUsbReplyGoesToNobody()
+    {
+        qputenv("FAKEVISA_READ_TIMEOUT_MS", "300");
+        QVERIFY(startLink({}, {}, true));
+        sim->setFault(SimServer::Fault::DelayReply, 700, "syst:bootstate?");
+        const SharedLink::ClientId id = link->addClient("client");
+        QStringList replies;
+        for (const char *query : {"syst:bootstate?", "syst:sernum?"})
+            link->submit(id, query, [&replies](const Outcome &o) { replies.append(o.reply); });
+        QTRY_COMPARE_WITH_TIMEOUT(replies.size(), 2, 5000);
+        QCOMPARE(replies, QStringList({"", "123"}));
     }
 
     // The lock holder goes first; the others wait until it lets go, for the
