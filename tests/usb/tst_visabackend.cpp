@@ -316,6 +316,10 @@ void TestVisaBackend::teardownOrNewSetupClosesEverySession()
     QCOMPARE(backend->setupBackend(), 0);
     QCOMPARE(backend->openDevice(firstResource), 0);
     QCOMPARE(backend->write("*IDN?", 5), 5);
+    // The reply is taken: under wine, a client that writes and closes at once
+    // may leave the simulator's socket without any notification at all.
+    char reply[256];
+    QVERIFY(backend->read(reply, 255) > 0);
     QTRY_COMPARE(sim->connectionCount(), 1);
 
     // A setup that follows a use never torn down releases what that use left open.
