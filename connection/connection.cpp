@@ -156,7 +156,7 @@ void Connection::findUSB()
     emit usbFound(found.first, found.second);
 }
 
-void Connection::identifyUSB(QString resource)
+void Connection::probeUSB(QString resource)
 {
     if (workerStopRequested())
         return;
@@ -167,7 +167,7 @@ void Connection::identifyUSB(QString resource)
         reply = usbExchange("*IDN?", MODE_IDENTIFY);
         hardware->closeConnection();
     }
-    emit usbIdentified(reply.value_or(QString()));
+    emit usbProbed(reply.value_or(QString()));
 }
 
 void Connection::connectTCP()
@@ -391,7 +391,7 @@ std::optional<QString> Connection::tcpExchange(const QString &q)
 std::optional<QString> Connection::usbExchange(const QString &q, calling_mode_t mode)
 {
     // A reply that came too late for its query would be read as this one's.
-    if (!usbStep.inStep() && !usbCatchUp()) {
+    if (!usbInStep()) {
         emit usbReplyMissing(mode);
         return std::nullopt;
     }
@@ -420,8 +420,10 @@ std::optional<QByteArray> Connection::usbReply()
     return reply.toUtf8();
 }
 
-bool Connection::usbCatchUp()
+bool Connection::usbInStep()
 {
+    if (usbStep.inStep())
+        return true;
     if (hardware->sendVISACommand(QLatin1String(ReplyStep::MarkerQuery)) < 0)
         return false;
     if (usbStep.catchUp([this] { return usbReply(); }, false))
@@ -434,7 +436,7 @@ std::optional<QString> Connection::networkExchange(const QString &q, bool overTc
 {
     if (overTcp)
         return tcpExchange(q);
-    if (!usbStep.inStep() && !usbCatchUp())
+    if (!usbInStep())
         return std::nullopt;
     hardware->sendVISACommand(q);
     if (!pause(timings.usbNetworkReadPauseMs))

@@ -75,9 +75,9 @@ signals:
     // Answers findUSB: `result` 0 with the instruments the transport lists
     // (none is a listing too), negative when the listing itself failed.
     void usbFound(int result, QStringList resources);
-    // Answers identifyUSB: the instrument's reply to the identification
+    // Answers probeUSB: the instrument's reply to the identification
     // query, trimmed; empty when it did not open or gave none.
-    void usbIdentified(QString identification);
+    void usbProbed(QString identification);
 
 public slots:
     void connectUSB();
@@ -89,9 +89,9 @@ public slots:
     // usbFound. Closes a USB link first.
     void findUSB();
     // Opens the USB instrument that findUSB listed as `resource`, asks it who
-    // it is, closes it again and answers with usbIdentified. Closes a USB link
+    // it is, closes it again and answers with usbProbed. Closes a USB link
     // first.
-    void identifyUSB(QString resource);
+    void probeUSB(QString resource);
     void connectTCP();
     // As connectTCP, to the given address instead of the settings file's.
     void connectTCPTo(QString host, int port);
@@ -116,9 +116,10 @@ private:
     std::optional<QString> usbExchange(const QString &q, calling_mode_t mode);
     // One USB reply, trimmed; none when the read failed or came back empty.
     std::optional<QByteArray> usbReply();
-    // Sends the marker query and drops the replies of earlier queries up to
-    // its own; false when a reply did not come.
-    bool usbCatchUp();
+    // Whether the next USB reply will answer the next query. Once a query
+    // gave up, sends the marker query first and drops the replies of earlier
+    // queries up to its own; false when a reply did not come.
+    bool usbInStep();
     std::optional<QString> networkExchange(const QString &q, bool overTcp);
     void identifyTcp(const QString &reply);
     void identifyUsb(const QString &reply);

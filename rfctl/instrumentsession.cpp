@@ -37,7 +37,7 @@ InstrumentSession::InstrumentSession(int timeoutMs)
     connect(connection, &Connection::usbFound, this, [this](int result, const QStringList &found) {
         usbFound = {result, found};
     });
-    connect(connection, &Connection::usbIdentified, this,
+    connect(connection, &Connection::usbProbed, this,
             [this](const QString &identification) { probed = identification; });
     worker->start();
 }
@@ -99,10 +99,10 @@ std::optional<QPair<int, QStringList>> InstrumentSession::findUsb()
     return usbFound;
 }
 
-std::optional<QString> InstrumentSession::identifyUsb(const QString &resource)
+std::optional<QString> InstrumentSession::probeUsb(const QString &resource)
 {
     probed.clear();
-    if (!run([c = connection, resource] { c->identifyUSB(resource); }))
+    if (!run([c = connection, resource] { c->probeUSB(resource); }))
         return std::nullopt;
     return probed;
 }

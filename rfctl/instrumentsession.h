@@ -43,9 +43,9 @@ public:
     // The USB instruments attached, as Connection::usbFound gives them;
     // nothing when the listing did not end in time.
     std::optional<QPair<int, QStringList>> findUsb();
-    // The identification of one of them, as Connection::usbIdentified gives
+    // The identification of one of them, as Connection::usbProbed gives
     // it; nothing when it did not come in time.
-    std::optional<QString> identifyUsb(const QString &resource);
+    std::optional<QString> probeUsb(const QString &resource);
     std::optional<QString> connectTcp(const QString &host, int port);
     connStatus_t status() const;
     // The reply to the identification query of the last connect that ended

@@ -91,7 +91,7 @@ int runList(Invocation &inv)
     // listing with the instruments before it.
     QList<Listed> listed;
     for (const QString &resource : found->second) {
-        const std::optional<QString> identification = session->identifyUsb(resource);
+        const std::optional<QString> identification = session->probeUsb(resource);
         if (!identification) {
             print(inv, listed);
             return fail(ExitCode::NoLink, QStringLiteral("%1 did not answer within %2 ms; the "
