@@ -37,6 +37,13 @@ class SharedLinkTest : public QObject
         return cameUp;
     }
 
+    // A command a quarter of a client's queue bound long.
+    static QString quarterOfTheBound()
+    {
+        const int size = int(SharedLink::MaxQueuedBytesPerClient / 4);
+        return "syst:sendstr:1 \"" + QString(size - 17, 'x') + '"';
+    }
+
 private slots:
     void init()
     {
@@ -134,9 +141,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(granted, QStringList({"first", "second", "third"}), 2000);
     }
 
-    // Requests of 60 000 bytes queued behind another client's lock: a
-    // client's queue bound holds four, the bound of all 69. A client may
-    // bound its wait by the reply time.
+    // Requests of 64 KiB queued behind another client's lock: a client's
+    // queue bound holds exactly four, the bound of all exactly 64. A client
+    // may bound its wait by the reply time; the others wait for as long as
+    // the lock is held.
     void requestsBehindALock_data()
     {
         QTest::addColumn<int>("clients");
@@ -145,7 +153,7 @@ private slots:
         QTest::addColumn<int>("failed"); // with NoReply when the wait is bounded, else Refused
         const auto unbounded = SharedLink::LockWait::Unbounded;
         QTest::newRow("one client past its own bound") << 1 << 5 << unbounded << 1;
-        QTest::newRow("clients past the bound of all") << 18 << 4 << unbounded << 3;
+        QTest::newRow("clients past the bound of all") << 18 << 4 << unbounded << 8;
         QTest::newRow("a wait bounded by the reply time")
             << 1 << 1 << SharedLink::LockWait::ReplyTime << 1;
     }
@@ -162,15 +170,35 @@ private slots:
         link->lock(link->addClient("holder"), 0, [](bool) {});
         const Outcome::Status failure =
             lockWait == SharedLink::LockWait::Unbounded ? Outcome::Refused : Outcome::NoReply;
-        const QString text = "syst:sendstr:1 \"" + QString(60000 - 17, 'x') + '"';
         int failures = 0;
+        int outcomes = 0;
         for (int c = 0; c < clients; ++c) {
             const SharedLink::ClientId id = link->addClient(QString::number(c), lockWait);
             for (int n = 0; n < requestsEach; ++n)
-                link->submit(id, text, [&](const Outcome &o) { failures += o.status == failure; });
+                link->submit(id, quarterOfTheBound(), [&](const Outcome &o) {
+                    failures += o.status == failure;
+                    ++outcomes;
+                });
         }
         QTRY_COMPARE_WITH_TIMEOUT(failures, failed, 2000);
+        // Past the reply time, the requests of unbounded waits are still queued.
+        QTest::qWait(2 * timings.tcpReplyWaitMs);
+        QCOMPARE(outcomes, failed);
         QVERIFY(sim->receivedLines().isEmpty());
+    }
+
+    // What a client's requests took of its queue bound is its own again once
+    // they went out: one after another, it may send more than the bound holds.
+    void sentRequestsFreeTheirQueueBound()
+    {
+        const SharedLink::ClientId id = link->addClient("client");
+        int sent = 0;
+        std::function<void(const Outcome &)> next = [&](const Outcome &o) {
+            if (o.status == Outcome::Sent && ++sent < 5)
+                link->submit(id, quarterOfTheBound(), next);
+        };
+        link->submit(id, quarterOfTheBound(), next);
+        QTRY_COMPARE_WITH_TIMEOUT(sent, 5, 2000);
     }
 
     // The reconnect back-off grows no further than its bound however long
@@ -188,14 +216,25 @@ private slots:
     }
 
     // An instrument that falls silent right after a request is noticed by
-    // the idle check that follows it.
+    // the idle check that follows it, also while a client holds the lock.
+    void silenceAfterARequestTakesTheLinkDown_data()
+    {
+        QTest::addColumn<bool>("locked");
+        QTest::newRow("no lock held") << false;
+        QTest::newRow("lock held") << true;
+    }
+
     void silenceAfterARequestTakesTheLinkDown()
     {
+        QFETCH(bool, locked);
         ConnectionTimings timings;
         timings.tcpReplyWaitMs = 300;
         QVERIFY(startLink(timings, SharedLinkUpkeep{500, 10000, 200}));
         QSignalSpy changed(link.get(), &SharedLink::linkChanged);
-        link->submit(link->addClient("client"), "*IDN?",
+        const SharedLink::ClientId id = link->addClient("client");
+        if (locked)
+            link->lock(id, 0, [](bool) {});
+        link->submit(id, "*IDN?",
                      [this](const Outcome &) { sim->setFault(SimServer::Fault::NoReply); });
         QVERIFY(changed.wait(3000));
         QVERIFY(!link->linkUp());
