@@ -19,18 +19,25 @@ private slots:
         QTest::addColumn<QByteArray>("faulty"); // the queries it names
         QTest::addColumn<QByteArray>("reply");  // q1's reply instead of "r1"
         QTest::addColumn<QStringList>("taken"); // "-" for none
-        const int late = int(SimServer::Fault::DelayReply);
-        QTest::newRow("late reply")
-            << late << QByteArray("q1") << QByteArray() << QStringList{"-", "r2"};
-        QTest::newRow("rest of a cut reply")
-            << int(SimServer::Fault::SplitReply) << QByteArray("q1") << QByteArray()
-            << QStringList{"-", "r2"};
-        QTest::newRow("unanswered query") << int(SimServer::Fault::NoReply) << QByteArray("q1")
-                                          << QByteArray() << QStringList{"-", "r2"};
-        QTest::newRow("every reply late")
-            << late << QByteArray("q") << QByteArray() << QStringList{"-", "-", "-"};
-        QTest::newRow("reply over the cap") << int(SimServer::Fault::None) << QByteArray()
-                                            << QByteArray(70000, 'x') << QStringList{"-", "r2"};
+        QTest::addColumn<QByteArray>("first");  // the query sent in q1's place
+        const auto row = [](const char *name, SimServer::Fault fault, const QByteArray &faulty,
+                            const QByteArray &reply, const QStringList &taken,
+                            const QByteArray &first = "q1") {
+            QTest::newRow(name) << int(fault) << faulty << reply << taken << first;
+        };
+        using F = SimServer::Fault;
+        row("late reply", F::DelayReply, "q1", {}, {"-", "r2"});
+        row("rest of a cut reply", F::SplitReply, "q1", {}, {"-", "r2"});
+        row("unanswered query", F::NoReply, "q1", {}, {"-", "r2"});
+        row("every reply late", F::DelayReply, "q", {}, {"-", "-", "-"});
+        row("reply over the cap", F::None, {}, QByteArray(70000, 'x'), {"-", "r2"});
+        row("reply as long as the cap", F::None, {}, QByteArray(TcpLineLink::MaxReplyBytes, 'x'),
+            {QString(TcpLineLink::MaxReplyBytes, 'x'), "r2"});
+        // Nothing goes out while the link cannot get back in step.
+        row("marker unanswered", F::NoReply, "*idn", {}, {"-", "-"}, "*IDN?");
+        // The late reply to a marker the link's user sent is owed too: while
+        // the marker's replies come late, no query can be answered in step.
+        row("every marker late", F::DelayReply, "*idn", {}, {"-", "-", "-"}, "*IDN?");
     }
 
     void eachReplyGoesToItsOwnQuery()
@@ -39,6 +46,7 @@ private slots:
         QFETCH(QByteArray, faulty);
         QFETCH(QByteArray, reply);
         QFETCH(QStringList, taken);
+        QFETCH(QByteArray, first);
         SimServer sim;
         QVERIFY(sim.start(0));
         QTcpSocket socket;
@@ -52,7 +60,7 @@ private slots:
         for (int i = 1; i <= taken.size(); ++i) {
             const QByteArray n = QByteArray::number(i);
             sim.setReply("q" + n, i == 1 && !reply.isEmpty() ? reply : "r" + n);
-            got << link.exchange("q" + n).value_or("-");
+            got << link.exchange(i == 1 ? first : "q" + n).value_or("-");
         }
         QCOMPARE(got, taken);
     }
