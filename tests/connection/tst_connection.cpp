@@ -256,24 +256,34 @@ private slots:
     void connectTriesEachAddress_data()
     {
         QTest::addColumn<QStringList>("addresses");
-        QTest::addColumn<bool>("listening"); // the port: the simulator's, or one never answered
+        QTest::addColumn<bool>("listening");      // the port: the simulator's, or one not answered
+        QTest::addColumn<int>("answeredAfterMs"); // when the latter answers; -1: never
+        QTest::addColumn<int>("waitMs");
         QTest::addColumn<bool>("connected");
-        QTest::newRow("first refused") << QStringList{"::1", Host} << true << true;
-        QTest::newRow("handshake never completes") << QStringList{Host} << false << false;
+        QTest::newRow("first refused") << QStringList{"::1", Host} << true << -1 << 500 << true;
+        QTest::newRow("handshake never completes")
+            << QStringList{Host} << false << -1 << 500 << false;
+        // The time the refused addresses did not use is the last one's.
+        QTest::newRow("last answers after a second")
+            << QStringList{"::1", "::1", Host} << false << 200 << 2000 << true;
     }
 
     void connectTriesEachAddress()
     {
         QFETCH(QStringList, addresses);
         QFETCH(bool, listening);
+        QFETCH(int, answeredAfterMs);
+        QFETCH(int, waitMs);
         UnansweredLoopbackPort unanswered;
         QVERIFY(unanswered.port);
+        if (answeredAfterMs >= 0)
+            unanswered.answerAfter(answeredAfterMs);
         QList<QHostAddress> tried;
         for (const QString &address : addresses)
             tried << QHostAddress(address);
         QTcpSocket socket;
-        QTEST(TcpConnectAttempt::connectFirst(tried, listening ? sim->port() : unanswered.port, 500,
-                                              &socket),
+        QTEST(TcpConnectAttempt::connectFirst(tried, listening ? sim->port() : unanswered.port,
+                                              waitMs, &socket),
               "connected");
     }
 

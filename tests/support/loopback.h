@@ -6,6 +6,8 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <chrono>
+#include <thread>
 
 // A loopback port that nothing listens on: bound for a moment, then freed.
 inline quint16 unusedLoopbackPort()
@@ -35,15 +37,32 @@ public:
         if (filler.waitForConnected(2000))
             port = ntohs(address.sin_port);
     }
-    ~UnansweredLoopbackPort() { closeSocket(listener); }
+    ~UnansweredLoopbackPort()
+    {
+        if (taker.joinable())
+            taker.join();
+        closeSocket(listener);
+    }
     UnansweredLoopbackPort(const UnansweredLoopbackPort &) = delete;
     UnansweredLoopbackPort &operator=(const UnansweredLoopbackPort &) = delete;
 
     quint16 port = 0; // 0 when no such port could be made
 
+    // After `ms`, the connection filling the backlog is accepted and closed:
+    // a connect waiting meanwhile gets through when its SYN is sent again,
+    // about a second after it started.
+    void answerAfter(int ms)
+    {
+        taker = std::thread([this, ms] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            closeSocket(::accept(listener, nullptr, nullptr));
+        });
+    }
+
 private:
     NativeSocket listener;
     QTcpSocket filler;
+    std::thread taker;
 };
 
 #endif
