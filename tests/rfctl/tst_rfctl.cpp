@@ -423,11 +423,12 @@ private slots:
         QCOMPARE(o.out.filter(QRegularExpression("^(Port [0-3]|LCD|Altera)")).size(), 7);
     }
 
-    // Two instruments on the VISA library: the one not chosen is never asked anything.
+    // Two instruments on the VISA library: the one not chosen is never asked
+    // anything. The listing shows no control character an instrument sent.
     void secondUsbInstrumentIsPickedBySerial()
     {
         InstrumentModel::Config second;
-        second.idn = "Ostrelin,KX4417-UDC,SN000777,2.4.1";
+        second.idn = "Ostrelin,KX4417-UDC,SN000777,2.4.1\x1b[2J";
         SimServer other(second);
         QVERIFY(other.start());
         QProcessEnvironment env = usbEnvironment();
@@ -442,7 +443,7 @@ private slots:
         QCOMPARE(listed.exitCode, 0);
         QCOMPARE(listed.out.size(), 2);
         QVERIFY2(listed.out.at(1).contains(QRegularExpression("::SN000777::INSTR +KX4417-UDC +"
-                                                              "SN000777 +2.4.1$")),
+                                                              "SN000777 +2.4.1[^\\x1b]*$")),
                  qPrintable(listed.out.at(1)));
 
         QProcess serve;
@@ -456,6 +457,14 @@ private slots:
         serve.kill();
         serve.waitForFinished();
         QVERIFY2(log.contains("link up: Ostrelin,KX4417-UDC,SN000777"), log.constData());
+
+        // A resource name may claim the serial number; the identification decides.
+        env.insert(
+            "FAKEVISA_INSTRUMENTS",
+            QStringLiteral("USB0::0x2012::0x4417::SN000777::INSTR@127.0.0.1:%1").arg(sim->port()));
+        sim->clearReceived();
+        QCOMPARE(run({"--serial", "SN000777", "query", "*IDN?"}, env).exitCode, 1);
+        QCOMPARE(sim->receivedLines(), QStringList{"*IDN?"});
     }
 
     // The identification the link was opened with; the instrument is not asked again.
