@@ -63,6 +63,7 @@ class Vxi11Test : public QObject
 private slots:
     void initTestCase()
     {
+        sim.setReply("big?", QByteArray(60000, 'y'));
         QVERIFY(sim.start());
         startServer();
     }
@@ -96,6 +97,10 @@ private slots:
             << QStringLiteral("%1 %2").arg(Vxi11Links::MaxLinksPerConnection).arg(Idn);
         // Cut to the server's longest wait, not read as "no wait".
         QTest::newRow("lock wait for ever") << Python << pyvisa("waiting") << "no_error";
+        QTest::newRow("replies of one write past what a link keeps")
+            << Python << pyvisa("unread") << "out_of_resources";
+        QTest::newRow("calls held back while replies pile up unread")
+            << Python << pyvisa("flooding") << "time 3";
     }
 
     void clients()

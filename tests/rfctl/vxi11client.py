@@ -1,9 +1,12 @@
 # pyvisa-py as a VXI-11 client of `rfctl serve`, for tst_vxi11. Prints what
 # each step saw, one line per step.
+import socket
 import sys
 import threading
+import time
 
 import pyvisa
+from pyvisa_py.protocols import rpc, vxi11
 from pyvisa_py.protocols.vxi11 import ErrorCodes
 
 manager = pyvisa.ResourceManager("@py")
@@ -105,5 +108,41 @@ def waiting(a):
     print(ErrorCodes(client.device_lock(id, 1, 2**32 - 1)).name)
 
 
+def unread(a):
+    # One write of queries whose replies together outgrow what a link keeps.
+    client, id = core(a)
+    queries = b"syst:bootstate?\n" * 2000
+    error, _ = client.device_write(id, 10000, 0, vxi11.OP_FLAG_END, queries)
+    print(ErrorCodes(error).name)
+
+
+def flooding(a):
+    # Calls sent without reading a reply, each read bringing back 120 kB:
+    # once the replies pile up, the server takes no further call, so the
+    # last write does not reach the instrument before the client reads.
+    b = link()
+    b.write("syst:time 3")
+    client, id = core(a)
+    client.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    p = client.packer
+
+    def call(procedure, pack, params):
+        client.start_call(procedure)
+        pack(params)
+        rpc.sendfrag(client.sock, True, p.get_buf())
+
+    def write(data):
+        params = (id, 3000, 0, vxi11.OP_FLAG_END, data)
+        call(vxi11.DEVICE_WRITE, p.pack_device_write_parms, params)
+
+    for _ in range(100):
+        write(b"big?\nbig?\n")
+        call(vxi11.DEVICE_READ, p.pack_device_read_parms, (id, 200000, 3000, 0, 0, 0))
+    write(b"syst:time 7\n")
+    time.sleep(1)
+    print("time", b.query("syst:time?").strip())
+
+
 steps = [basics, locking, interleaving, commanding, held, writes, leaking, hoarding, waiting]
+steps += [unread, flooding]
 {step.__name__: step for step in steps}[sys.argv[2]](link())
