@@ -63,6 +63,7 @@ class Vxi11Test : public QObject
 private slots:
     void initTestCase()
     {
+        // Two of its replies take nearly all a link keeps for its reads.
         sim.setReply("big?", QByteArray(60000, 'y'));
         QVERIFY(sim.start());
         startServer();
