@@ -161,14 +161,14 @@ private slots:
             held.back()->connectToHost(QStringLiteral("127.0.0.1"), server->port(service));
             held.back()->waitForConnected(ClientMs);
         }
-        const auto open = [&held] {
-            return std::count_if(held.begin(), held.end(), [](const auto &s) {
-                return s->state() == QAbstractSocket::ConnectedState;
-            });
-        };
         const int cap = service == "raw" ? RawServer::MaxClientsPerAddress
                                          : Vxi11Server::MaxConnectionsPerAddress;
-        QTRY_COMPARE_WITH_TIMEOUT(int(open()), holders * cap, ClientMs);
+        QTRY_COMPARE_WITH_TIMEOUT(std::count_if(held.begin(), held.end(),
+                                                [](const auto &s) {
+                                                    return s->state() ==
+                                                           QAbstractSocket::ConnectedState;
+                                                }),
+                                  std::ptrdiff_t(holders * cap), ClientMs);
         QTcpSocket raw;
         raw.connectToHost(QStringLiteral("127.0.0.1"), server->port("raw"));
         raw.write("*IDN?\n");
