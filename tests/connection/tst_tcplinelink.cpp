@@ -59,20 +59,22 @@ private slots:
     }
 
     // An instrument that never ends a reply with a line feed starts one
-    // 10 ms before the 500 ms deadline, and sends its rest `restMs` after
-    // the query, inside the 100 ms quiet gap: the reply is taken whole or
-    // given up, never cut. The link runs on a thread of its own; the test
-    // is the instrument.
+    // shortly before the 500 ms deadline, so that its 100 ms quiet gap runs
+    // past it, and may send its rest inside that gap: the reply is taken
+    // whole or given up, never cut. The link runs on a thread of its own;
+    // the test is the instrument.
     void silenceFramedReplyAtTheDeadline_data()
     {
-        QTest::addColumn<int>("restMs"); // -1: none
+        QTest::addColumn<int>("startMs"); // after the query
+        QTest::addColumn<int>("restMs");  // -1: none
         QTest::addColumn<QString>("taken");
-        QTest::newRow("all of it") << -1 << "r1";
-        QTest::newRow("its rest after the deadline") << 530 << "-";
+        QTest::newRow("all of it, then silence") << 450 << -1 << "r1";
+        QTest::newRow("10 ms before, its rest after the deadline") << 490 << 530 << "-";
     }
 
     void silenceFramedReplyAtTheDeadline()
     {
+        QFETCH(int, startMs);
         QFETCH(int, restMs);
         QFETCH(QString, taken);
         QTcpServer instrument;
@@ -90,7 +92,7 @@ private slots:
             QVERIFY(peer->waitForReadyRead(2000));
         QElapsedTimer clock;
         clock.start();
-        for (const int at : {490, restMs}) {
+        for (const int at : {startMs, restMs}) {
             if (at < 0)
                 break;
             QTest::qSleep(qMax(0, at - int(clock.elapsed())));
