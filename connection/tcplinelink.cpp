@@ -150,12 +150,21 @@ std::optional<QByteArray> TcpLineLink::nextLine(const QElapsedTimer &clock)
             return std::nullopt;
         }
         const bool endsBySilence = !lineFeedSeen && buffered > 0;
-        const int left = timings.replyWaitMs - int(clock.elapsed());
-        waitInSlices(endsBySilence ? qMin(left, timings.quietGapMs) : left,
+        // A reply framed by silence keeps its whole quiet gap, past the
+        // deadline too: a shorter one would take its first part for all of it.
+        waitInSlices(endsBySilence ? timings.quietGapMs
+                                   : timings.replyWaitMs - int(clock.elapsed()),
                      [this](int slice) { return socket->waitForReadyRead(slice) || !connected(); });
-        // What arrived before the link ended still counts.
-        if (socket->bytesAvailable() > buffered)
+        // What arrived before the link ended still counts; a reply still
+        // coming after the deadline is given up, not cut.
+        if (socket->bytesAvailable() > buffered) {
+            if (endsBySilence && clock.elapsed() > timings.replyWaitMs) {
+                qCDebug(lcConnection)
+                    << "TCP reply given up: still coming after" << timings.replyWaitMs << "ms";
+                return std::nullopt;
+            }
             continue;
+        }
         if (workerStopRequested())
             return std::nullopt;
         if (!connected()) {

@@ -22,7 +22,9 @@ public:
         int writeWaitMs;
         int replyWaitMs;
         // How long an instrument that has never ended a reply with a line
-        // feed must be silent before its reply counts as complete.
+        // feed must be silent before its reply counts as complete. The gap
+        // may run past replyWaitMs; a reply still coming after replyWaitMs
+        // gives up, so it is never taken cut.
         int quietGapMs;
     };
 

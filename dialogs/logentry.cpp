@@ -1,5 +1,7 @@
 #include "logentry.h"
 
+#include "printabletext.h"
+
 namespace
 {
 QString paragraph(const char *colour, const QString &html)
@@ -36,10 +38,7 @@ QString quoted(const QString &text)
     QString shown = text.left(maxChars);
     if (shown.size() < text.size() && shown.at(maxChars - 1).isHighSurrogate())
         shown.chop(1);
-    for (QChar &c : shown)
-        if (c.category() == QChar::Other_Control)
-            c = QChar::ReplacementCharacter;
     const QString ellipsis = shown.size() < text.size() ? "..." : "";
-    return "\"" + shown + ellipsis + "\"";
+    return "\"" + printableText(shown) + ellipsis + "\"";
 }
 } // namespace LogEntry

@@ -1,6 +1,9 @@
 #include "console.h"
 
+#include "printabletext.h"
+
 #include <QEventLoop>
+#include <QStringList>
 #include <QTimer>
 #include <cstdio>
 
@@ -10,10 +13,21 @@
 
 namespace
 {
+// Lines may carry what an instrument sent: each goes out printable, and only
+// the line ends of the text itself remain.
+QString terminalText(const QString &text)
+{
+    QStringList lines = text.split('\n');
+    for (QString &line : lines)
+        line = printableText(line);
+    return lines.join('\n');
+}
+
 // A Windows console shows bytes in its own code page, never UTF-8, so text
 // for a console goes to it as UTF-16; text for a pipe or a file is UTF-8.
-void write(std::FILE *stream, const QString &text)
+void write(std::FILE *stream, const QString &raw)
 {
+    const QString text = terminalText(raw);
 #ifdef Q_OS_WIN
     const HANDLE console = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
     DWORD mode = 0;

@@ -18,7 +18,8 @@ enum : int {
 }
 
 // One line of data on stdout, written at once so a pipe or a log file sees
-// every line as it happens.
+// every line as it happens. Instrument text in it needs no care: every line
+// written here goes out printable (printabletext.h).
 void printLine(const QString &line);
 // The same for text that brings its own line ends.
 void printText(const QString &text);

@@ -27,18 +27,10 @@ QJsonArray listJson(const QList<Listed> &instruments)
     return list;
 }
 
-// What an instrument sent goes to a terminal: no control character of it
-// may reach one. "-" stands for a field it left out.
+// "-" stands for a field the instrument left out.
 QString cell(const QString &text)
 {
-    if (text.isEmpty())
-        return QStringLiteral("-");
-    QString shown = text;
-    for (QChar &c : shown) {
-        if (!c.isPrint())
-            c = QChar::ReplacementCharacter;
-    }
-    return shown;
+    return text.isEmpty() ? QStringLiteral("-") : text;
 }
 
 // Columns as wide as their longest entry.

@@ -440,9 +440,36 @@ InstrumentModel &InstrumentModel::operator=(const InstrumentModel &other)
     return *this;
 }
 
+namespace
+{
+// The message units of one line: separated by ";" outside quoted strings.
+QList<QByteArray> messageUnits(const QByteArray &line)
+{
+    QList<QByteArray> units{QByteArray()};
+    bool quoted = false;
+    for (const char c : line) {
+        if (c == '"')
+            quoted = !quoted;
+        if (c == ';' && !quoted)
+            units.append(QByteArray());
+        else
+            units.last() += c;
+    }
+    return units;
+}
+} // namespace
+
+// The units of a message run in order, as on the instrument; the replies of
+// its queries come back as one line, joined by ";".
 std::optional<QByteArray> InstrumentModel::execute(const QByteArray &line)
 {
-    return d->execute(line);
+    std::optional<QByteArray> joined;
+    for (const QByteArray &unit : messageUnits(line)) {
+        const std::optional<QByteArray> reply = d->execute(unit);
+        if (reply)
+            joined = joined ? *joined + ';' + *reply : *reply;
+    }
+    return joined;
 }
 
 InstrumentModel::Config &InstrumentModel::config()

@@ -43,6 +43,8 @@ public:
     InstrumentModel();
     explicit InstrumentModel(const Config &config);
 
+    // Runs one line: its message units, separated by ";", in order. The
+    // reply line when any of them is a query the model knows.
     std::optional<QByteArray> execute(const QByteArray &line);
 
     Config &config();

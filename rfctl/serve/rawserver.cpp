@@ -6,7 +6,8 @@
 #include <QTcpSocket>
 
 RawServer::RawServer(SharedLink &link, const AccessList &access, QObject *parent)
-    : QObject(parent), link(link), access(access)
+    : QObject(parent), link(link),
+      admission(QStringLiteral("raw"), access, MaxClients, MaxClientsPerAddress)
 {
     connect(&server, &QTcpServer::newConnection, this, &RawServer::accept);
 }
@@ -28,20 +29,8 @@ QString RawServer::serviceLine() const
 void RawServer::accept()
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {
-        const QString peer = endpointName(socket->peerAddress(), socket->peerPort());
-        QString refusal;
-        if (!access.allows(socket->peerAddress()))
-            refusal = QStringLiteral("not in --allow");
-        else if (clients >= MaxClients)
-            refusal = QStringLiteral("%1 clients are connected already").arg(clients);
-        if (!refusal.isEmpty()) {
-            serveLog(QStringLiteral("refused raw client %1: %2").arg(peer, refusal));
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        ++clients;
-        connect(new RawClient(socket, peer, link, this), &QObject::destroyed, this,
-                [this] { --clients; });
+        if (admission.admit(socket))
+            new RawClient(socket, endpointName(socket->peerAddress(), socket->peerPort()), link,
+                          this);
     }
 }

@@ -2,6 +2,7 @@
 #define RAWSERVER_H
 
 #include "accesslist.h"
+#include "peerslots.h"
 #include "sharedlink.h"
 
 #include <QHostAddress>
@@ -29,6 +30,9 @@ public:
     // buffers above, this keeps what all clients can hold in the server to a
     // few tens of MB.
     static constexpr int MaxClients = 32;
+    // Clients from one address at once, so that one host cannot take every
+    // slot; a client wants one, a test rack a few.
+    static constexpr int MaxClientsPerAddress = 8;
 
     RawServer(SharedLink &link, const AccessList &access, QObject *parent = nullptr);
 
@@ -43,9 +47,8 @@ private:
     void accept();
 
     SharedLink &link;
-    const AccessList access;
+    PeerSlots admission;
     QTcpServer server;
-    int clients = 0;
 };
 
 #endif

@@ -2,13 +2,54 @@
 
 #include <QRegularExpression>
 
+namespace
+{
+// The instrument takes every control character and the space as white space.
+bool isBlank(QChar c)
+{
+    return c.unicode() <= 0x20;
+}
+
+bool unitIsQuery(const QString &unit)
+{
+    int start = 0;
+    while (start < unit.size() && isBlank(unit.at(start)))
+        ++start;
+    int end = start;
+    while (end < unit.size() && !isBlank(unit.at(end)))
+        ++end;
+    return end > start && unit.at(end - 1) == '?';
+}
+
+bool printableAscii(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c != '\t' && (c.unicode() < 0x20 || c.unicode() > 0x7e))
+            return false;
+    }
+    return true;
+}
+
+// A common query ("*idn?") or a compound one ("syst:sernum?", ":meas2?"):
+// mnemonics of a letter and then letters, digits or underscores.
+bool queryHeader(const QString &text)
+{
+    static const QRegularExpression header(
+        QStringLiteral("^(\\*[A-Za-z][A-Za-z0-9_]*|:?[A-Za-z][A-Za-z0-9_]*(:[A-Za-z][A-Za-z0-9_]*)*"
+                       ")\\?([ \\t]|$)"));
+    return header.match(text).hasMatch();
+}
+} // namespace
+
 namespace RequestText
 {
 bool isQuery(const QString &text)
 {
-    static const QRegularExpression blank(QStringLiteral("\\s"));
-    const QString trimmed = text.trimmed();
-    return trimmed.left(trimmed.indexOf(blank)).endsWith('?');
+    for (const QString &unit : text.split(';')) {
+        if (unitIsQuery(unit))
+            return true;
+    }
+    return false;
 }
 
 QString ofLine(const QByteArray &line)
@@ -22,12 +63,16 @@ QString refusal(const QString &text, bool readOnly)
         return QStringLiteral("a NUL inside");
     if (text.contains('\n'))
         return QStringLiteral("a line feed inside");
+    if (text.contains('\r'))
+        return QStringLiteral("a carriage return inside");
     if (!readOnly)
         return {};
-    if (!isQuery(text))
+    if (!printableAscii(text))
+        return QStringLiteral("read-only: a character other than printable ASCII or a tab");
+    if (text.contains(';'))
+        return QStringLiteral("read-only: a second message unit inside, after \";\"");
+    if (!queryHeader(text))
         return QStringLiteral("read-only: not a query");
-    if (text.contains('\r') || text.contains(';'))
-        return QStringLiteral("read-only: a second request inside");
     return {};
 }
 } // namespace RequestText

@@ -57,8 +57,9 @@ QList<QCommandLineOption> serveOptionList()
          QStringLiteral("Accept only clients in this subnet, as ADDR/BITS or one address; "
                         "may be repeated. Others are closed at once."),
          QStringLiteral("CIDR")},
-        {ReadOnlyOption, QStringLiteral("Pass only queries (a first word ending in \"?\", "
-                                        "with no \";\" or CR inside); refuse everything else.")},
+        {ReadOnlyOption, QStringLiteral("Pass only single queries (a query header such as "
+                                        "\"*IDN?\" or \"SYST:SERNUM?\", printable ASCII, no "
+                                        "\";\"); refuse everything else.")},
 #ifdef RFCTL_VXI11
         {Vxi11Option, QStringLiteral("Also serve VXI-11 (TCPIP::HOST::INSTR) on a free port, "
                                      "registered with the portmapper (rpcbind).")},

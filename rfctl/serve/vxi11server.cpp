@@ -8,7 +8,9 @@
 #include <rpc/pmap_clnt.h>
 
 Vxi11Server::Vxi11Server(SharedLink &link, const AccessList &access, QObject *parent)
-    : QObject(parent), access(access), links(&link)
+    : QObject(parent),
+      admission(QStringLiteral("vxi11"), access, MaxConnections, MaxConnectionsPerAddress),
+      links(&link)
 {
     connect(&server, &QTcpServer::newConnection, this, &Vxi11Server::accept);
 }
@@ -46,19 +48,7 @@ QString Vxi11Server::serviceLine() const
 void Vxi11Server::accept()
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {
-        QString refusal;
-        if (!access.allows(socket->peerAddress()))
-            refusal = QStringLiteral("not in --allow");
-        else if (findChildren<Vxi11Session *>(QString(), Qt::FindDirectChildrenOnly).size() >=
-                 MaxConnections)
-            refusal = QStringLiteral("%1 connections are open already").arg(MaxConnections);
-        if (refusal.isEmpty()) {
+        if (admission.admit(socket))
             (new Vxi11Session(socket, &links))->setParent(this);
-            continue;
-        }
-        serveLog(QStringLiteral("refused vxi11 client %1: %2")
-                     .arg(endpointName(socket->peerAddress(), socket->peerPort()), refusal));
-        socket->abort();
-        socket->deleteLater();
     }
 }

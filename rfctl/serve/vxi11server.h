@@ -2,6 +2,7 @@
 #define VXI11SERVER_H
 
 #include "accesslist.h"
+#include "peerslots.h"
 #include "vxi11links.h"
 
 #include <QHostAddress>
@@ -18,6 +19,9 @@ public:
     // Connections served at once; one more is closed at once, with a log
     // line. Each holds at most Vxi11Links::MaxLinksPerConnection links.
     static constexpr int MaxConnections = 32;
+    // Connections from one address at once, so that one host cannot take
+    // every connection.
+    static constexpr int MaxConnectionsPerAddress = 8;
 
     Vxi11Server(SharedLink &link, const AccessList &access, QObject *parent = nullptr);
     // Unregisters from the portmapper.
@@ -35,7 +39,7 @@ public:
 private:
     void accept();
 
-    const AccessList access;
+    PeerSlots admission;
     QTcpServer server;
     Vxi11Links links;
     bool registered = false;

@@ -121,6 +121,8 @@ private slots:
         const QString shown = "Acme,<b>X200</b>,%1," + QString(44, '7');
         QTest::newRow("another model")
             << shown + "777777" << start + "It replied \"" + shown + "...\".";
+        QTest::newRow("ESC and a direction override")
+            << QString("Acme\x1b[2J\u202eX") << start + "It replied \"Acme\ufffd[2J\ufffdX\".";
     }
 
     void unidentifiedInstrumentIsReported()

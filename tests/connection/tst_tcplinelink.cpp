@@ -4,6 +4,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
+#include <future>
 
 // The framing alone, against the simulator over loopback: the queries "q1",
 // "q2", ... get the replies "r1", "r2", ... . Replies are waited for 500 ms;
@@ -63,6 +64,51 @@ private slots:
             got << link.exchange(i == 1 ? first : "q" + n).value_or("-");
         }
         QCOMPARE(got, taken);
+    }
+
+    // An instrument that never ends a reply with a line feed starts one
+    // shortly before the 500 ms deadline, so that its 100 ms quiet gap runs
+    // past it, and may send its rest inside that gap: the reply is taken
+    // whole or given up, never cut. The link runs on a thread of its own;
+    // the test is the instrument.
+    void silenceFramedReplyAtTheDeadline_data()
+    {
+        QTest::addColumn<int>("startMs"); // after the query
+        QTest::addColumn<int>("restMs");  // -1: none
+        QTest::addColumn<QString>("taken");
+        QTest::newRow("all of it, then silence") << 450 << -1 << "r1";
+        QTest::newRow("10 ms before, its rest after the deadline") << 490 << 530 << "-";
+    }
+
+    void silenceFramedReplyAtTheDeadline()
+    {
+        QFETCH(int, startMs);
+        QFETCH(int, restMs);
+        QFETCH(QString, taken);
+        QTcpServer instrument;
+        QVERIFY(instrument.listen(QHostAddress::LocalHost));
+        auto exchange = std::async(std::launch::async, [port = instrument.serverPort()] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            TcpLineLink link(&socket, {500, 500, 100});
+            return socket.waitForConnected(2000) ? link.exchange("q1").value_or("-")
+                                                 : QStringLiteral("?");
+        });
+        QVERIFY(instrument.waitForNewConnection(2000));
+        QTcpSocket *peer = instrument.nextPendingConnection();
+        while (!peer->canReadLine())
+            QVERIFY(peer->waitForReadyRead(2000));
+        QElapsedTimer clock;
+        clock.start();
+        for (const int at : {startMs, restMs}) {
+            if (at < 0)
+                break;
+            QTest::qSleep(qMax(0, at - int(clock.elapsed())));
+            peer->write("r1");
+            peer->flush();
+        }
+        QVERIFY(exchange.wait_for(std::chrono::seconds(5)) == std::future_status::ready);
+        QCOMPARE(exchange.get(), taken);
     }
 
     void unwrittenQueryClosesLink()

@@ -226,6 +226,20 @@ private slots:
         QCOMPARE(o.out, QStringList());
     }
 
+    // Instrument text reaches the terminal printable, whichever command
+    // prints it: an ESC sequence in the status's filter field is shown, not obeyed.
+    void instrumentTextIsPrintable()
+    {
+        QList<QByteArray> fields;
+        sim->withModel(
+            [&](InstrumentModel &m) { fields = m.execute("syst:readstate?")->split(','); });
+        fields[11] += "\x1b[2J";
+        sim->setReply("syst:readstate?", fields.join(','));
+        const QString out = overTcp({"status"}).out.join('\n');
+        QVERIFY2(out.contains(QStringLiteral("\ufffd[2J")) && !out.contains('\x1b'),
+                 qPrintable(out));
+    }
+
     void unusableStatusIsAnError_data()
     {
         QTest::addColumn<QByteArray>("reply");

@@ -1,9 +1,11 @@
+#include "rawserver.h"
 #include "serveprocess.h"
 #include "simserver.h"
 #include "testworkdir.h"
 #include "vxi11server.h"
 
 #include <QtTest>
+#include <algorithm>
 #include <vector>
 
 namespace
@@ -137,18 +139,51 @@ private slots:
         QCOMPARE(out, QStringLiteral("VI_ERROR_TMO VI_ERROR_TMO"));
     }
 
-    // Connections beyond the cap are closed at once, with a log line.
-    void connectionsAreCapped()
+    // One address holding its share of a service with 300 connections
+    // leaves room for a client from another; addresses that together hold
+    // every slot leave none. The refusals of one address are logged once.
+    void oneAddressCannotTakeEverySlot_data()
     {
-        std::vector<std::unique_ptr<QTcpSocket>> clients;
-        for (int i = 0; i <= Vxi11Server::MaxConnections; ++i) {
-            clients.push_back(std::make_unique<QTcpSocket>());
-            clients.back()->connectToHost(QStringLiteral("127.0.0.1"), server->port());
-            QVERIFY(clients.back()->waitForConnected(ClientMs));
+        QTest::addColumn<QString>("service");
+        QTest::addColumn<int>("holders"); // addresses 127.0.0.2, .3, ...
+        QTest::addColumn<int>("each");    // connections each opens
+        QTest::addColumn<bool>("served"); // a client from 127.0.0.1
+        QTest::newRow("raw") << "raw" << 1 << 300 << true;
+        QTest::newRow("vxi11") << "vxi11" << 1 << 300 << true;
+        QTest::newRow("vxi11, every slot held") << "vxi11" << 4 << 9 << false;
+    }
+
+    void oneAddressCannotTakeEverySlot()
+    {
+        QFETCH(QString, service);
+        QFETCH(int, holders);
+        QFETCH(int, each);
+        QFETCH(bool, served);
+        startServer();
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int n = 0; n < holders * each; ++n) {
+            held.push_back(std::make_unique<QTcpSocket>());
+            held.back()->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + n / each)));
+            held.back()->connectToHost(QStringLiteral("127.0.0.1"), server->port(service));
+            held.back()->waitForConnected(ClientMs);
         }
-        QVERIFY(server->waitForLog(QStringLiteral("connections are open already")));
-        QTRY_COMPARE(clients.back()->state(), QAbstractSocket::UnconnectedState);
-        QCOMPARE(clients.front()->state(), QAbstractSocket::ConnectedState);
+        const int cap = service == "raw" ? RawServer::MaxClientsPerAddress
+                                         : Vxi11Server::MaxConnectionsPerAddress;
+        QTRY_COMPARE_WITH_TIMEOUT(std::count_if(held.begin(), held.end(),
+                                                [](const auto &s) {
+                                                    return s->state() ==
+                                                           QAbstractSocket::ConnectedState;
+                                                }),
+                                  std::ptrdiff_t(holders * cap), ClientMs);
+        QTcpSocket raw;
+        raw.connectToHost(QStringLiteral("127.0.0.1"), server->port("raw"));
+        raw.write("*IDN?\n");
+        const bool got = service == "vxi11"
+                             ? output(Lxi, lxiIdn) == Idn
+                             : raw.waitForReadyRead(ClientMs) &&
+                                   QString::fromUtf8(raw.readLine()).trimmed() == Idn;
+        QCOMPARE(got, served);
+        QCOMPARE(server->log().count("refused " + service + " client 127.0.0.2:"), 1);
     }
 
     // The instrument gone: a request fails at once with an I/O error, and

@@ -156,6 +156,40 @@ private slots:
         QVERIFY(!sim->receivedLines().contains("lost?"));
     }
 
+    // A request of several units with a query among them, and another
+    // client's query right behind it: each client gets its own reply, or
+    // none when its request was refused.
+    void severalUnitsInOneRequest_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("reply");
+        QTest::newRow(";") << QByteArray("freq:tune 12;*idn?") << InstrumentModel::Config().idn;
+        QTest::newRow("CR") << QByteArray("freq:tune 12\r*idn?") << QString();
+    }
+
+    void severalUnitsInOneRequest()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, reply);
+        QVERIFY(startServe());
+        std::unique_ptr<QTcpSocket> first = serve->client();
+        std::unique_ptr<QTcpSocket> second = serve->client();
+        first->write(line + '\n');
+        first->flush();
+        second->write("syst:sernum?\n");
+        QCOMPARE(replyOf(*second), QStringLiteral("123"));
+        QCOMPARE(replyOf(*first, 1000), reply);
+    }
+
+    // The identification the log shows is printable: an ESC sequence in it
+    // is shown, not obeyed.
+    void identificationLoggedPrintable()
+    {
+        sim->setReply("*IDN?", InstrumentModel::Config().idn.toUtf8() + "\x1b[2J");
+        QVERIFY(startServe());
+        QVERIFY2(serve->log().contains(QStringLiteral("\ufffd[2J")), qPrintable(serve->log()));
+    }
+
     // The panel's connection identifies and polls through the server, found
     // from a settings file as the panel finds its instrument.
     void panelConnectionWorksThroughTheServer()
@@ -187,11 +221,11 @@ private slots:
         QTest::newRow("read-only: a query by its first word")
             << ro << 0 << QByteArray("fact:savegate ?") << identified << "not a query" << idn;
         QTest::newRow("read-only: a carriage return inside")
-            << ro << 0 << QByteArray("*IDN?\rfreq:tune 14.0") << identified << "second request"
+            << ro << 0 << QByteArray("*IDN?\rfreq:tune 14.0") << identified << "carriage return"
             << idn;
         QTest::newRow("read-only: a semicolon inside")
             << ro << 0 << QByteArray("syst:sernum? x;freq:tune 13.0") << identified
-            << "second request" << idn;
+            << "second message unit" << idn;
         QTest::newRow("a NUL inside")
             << QStringList() << 0 << QByteArray("freq:tune 11.0") + '\0' + " junk" << identified
             << "a NUL" << idn;
@@ -204,9 +238,9 @@ private slots:
         QTest::newRow("peer outside --allow")
             << QStringList{"--allow", "192.0.2.0/24"} << 0 << tune << QStringList()
             << "refused raw client" << QStringList();
-        QTest::newRow("one client too many")
-            << QStringList() << RawServer::MaxClients << tune << QStringList()
-            << "connected already" << QStringList();
+        QTest::newRow("one client too many from one address")
+            << QStringList() << RawServer::MaxClientsPerAddress << tune << QStringList()
+            << "from 127.0.0.1 are open already" << QStringList();
         QTest::newRow("peer inside --allow")
             << QStringList{"--allow", "192.0.2.0/24", "--allow", "127.0.0.0/8"} << 0 << tune
             << identified << "connected" << QStringList{"freq:tune 3.0000", "*IDN?"};
