@@ -1,5 +1,6 @@
 #include "sharedlink.h"
 
+#include "instrumentcommands.h"
 #include "requesttext.h"
 #include "servelog.h"
 #include "workerjoin.h"
@@ -88,6 +89,13 @@ SharedLink::ClientId SharedLink::addClient(const QString &peer, LockWait lockWai
     clients.insert(++lastClient, Client{peer, lockWait});
     serveLog(QStringLiteral("client %1 connected").arg(peer));
     return lastClient;
+}
+
+SharedLink::ClientId SharedLink::addOwnClient(const QString &name)
+{
+    const ClientId id = addClient(name);
+    clients[id].own = true;
+    return id;
 }
 
 void SharedLink::removeClient(ClientId client)
@@ -227,7 +235,8 @@ void SharedLink::finishLater(const Request &request, Outcome::Status status)
 
 void SharedLink::tally(const Request &request, Outcome::Status status)
 {
-    if (request.client == 0)
+    const auto found = clients.constFind(request.client);
+    if (request.client == 0 || (found != clients.constEnd() && found->own))
         return;
     ++counted.requests;
     if (status != Outcome::Replied && status != Outcome::Sent)
@@ -274,12 +283,17 @@ void SharedLink::send(const Request &request)
     idle.stop();
     inFlight = request;
     const bool query = RequestText::isQuery(request.text);
+    const auto found = clients.constFind(request.client);
+    const calling_mode_t mode = found != clients.constEnd() && found->own &&
+                                        request.text == InstrumentCommands::statusQuery()
+                                    ? MODE_STATUS
+                                    : MODE_RAW;
     QMetaObject::invokeMethod(
         connection,
-        [this, c = connection, text = request.text, query] {
+        [this, c = connection, text = request.text, query, mode] {
             heard = Heard();
             if (query)
-                c->query(text, MODE_RAW);
+                c->query(text, mode);
             else
                 c->deliverCommand(text);
             Outcome outcome{Outcome::NoReply, {}};
@@ -362,6 +376,7 @@ void SharedLink::connectNow()
 void SharedLink::attemptEnded(const Attempt &attempt)
 {
     if (!attempt.accepted) {
+        downReason = QStringLiteral("no instrument reached");
         if (retryMs == upkeep.firstRetryMs)
             serveLog(QStringLiteral("link down: no instrument reached; retrying every %1 s at "
                                     "most")
@@ -371,6 +386,7 @@ void SharedLink::attemptEnded(const Attempt &attempt)
         return;
     }
     up = true;
+    downReason.clear();
     retryMs = upkeep.firstRetryMs;
     identity = attempt.identification;
     serveLog(QStringLiteral("link up: %1").arg(identity));
@@ -388,6 +404,7 @@ void SharedLink::statusChanged(connStatus_t status)
 void SharedLink::goDown(const QString &reason)
 {
     up = false;
+    downReason = reason;
     ++counted.linkLosses;
     idle.stop();
     serveLog(QStringLiteral("link down: %1; reconnecting").arg(reason));
@@ -496,9 +513,15 @@ QString SharedLink::identification() const
     return identity;
 }
 
+QString SharedLink::problem() const
+{
+    return downReason;
+}
+
 SharedLink::Counters SharedLink::counters() const
 {
     Counters now = counted;
-    now.clients = quint64(clients.size());
+    for (const Client &client : clients)
+        now.clients += client.own ? 0 : 1;
     return now;
 }
