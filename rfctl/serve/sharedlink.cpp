@@ -88,6 +88,7 @@ SharedLink::ClientId SharedLink::addClient(const QString &peer, LockWait lockWai
 {
     clients.insert(++lastClient, Client{peer, lockWait});
     serveLog(QStringLiteral("client %1 connected").arg(peer));
+    emit stateChanged();
     return lastClient;
 }
 
@@ -109,6 +110,7 @@ void SharedLink::removeClient(ClientId client)
     clients.erase(found);
     dropWaiters(client);
     unlock(client);
+    emit stateChanged();
 }
 
 void SharedLink::submit(ClientId client, const QString &text, const Done &done)
@@ -241,6 +243,7 @@ void SharedLink::tally(const Request &request, Outcome::Status status)
     ++counted.requests;
     if (status != Outcome::Replied && status != Outcome::Sent)
         ++counted.failed;
+    emit stateChanged();
 }
 
 // The queue moves on from the event loop, never inside a caller's call (a
@@ -433,6 +436,7 @@ void SharedLink::lock(ClientId client, int waitMs, const std::function<void(bool
         return;
     if (lockHolder == 0 || lockHolder == client) {
         lockHolder = client;
+        emit stateChanged();
         grantLater(client, granted, true);
         expireLockWaits();
         return;
@@ -463,6 +467,7 @@ bool SharedLink::unlock(ClientId client)
         return false;
     lockHolder = 0;
     passLock();
+    emit stateChanged();
     expireLockWaits();
     pumpLater();
     return true;

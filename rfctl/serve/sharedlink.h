@@ -157,6 +157,8 @@ public:
 signals:
     // The link came up or went down.
     void linkChanged(bool up);
+    // The counters, the clients or the lock's holder changed.
+    void stateChanged();
 
 private:
     struct Request {
