@@ -176,9 +176,10 @@ int runServe(Invocation &inv)
     const QStringList lines = startServices(link, snapshot.get(), options, &services, &error);
     if (lines.isEmpty())
         return fail(ExitCode::NoLink, error);
+    // A supervisor that reads the lines may stop the server at once.
+    quitOnStopSignals(*QCoreApplication::instance());
     for (const QString &line : lines)
         printLine(line);
-    quitOnStopSignals(*QCoreApplication::instance());
     link.start();
     if (snapshot)
         snapshot->start();

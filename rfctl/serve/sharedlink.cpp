@@ -10,6 +10,7 @@
 namespace
 {
 const QString IdentifyQuery = QStringLiteral("*IDN?");
+const QString Connecting = QStringLiteral("connecting to the instrument");
 
 // Of a request's text, the log shows this much at most.
 constexpr int LoggedChars = 80;
@@ -40,7 +41,8 @@ struct SharedLink::Attempt {
 SharedLink::SharedLink(const Target &target, const ConnectionTimings &timings,
                        const SharedLinkUpkeep &upkeep, QObject *parent)
     : QObject(parent), target(target), replyWaitMs(timings.tcpReplyWaitMs), upkeep(upkeep),
-      worker(new QThread), connection(new Connection(timings)), retryMs(upkeep.firstRetryMs)
+      worker(new QThread), connection(new Connection(timings)), downReason(Connecting),
+      retryMs(upkeep.firstRetryMs)
 {
     worker->setObjectName("connection");
     connection->moveToThread(worker);
@@ -379,7 +381,11 @@ void SharedLink::connectNow()
 void SharedLink::attemptEnded(const Attempt &attempt)
 {
     if (!attempt.accepted) {
-        downReason = QStringLiteral("no instrument reached");
+        // After a loss, its reason still tells the most.
+        if (downReason == Connecting) {
+            downReason = QStringLiteral("no instrument reached");
+            emit stateChanged();
+        }
         if (retryMs == upkeep.firstRetryMs)
             serveLog(QStringLiteral("link down: no instrument reached; retrying every %1 s at "
                                     "most")

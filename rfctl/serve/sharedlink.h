@@ -225,7 +225,7 @@ private:
     bool up = false;
     bool readOnly = false;
     QString identity;
-    QString downReason = QStringLiteral("connecting to the instrument");
+    QString downReason;
     int retryMs;
     QTimer retry;
     QTimer idle;
