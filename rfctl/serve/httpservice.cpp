@@ -219,7 +219,7 @@ struct HttpService::Daemon {
     {
         static const QLatin1String Said("HTTP response code is ");
         const int at = message.indexOf(Said);
-        if (at < 0 || message.midRef(at + Said.size(), 3).toInt() < 400)
+        if (at < 0 || message.mid(at + Said.size(), 3).toInt() < 400)
             return;
         ++requests;
         ++errors;
