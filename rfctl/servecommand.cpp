@@ -50,8 +50,8 @@ ConnectionTimings timingsOf(const LinkChoice &choice)
 QString targetText(const SharedLink::Target &target)
 {
     const QHostAddress address(target.host);
-    const QString tcp = address.isNull() ? target.host + ':' + QString::number(target.port)
-                                         : endpointName(address, quint16(target.port));
+    QString tcp = address.isNull() ? target.host + ':' + QString::number(target.port)
+                                   : endpointName(address, quint16(target.port));
     if (!target.usb)
         return tcp;
     const QString usb =
