@@ -323,7 +323,12 @@ void SharedLink::requestEnded(const Outcome &outcome)
     // The connection takes the next line for the late reply of a query that
     // got none in time and drops it; that must not be another client's
     // reply, so the server's own query goes next.
-    if (up && request.client != 0 && told.status == Outcome::NoReply)
+    // The server's own reads keep the link from ever being idle long enough
+    // for its check, so one that gets no reply stands for that check.
+    const auto found = clients.constFind(request.client);
+    const bool gone =
+        up && told.status == Outcome::NoReply && found != clients.constEnd() && found->own;
+    if (up && !gone && request.client != 0 && told.status == Outcome::NoReply)
         enqueue({0, 0, IdentifyQuery, nullptr}, true);
     if (up)
         idle.start();
@@ -332,6 +337,8 @@ void SharedLink::requestEnded(const Outcome &outcome)
         tally(request, told.status);
     if (request.done && (request.client == 0 || stillWanted(request)))
         request.done(told);
+    if (gone && up)
+        goDown(QStringLiteral("no reply to %1").arg(shown(request.text)));
     pumpLater();
 }
 

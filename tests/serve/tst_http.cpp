@@ -317,6 +317,16 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(socket->state(), QAbstractSocket::UnconnectedState, 5000);
     }
 
+    // An instrument that stops answering is taken for gone, and reached again.
+    void silentInstrumentReconnected()
+    {
+        QVERIFY(startServe());
+        sim->setFault(SimServer::Fault::NoReply);
+        QVERIFY(serve->waitForLog("link down: no reply to syst:readstate?"));
+        sim->clearFault();
+        QVERIFY(serve->waitForLog("link up"));
+    }
+
     void stopAnswersEveryRequest_data()
     {
         QTest::addColumn<int>("signal");
