@@ -63,6 +63,12 @@ void HttpConnections::dropLateHeads()
                         .arg(QString::number(headDeadlineMs / 1000.0)));
 }
 
+bool HttpConnections::headWasRead(MHD_Connection *connection)
+{
+    const Connection *c = find(connection);
+    return c && c->headWhole;
+}
+
 bool HttpConnections::requestsUnderWay() const
 {
     for (const auto &[key, c] : connections)

@@ -32,6 +32,9 @@ public:
     // connection is busy with a whole request.
     bool makeRoom();
     void dropLateHeads();
+    // The connection's request head was whole, so the service answered it
+    // (not libmicrohttpd by itself).
+    bool headWasRead(MHD_Connection *connection);
     // A connection has begun a request and not had its reply yet.
     bool requestsUnderWay() const;
     // Open and not dropped.

@@ -8,7 +8,8 @@ namespace
 {
 bool isPort(const QByteArray &text)
 {
-    if (text.isEmpty() || text.size() > 5)
+    // A URI may give an empty port.
+    if (text.size() > 5)
         return false;
     for (const char c : text)
         if (c < '0' || c > '9')

@@ -182,14 +182,15 @@ struct HttpService::Daemon {
         return nullptr;
     }
 
-    // A request the service took ended: its reply is sent, or its client went.
+    // A request ended: its reply is sent, or its client went. Those that
+    // libmicrohttpd refused are counted from its log (countRefusal).
     static void requestEnded(void *self, MHD_Connection *connection, void **,
                              MHD_RequestTerminationCode)
     {
         Daemon *d = static_cast<Daemon *>(self);
         const MHD_ConnectionInfo *status =
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_HTTP_STATUS);
-        if (status && status->http_status) {
+        if (d->connections.headWasRead(connection) && status && status->http_status) {
             ++d->requests;
             if (status->http_status >= 400)
                 ++d->errors;
