@@ -5,6 +5,7 @@
 #include "servelog.h"
 #include "serveoptions.h"
 #include "sharedlink.h"
+#include "statussnapshot.h"
 #include "stopsignals.h"
 #ifdef RFCTL_VXI11
 #include "vxi11server.h"
@@ -45,11 +46,37 @@ ConnectionTimings timingsOf(const LinkChoice &choice)
     return timings;
 }
 
+// Where the link goes or tries to go, for the operator.
+QString targetText(const SharedLink::Target &target)
+{
+    const QHostAddress address(target.host);
+    QString tcp = address.isNull() ? target.host + ':' + QString::number(target.port)
+                                   : endpointName(address, quint16(target.port));
+    if (!target.usb)
+        return tcp;
+    const QString usb =
+        target.serial.isEmpty() ? QStringLiteral("USB") : QStringLiteral("USB ") + target.serial;
+    return target.host.isEmpty() ? usb : usb + QStringLiteral(", then ") + tcp;
+}
+
+// Read only when a monitoring service is asked for; over USB a read holds the
+// instrument for its readiness pause, so less often by default.
+std::unique_ptr<StatusSnapshot> snapshotFor(SharedLink &link, const SharedLink::Target &target,
+                                            const ServeOptions &options)
+{
+    if (!options.monitored())
+        return nullptr;
+    const int intervalMs = options.statusIntervalMs.value_or(
+        target.usb ? StatusSnapshot::DefaultUsbIntervalMs : StatusSnapshot::DefaultIntervalMs);
+    return std::make_unique<StatusSnapshot>(link, targetText(target), intervalMs);
+}
+
 using Services = std::vector<std::unique_ptr<QObject>>;
 
 #ifdef RFCTL_MDNS
 // The services go by the instrument's name, so they are announced once it
-// has first identified itself, and "mdns NAME" is printed then.
+// has first identified itself; "mdns NAME" is printed once avahi has taken
+// the name, with the name it took.
 void startMdns(SharedLink &link, const ServeOptions &options, quint16 rawPort, quint16 httpPort,
                Services *services)
 {
@@ -61,10 +88,15 @@ void startMdns(SharedLink &link, const ServeOptions &options, quint16 rawPort, q
         MdnsAnnouncer::lxiServices(rawPort, options.vxi11, httpPort));
     MdnsAnnouncer *announcer = mdns.get();
     QObject::connect(&link, &SharedLink::linkChanged, announcer, [&link, announcer](bool up) {
-        const QString name = MdnsAnnouncer::serviceName(link.identification());
-        if (up && announcer->announce(name))
-            printLine(QStringLiteral("mdns ") + name);
+        if (up)
+            announcer->announce(MdnsAnnouncer::serviceName(link.identification()));
     });
+    QObject::connect(announcer, &MdnsAnnouncer::announced, announcer,
+                     [printed = QString()](const QString &name) mutable {
+                         if (name != printed)
+                             printLine(QStringLiteral("mdns ") + name);
+                         printed = name;
+                     });
     services->push_back(std::move(mdns));
 }
 #endif
@@ -86,8 +118,8 @@ QStringList visaAddresses(const ServeOptions &options, quint16 rawPort)
 
 // Starts every service the options ask for; the line each prints, or the
 // reason none could start in `error`.
-QStringList startServices(SharedLink &link, const ServeOptions &options, Services *services,
-                          QString *error)
+QStringList startServices(SharedLink &link, [[maybe_unused]] StatusSnapshot *snapshot,
+                          const ServeOptions &options, Services *services, QString *error)
 {
     auto raw = std::make_unique<RawServer>(link, options.access);
     if (!raw->listen(options.listen, options.rawPort, error))
@@ -109,8 +141,9 @@ QStringList startServices(SharedLink &link, const ServeOptions &options, Service
     [[maybe_unused]] quint16 httpPort = 0;
 #ifdef RFCTL_HTTP
     if (options.httpPort) {
-        auto http = std::make_unique<HttpService>(link, options.access);
+        auto http = std::make_unique<HttpService>(*snapshot, options.access);
         http->setInstrumentAddresses(visaAddresses(options, rawPort));
+        http->setHostNames(options.httpHosts);
         if (!http->listen(options.listen, *options.httpPort, error))
             return {};
         lines += http->serviceLine();
@@ -133,17 +166,23 @@ int runServe(Invocation &inv)
     const QString problem = readServeOptions(inv.options, &options);
     if (!problem.isEmpty())
         return fail(ExitCode::Usage, QStringLiteral("serve: %1").arg(problem));
-    SharedLink link(targetOf(inv.link), timingsOf(inv.link));
+    const SharedLink::Target target = targetOf(inv.link);
+    SharedLink link(target, timingsOf(inv.link));
     link.setReadOnly(options.readOnly);
+    // Before the services, which read it, and gone after them.
+    const std::unique_ptr<StatusSnapshot> snapshot = snapshotFor(link, target, options);
     Services services;
     QString error;
-    const QStringList lines = startServices(link, options, &services, &error);
+    const QStringList lines = startServices(link, snapshot.get(), options, &services, &error);
     if (lines.isEmpty())
         return fail(ExitCode::NoLink, error);
+    // A supervisor that reads the lines may stop the server at once.
+    quitOnStopSignals(*QCoreApplication::instance());
     for (const QString &line : lines)
         printLine(line);
-    quitOnStopSignals(*QCoreApplication::instance());
     link.start();
+    if (snapshot)
+        snapshot->start();
     QCoreApplication::exec();
     return ExitCode::Done;
 }

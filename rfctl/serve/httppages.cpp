@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QXmlStreamWriter>
+#include <cmath>
 
 namespace
 {
@@ -98,42 +99,75 @@ void statusMetrics(const StatusReply &status, Exposition *out)
 
 QByteArray metricsPage(const HttpSnapshot &s)
 {
+    const StatusSnapshot::Data &in = s.instrument;
+    const bool up = in.fresh(s.now);
     Exposition out;
-    out.single("rfconverter_up", "1 when the last status read succeeded.", s.status ? 1 : 0);
-    if (!s.identification.isEmpty()) {
-        const Identification id = Identification::of(s.identification);
+    out.single("rfconverter_up",
+               "1 while the link is up and the status is no older than 3 status intervals.",
+               up ? 1 : 0);
+    if (in.readAt.isValid())
+        out.single("rfconverter_status_age_seconds", "Seconds since the last status read.",
+                   in.ageSeconds(s.now));
+    out.single("rfconverter_instrument_locked", "1 while a client holds the instrument's lock.",
+               in.lockedByClient ? 1 : 0);
+    out.single("rfconverter_status_interval_seconds", "Seconds between the server's status reads.",
+               in.intervalMs / 1000.0);
+    if (!in.identification.isEmpty()) {
+        const Identification id = Identification::of(in.identification);
         out.gauge("rfconverter_info", "The instrument's identification.");
         out.sample("rfconverter_info", 1,
                    "model=" + labelValue(id.model) + ",serial=" + labelValue(id.serial) +
                        ",firmware=" + labelValue(id.firmware));
     }
-    if (s.status)
-        statusMetrics(*s.status, &out);
+    if (up)
+        statusMetrics(*in.status, &out);
+    out.counter("rfconverter_status_reads_total", "Status reads of the server's own.");
+    out.sample("rfconverter_status_reads_total", double(in.reads));
+    out.counter("rfconverter_status_read_errors_total",
+                "Status reads of the server's own that gave no status.");
+    out.sample("rfconverter_status_read_errors_total", double(in.readFailures));
     out.counter("rfconverter_requests_total",
                 "Requests of every service's clients that reached the instrument or failed.");
-    out.sample("rfconverter_requests_total", double(s.link.requests));
+    out.sample("rfconverter_requests_total", double(in.link.requests));
     out.counter("rfconverter_request_errors_total",
                 "Requests that failed: refused, no reply in time, or the link down.");
-    out.sample("rfconverter_request_errors_total", double(s.link.failed));
+    out.sample("rfconverter_request_errors_total", double(in.link.failed));
     out.single("rfconverter_clients", "Clients connected: raw, VXI-11 links and HTTP.",
-               double(s.link.clients + s.httpClients));
+               double(in.link.clients + s.httpClients));
     out.counter("rfconverter_http_requests_total", "HTTP requests answered.");
     out.sample("rfconverter_http_requests_total", double(s.httpRequests));
     out.counter("rfconverter_http_errors_total", "HTTP requests answered with an error.");
     out.sample("rfconverter_http_errors_total", double(s.httpErrors));
     out.single("rfconverter_http_clients", "HTTP clients connected.", double(s.httpClients));
     out.counter("rfconverter_link_losses_total", "Times the link to the instrument went down.");
-    out.sample("rfconverter_link_losses_total", double(s.link.linkLosses));
+    out.sample("rfconverter_link_losses_total", double(in.link.linkLosses));
     return out.text;
 }
 
 QByteArray statusJsonPage(const HttpSnapshot &s)
 {
-    QJsonObject page = s.status ? statusJson(*s.status) : QJsonObject();
-    page.insert(QStringLiteral("up"), bool(s.status));
-    if (!s.status)
-        page.insert(QStringLiteral("problem"), s.problem);
-    const Identification id = Identification::of(s.identification);
+    const StatusSnapshot::Data &in = s.instrument;
+    const bool up = in.fresh(s.now);
+    QJsonObject page = in.status ? statusJson(*in.status) : QJsonObject();
+    page.insert(QStringLiteral("up"), up);
+    if (!up) {
+        const double bound = StatusSnapshot::StaleIntervals * in.intervalMs / 1000.0;
+        page.insert(
+            QStringLiteral("problem"),
+            !in.problem.isEmpty()
+                ? in.problem
+                : QStringLiteral("no status read for %1 s").arg(QString::number(bound, 'f', 1)));
+    }
+    page.insert(QStringLiteral("linkUp"), in.linkUp);
+    const bool read = in.readAt.isValid();
+    page.insert(QStringLiteral("readAt"),
+                read ? QJsonValue(in.readAt.toUTC().toString(Qt::ISODate)) : QJsonValue());
+    page.insert(QStringLiteral("ageSeconds"),
+                read ? QJsonValue(std::round(in.ageSeconds(s.now) * 10) / 10) : QJsonValue());
+    page.insert(QStringLiteral("stale"), !in.status || (in.linkUp && !up));
+    page.insert(QStringLiteral("lockedByClient"), in.lockedByClient);
+    page.insert(QStringLiteral("target"), in.target);
+    const Identification id = Identification::of(in.identification);
     page.insert(QStringLiteral("instrument"),
                 QJsonObject{{QStringLiteral("manufacturer"), id.manufacturer},
                             {QStringLiteral("model"), id.model},
@@ -142,9 +176,9 @@ QByteArray statusJsonPage(const HttpSnapshot &s)
     return QJsonDocument(page).toJson(QJsonDocument::Compact);
 }
 
-QByteArray identificationPage(const HttpSnapshot &s, const HttpIdentity &identity)
+QByteArray identificationPage(const QString &identification, const HttpIdentity &identity)
 {
-    const Identification id = Identification::of(s.identification);
+    const Identification id = Identification::of(identification);
     QByteArray page;
     QXmlStreamWriter xml(&page);
     xml.setAutoFormatting(true);

@@ -1,31 +1,24 @@
 #ifndef HTTPPAGES_H
 #define HTTPPAGES_H
 
-#include "sharedlink.h"
-#include "statusreply.h"
+#include "statussnapshot.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <optional>
 
-// What the web service knows about the instrument and itself when it answers
-// a request: the last status read, and the server's own counters.
+// What the web service knows when it answers a request: the status
+// snapshot, the time it answers at, and its own counters.
 struct HttpSnapshot {
-    // The instrument's identification reply ("MAKER,MODEL,SERIAL,FIRMWARE")
-    // from when the link last came up; empty before that.
-    QString identification;
-    // The last status read, when it succeeded; else why not, in words.
-    std::optional<StatusReply> status;
-    QString problem;
-    // HTTP requests answered, those answered with an error, and HTTP
-    // clients connected now.
+    StatusSnapshot::Data instrument;
+    QDateTime now;
+    // HTTP requests answered, by the service or by libmicrohttpd, those
+    // answered with an error, and HTTP clients connected now.
     quint64 httpRequests = 0;
     quint64 httpErrors = 0;
     quint64 httpClients = 0;
-    // The shared link's counters, as of the last status read or link loss;
-    // its clients are those of the raw and VXI-11 services.
-    SharedLink::Counters link;
 };
 
 // Where the instrument is reached and what identifies it, for the LXI
@@ -38,13 +31,14 @@ struct HttpIdentity {
 };
 
 // The metrics in the Prometheus text format, in base units. The status
-// gauges are left out while the last status read failed.
+// gauges are left out while the status is not current (rfconverter_up 0).
 QByteArray metricsPage(const HttpSnapshot &snapshot);
-// The status as `rfctl status --json` gives it, with "up" (the last status
-// read succeeded), "problem" when it did not, and "instrument" (the fields of
-// the identification).
+// The status of the last read that succeeded as `rfctl status --json` gives
+// it, with "up" (it is current), "problem" when it is not, how old it is,
+// the link's state, and "instrument" (the fields of the identification).
 QByteArray statusJsonPage(const HttpSnapshot &snapshot);
-// The LXI identification document.
-QByteArray identificationPage(const HttpSnapshot &snapshot, const HttpIdentity &identity);
+// The LXI identification document, from the instrument's identification
+// reply ("MAKER,MODEL,SERIAL,FIRMWARE").
+QByteArray identificationPage(const QString &identification, const HttpIdentity &identity);
 
 #endif

@@ -1,22 +1,23 @@
 #include "httpservice.h"
 
+#include "httpconnections.h"
+#include "httphosts.h"
 #include "httppages.h"
-#include "instrumentcommands.h"
 #include "servelog.h"
-#include "statusfields.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostInfo>
-#include <QMutex>
-#include <QMutexLocker>
+#include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <microhttpd.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <vector>
+#include <thread>
 
 // The page's resources live in this static library, so they are registered by hand.
 static void registerPageResources()
@@ -26,213 +27,286 @@ static void registerPageResources()
 
 namespace
 {
-// Marks a connection that was suspended for a status read: when it is
-// resumed, it is answered with whatever that read left.
-char waitedForRead;
-
 const char *const PageSecurity = "default-src 'none'; connect-src 'self'; "
                                  "style-src 'unsafe-inline'; script-src 'unsafe-inline'";
+// The daemon's thread looks at its stop flag and head deadlines this often.
+constexpr int SweepMs = 100;
+// Stopping serves on at least this long, for requests already sent.
+constexpr int StopServeMinMs = 100;
+// Before the instrument has identified itself, clients are asked to come back after this.
+const char *const IdentificationRetryS = "5";
+
+struct Header {
+    const char *name;
+    QByteArray value;
+};
 
 struct Page {
     unsigned status;
     QByteArray type;
     QByteArray body;
+    QList<Header> headers = {};
 };
+
+Page text(unsigned status, const char *body, const QList<Header> &headers = {})
+{
+    return {status, "text/plain; charset=utf-8", body, headers};
+}
+
+bool is(const char *method, const char *name)
+{
+    return std::strcmp(method, name) == 0;
+}
+
+// An absolute-form target ("http://HOST/PATH"), as proxies send it: its
+// authority, which stands for the Host header, and its path.
+bool splitAbsolute(const QByteArray &target, QByteArray *authority, QByteArray *path)
+{
+    static const QByteArray Scheme = "http://";
+    if (target.left(Scheme.size()).toLower() != Scheme)
+        return false;
+    const int slash = target.indexOf('/', Scheme.size());
+    *authority = target.mid(Scheme.size(), slash < 0 ? -1 : slash - Scheme.size());
+    *path = slash < 0 ? QByteArray("/") : target.mid(slash);
+    return true;
+}
+
+MHD_Result countHost(void *count, MHD_ValueKind, const char *key, const char *)
+{
+    if (qstricmp(key, MHD_HTTP_HEADER_HOST) == 0)
+        ++*static_cast<int *>(count);
+    return MHD_YES;
+}
 } // namespace
 
-// Everything the daemon's thread and the server's thread share.
-struct HttpService::Shared {
-    HttpService *owner = nullptr;
+// The libmicrohttpd daemon and everything its thread uses. Every callback
+// and the sweep run on that thread alone (the daemon polls from
+// MHD_run_wait() there), so what follows needs no lock; the status
+// snapshot guards its own.
+struct HttpService::Daemon {
+    const StatusSnapshot &snapshot;
     AccessList access;
+    QStringList hostNames;
+    HttpHosts hosts;
     HttpIdentity identity;
     QByteArray statusPage;
-    MHD_Daemon *daemon = nullptr;
+    MHD_Daemon *mhd = nullptr;
     QHostAddress address;
     QString lastMessage;
+    std::thread thread;
+    std::atomic_bool stopping{false};
+    HttpConnections connections{MaxConnections, HeadDeadlineMs};
+    quint64 requests = 0;
+    quint64 errors = 0;
 
-    // Guards what follows.
-    QMutex mutex;
-    HttpSnapshot snapshot;
-    QElapsedTimer lastRead;
-    bool reading = false;
-    // No connection is suspended any more: the daemon must not stop with one.
-    bool stopping = false;
-    std::vector<MHD_Connection *> waiting;
+    explicit Daemon(const StatusSnapshot &snapshot) : snapshot(snapshot) {}
+
+    void run()
+    {
+        while (!stopping)
+            serveFor(SweepMs);
+        // Replies under way, and requests whose heads are already here, are
+        // finished; trickling heads are not waited for beyond the bound.
+        QElapsedTimer draining;
+        draining.start();
+        while (draining.elapsed() < StopDrainMs &&
+               (draining.elapsed() < StopServeMinMs || connections.requestsUnderWay()))
+            serveFor(10);
+    }
+
+    void serveFor(int ms)
+    {
+        if (MHD_run_wait(mhd, ms) != MHD_YES)
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        connections.dropLateHeads();
+    }
 
     static MHD_Result allow(void *self, const sockaddr *address, socklen_t)
     {
+        Daemon *d = static_cast<Daemon *>(self);
         const QHostAddress peer(address);
-        if (static_cast<Shared *>(self)->access.allows(peer))
-            return MHD_YES;
-        serveLog(QStringLiteral("refused http client %1: not in --allow").arg(peer.toString()));
-        return MHD_NO;
+        if (!d->access.allows(peer)) {
+            serveLog(QStringLiteral("refused http client %1: not in --allow").arg(peer.toString()));
+            return MHD_NO;
+        }
+        if (!d->connections.makeRoom()) {
+            serveLog(QStringLiteral("refused http client %1: every connection is busy")
+                         .arg(peer.toString()));
+            return MHD_NO;
+        }
+        return MHD_YES;
     }
 
     static void log(void *self, const char *format, va_list args)
     {
-        char text[512];
-        std::vsnprintf(text, sizeof text, format, args);
-        const QString message = QString::fromLocal8Bit(text).trimmed();
-        static_cast<Shared *>(self)->lastMessage = message;
+        char line[512];
+        std::vsnprintf(line, sizeof line, format, args);
+        const QString message = QString::fromLocal8Bit(line).trimmed();
+        Daemon *d = static_cast<Daemon *>(self);
+        d->lastMessage = message;
         serveLog(QStringLiteral("http: ") + message);
+        d->countRefusal(message);
     }
 
-    static void connectionChanged(void *self, MHD_Connection *, void **,
+    // A request libmicrohttpd refuses by itself (a malformed or oversized
+    // head, an unknown version) is answered without any callback but the
+    // log's, which names the status sent.
+    void countRefusal(const QString &message)
+    {
+        static const QLatin1String Said("HTTP response code is ");
+        const int at = message.indexOf(Said);
+        if (at < 0 || message.mid(at + Said.size(), 3).toInt() < 400)
+            return;
+        ++requests;
+        ++errors;
+    }
+
+    static void connectionChanged(void *self, MHD_Connection *connection, void **,
                                   MHD_ConnectionNotificationCode change)
     {
-        Shared *s = static_cast<Shared *>(self);
-        QMutexLocker lock(&s->mutex);
-        if (change == MHD_CONNECTION_NOTIFY_STARTED)
-            ++s->snapshot.httpClients;
-        else
-            --s->snapshot.httpClients;
+        Daemon *d = static_cast<Daemon *>(self);
+        if (change == MHD_CONNECTION_NOTIFY_CLOSED) {
+            d->connections.closed(connection);
+            return;
+        }
+        const MHD_ConnectionInfo *socket =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        const MHD_ConnectionInfo *peer =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        d->connections.opened(connection, socket->connect_fd, QHostAddress(peer->client_addr));
+    }
+
+    static void *requestLine(void *self, const char *, MHD_Connection *connection)
+    {
+        static_cast<Daemon *>(self)->connections.requestLineRead(connection);
+        return nullptr;
+    }
+
+    // A request ended: its reply is sent, or its client went. Those that
+    // libmicrohttpd refused are counted from its log (countRefusal).
+    static void requestEnded(void *self, MHD_Connection *connection, void **,
+                             MHD_RequestTerminationCode)
+    {
+        Daemon *d = static_cast<Daemon *>(self);
+        const MHD_ConnectionInfo *status =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_HTTP_STATUS);
+        if (d->connections.headWasRead(connection) && status && status->http_status) {
+            ++d->requests;
+            if (status->http_status >= 400)
+                ++d->errors;
+        }
+        d->connections.replied(connection);
     }
 
     static MHD_Result request(void *self, MHD_Connection *connection, const char *url,
-                              const char *method, const char *, const char *, size_t *,
-                              void **state)
+                              const char *method, const char *version, const char *, size_t *,
+                              void **)
     {
-        return static_cast<Shared *>(self)->answer(connection, url, method, state);
+        Daemon *d = static_cast<Daemon *>(self);
+        d->connections.headRead(connection);
+        return d->reply(connection, d->answer(connection, url, method, version));
     }
 
-    MHD_Result answer(MHD_Connection *connection, const char *url, const char *method, void **state)
+    Page answer(MHD_Connection *connection, const char *url, const char *method,
+                const char *version)
     {
-        if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 &&
-            std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0)
-            return reply(connection, {MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain", "read-only\n"});
-        const QByteArray path(url);
+        QByteArray path(url);
+        int hostHeaders = 0;
+        MHD_get_connection_values(connection, MHD_HEADER_KIND, &countHost, &hostHeaders);
+        const char *hostHeader =
+            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
+        QByteArray host(hostHeader);
+        if (hostHeaders > 1 || (!hostHeader && is(version, MHD_HTTP_VERSION_1_1)))
+            return text(MHD_HTTP_BAD_REQUEST, "one Host header is required\n");
+        if (splitAbsolute(path, &host, &path))
+            hostHeader = "";
+        if (hostHeader && !hosts.accepts(host))
+            return text(MHD_HTTP_MISDIRECTED_REQUEST, "not a host this server serves\n");
+        if (!is(method, MHD_HTTP_METHOD_GET) && !is(method, MHD_HTTP_METHOD_HEAD))
+            return text(MHD_HTTP_METHOD_NOT_ALLOWED, "read-only\n",
+                        {{MHD_HTTP_HEADER_ALLOW, "GET, HEAD"}});
         if (path == "/")
-            return reply(connection, {MHD_HTTP_OK, "text/html; charset=utf-8", statusPage});
-        const bool identification = path == "/lxi/identification";
-        if (!identification && path != "/metrics" && path != "/status.json")
-            return reply(connection, {MHD_HTTP_NOT_FOUND, "text/plain", "not found\n"});
-        if (*state != &waitedForRead && !known(connection, identification)) {
-            *state = &waitedForRead;
-            return MHD_YES;
-        }
-        if (identification)
-            return reply(connection, {MHD_HTTP_OK, "text/xml; charset=utf-8",
-                                      identificationPage(snapshotNow(), identity)});
+            return {MHD_HTTP_OK,
+                    "text/html; charset=utf-8",
+                    statusPage,
+                    {{MHD_HTTP_HEADER_CONTENT_SECURITY_POLICY, PageSecurity}}};
+        const HttpSnapshot now{snapshot.current(), QDateTime::currentDateTimeUtc(), requests,
+                               errors, connections.live()};
         if (path == "/metrics")
-            return reply(connection, {MHD_HTTP_OK, "text/plain; version=0.0.4; charset=utf-8",
-                                      metricsPage(snapshotNow())});
-        return reply(connection, {MHD_HTTP_OK, "application/json", statusJsonPage(snapshotNow())});
-    }
-
-    // True when the last status read is recent enough to answer with, or
-    // for `identificationOnly`, when the identification is known; else the
-    // connection is suspended until the next read ends, which is asked for
-    // unless one is under way.
-    bool known(MHD_Connection *connection, bool identificationOnly)
-    {
-        QMutexLocker lock(&mutex);
-        if (stopping)
-            return true;
-        if (identificationOnly ? !snapshot.identification.isEmpty()
-                               : lastRead.isValid() && !lastRead.hasExpired(MinReadIntervalMs))
-            return true;
-        MHD_suspend_connection(connection);
-        waiting.push_back(connection);
-        if (!reading) {
-            reading = true;
-            QMetaObject::invokeMethod(
-                owner, [o = owner] { o->readStatus(); }, Qt::QueuedConnection);
-        }
-        return false;
-    }
-
-    HttpSnapshot snapshotNow()
-    {
-        QMutexLocker lock(&mutex);
-        return snapshot;
+            return {MHD_HTTP_OK, "text/plain; version=0.0.4; charset=utf-8", metricsPage(now)};
+        if (path == "/status.json")
+            return {MHD_HTTP_OK, "application/json", statusJsonPage(now)};
+        if (path != "/lxi/identification")
+            return text(MHD_HTTP_NOT_FOUND, "not found\n");
+        if (now.instrument.identification.isEmpty())
+            return text(MHD_HTTP_SERVICE_UNAVAILABLE, "the instrument has not identified itself\n",
+                        {{MHD_HTTP_HEADER_RETRY_AFTER, IdentificationRetryS}});
+        return {MHD_HTTP_OK, "text/xml; charset=utf-8",
+                identificationPage(now.instrument.identification, identity)};
     }
 
     MHD_Result reply(MHD_Connection *connection, const Page &page)
     {
-        {
-            QMutexLocker lock(&mutex);
-            ++snapshot.httpRequests;
-            if (page.status >= 400)
-                ++snapshot.httpErrors;
-        }
         MHD_Response *response = MHD_create_response_from_buffer(
             size_t(page.body.size()), const_cast<char *>(page.body.constData()),
             MHD_RESPMEM_MUST_COPY);
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, page.type.constData());
         MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
-        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_SECURITY_POLICY, PageSecurity);
-        if (page.status == MHD_HTTP_METHOD_NOT_ALLOWED)
-            MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+        MHD_add_response_header(response, MHD_HTTP_HEADER_X_CONTENT_TYPE_OPTIONS, "nosniff");
+        for (const Header &header : page.headers)
+            MHD_add_response_header(response, header.name, header.value.constData());
+        // A client must not send another request on a connection that is closing.
+        if (stopping)
+            MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
         const MHD_Result queued = MHD_queue_response(connection, page.status, response);
         MHD_destroy_response(response);
         return queued;
     }
-
-    // Records the read's result and lets the requests waiting for it go on.
-    // On the server's thread, with the service's client still on `link`.
-    void readEnded(std::optional<StatusReply> status, const QString &problem,
-                   const SharedLink &link)
-    {
-        std::vector<MHD_Connection *> resumed;
-        {
-            QMutexLocker lock(&mutex);
-            takeLinkState(link);
-            snapshot.status = std::move(status);
-            snapshot.problem = problem;
-            lastRead.start();
-            reading = false;
-            resumed.swap(waiting);
-        }
-        for (MHD_Connection *connection : resumed)
-            MHD_resume_connection(connection);
-    }
-
-    // With the mutex held, as readEnded().
-    void takeLinkState(const SharedLink &link)
-    {
-        snapshot.identification = link.identification();
-        snapshot.link = link.counters();
-        // The service's own client, which reads the status, is no client
-        // connected; the HTTP clients are counted apart.
-        --snapshot.link.clients;
-    }
 };
 
-HttpService::HttpService(SharedLink &link, const AccessList &access, QObject *parent)
-    : QObject(parent), link(link), client(link.addClient(QStringLiteral("http"))),
-      shared(new Shared)
+HttpService::HttpService(const StatusSnapshot &snapshot, const AccessList &access, QObject *parent)
+    : QObject(parent), daemon(new Daemon(snapshot))
 {
     registerPageResources();
-    shared->owner = this;
-    shared->access = access;
+    daemon->access = access;
     QFile page(QStringLiteral(":/httppage/index.html"));
     if (page.open(QIODevice::ReadOnly))
-        shared->statusPage = page.readAll();
-    shared->identity.hostname = QHostInfo::localHostName();
-    shared->snapshot.problem = QStringLiteral("link down");
-    connect(&link, &SharedLink::linkChanged, this, [this](bool up) {
-        if (!up)
-            linkLost();
-    });
+        daemon->statusPage = page.readAll();
+    daemon->identity.hostname = QHostInfo::localHostName();
 }
 
 HttpService::~HttpService()
 {
-    if (shared->daemon) {
-        {
-            QMutexLocker lock(&shared->mutex);
-            shared->stopping = true;
-        }
-        shared->readEnded(std::nullopt, QStringLiteral("the server is stopping"), link);
-        MHD_stop_daemon(shared->daemon);
-    }
-    link.removeClient(client);
+    if (!daemon->mhd)
+        return;
+    daemon->stopping = true;
+    daemon->thread.join();
+    MHD_stop_daemon(daemon->mhd);
 }
 
 void HttpService::setInstrumentAddresses(const QStringList &addresses)
 {
-    shared->identity.addresses = addresses;
+    daemon->identity.addresses = addresses;
 }
+
+void HttpService::setHostNames(const QStringList &names)
+{
+    daemon->hostNames = names;
+}
+
+namespace
+{
+// The interface of a scoped IPv6 address ("fe80::1%eth0", "fe80::1%2").
+uint32_t scopeIndex(const QHostAddress &address)
+{
+    const QString scope = address.scopeId();
+    if (scope.isEmpty())
+        return 0;
+    bool numeric = false;
+    const uint index = scope.toUInt(&numeric);
+    return numeric ? index : if_nametoindex(scope.toLocal8Bit().constData());
+}
+} // namespace
 
 bool HttpService::listen(const QHostAddress &address, quint16 port, QString *error)
 {
@@ -244,58 +318,45 @@ bool HttpService::listen(const QHostAddress &address, quint16 port, QString *err
         in6->sin6_port = htons(port);
         const Q_IPV6ADDR a = address.toIPv6Address();
         std::memcpy(&in6->sin6_addr, &a, sizeof a);
+        in6->sin6_scope_id = scopeIndex(address);
     } else {
         auto *in = reinterpret_cast<sockaddr_in *>(&bound);
         in->sin_family = AF_INET;
         in->sin_port = htons(port);
         in->sin_addr.s_addr = htonl(address.toIPv4Address());
     }
-    const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO |
-                           MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG | (ipv6 ? MHD_USE_IPv6 : 0);
-    Shared *s = shared.get();
-    shared->daemon = MHD_start_daemon(
-        flags, port, &Shared::allow, s, &Shared::request, s, MHD_OPTION_EXTERNAL_LOGGER,
-        &Shared::log, s, MHD_OPTION_SOCK_ADDR, &bound, MHD_OPTION_CONNECTION_LIMIT, MaxConnections,
+    daemon->hosts = HttpHosts(address, daemon->hostNames);
+    // Polled from a thread of the service's own, which also keeps the head
+    // deadlines and finishes the requests under way when stopping.
+    const unsigned flags = MHD_USE_AUTO | MHD_USE_ERROR_LOG | (ipv6 ? MHD_USE_IPv6 : 0);
+    Daemon *d = daemon.get();
+    // The connections dropped to make room close at the daemon's next turn;
+    // until then the new ones need places beyond MaxConnections.
+    const unsigned places = 2 * MaxConnections;
+    d->mhd = MHD_start_daemon(
+        flags, port, &Daemon::allow, d, &Daemon::request, d, MHD_OPTION_EXTERNAL_LOGGER,
+        &Daemon::log, d, MHD_OPTION_SOCK_ADDR, &bound, MHD_OPTION_CONNECTION_LIMIT, places,
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, MaxConnectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT,
         IdleTimeoutS, MHD_OPTION_CONNECTION_MEMORY_LIMIT, ConnectionMemoryBytes,
-        MHD_OPTION_NOTIFY_CONNECTION, &Shared::connectionChanged, s, MHD_OPTION_END);
-    shared->address = address;
-    if (shared->daemon)
-        return true;
-    *error = QStringLiteral("http: cannot listen on %1: %2")
-                 .arg(endpointName(address, port), shared->lastMessage);
-    return false;
+        MHD_OPTION_NOTIFY_CONNECTION, &Daemon::connectionChanged, d, MHD_OPTION_URI_LOG_CALLBACK,
+        &Daemon::requestLine, d, MHD_OPTION_NOTIFY_COMPLETED, &Daemon::requestEnded, d,
+        MHD_OPTION_END);
+    d->address = address;
+    if (!d->mhd) {
+        *error = QStringLiteral("http: cannot listen on %1: %2")
+                     .arg(endpointName(address, port), d->lastMessage);
+        return false;
+    }
+    d->thread = std::thread([d] { d->run(); });
+    return true;
 }
 
 quint16 HttpService::port() const
 {
-    return shared->daemon ? MHD_get_daemon_info(shared->daemon, MHD_DAEMON_INFO_BIND_PORT)->port
-                          : 0;
+    return daemon->mhd ? MHD_get_daemon_info(daemon->mhd, MHD_DAEMON_INFO_BIND_PORT)->port : 0;
 }
 
 QString HttpService::serviceLine() const
 {
-    return QStringLiteral("http ") + endpointName(shared->address, port());
-}
-
-void HttpService::readStatus()
-{
-    link.submit(client, InstrumentCommands::statusQuery(), [this](const SharedLink::Outcome &o) {
-        QString problem = o.status == SharedLink::Outcome::LinkDown
-                              ? QStringLiteral("link down")
-                              : QStringLiteral("no status reply");
-        std::optional<StatusReply> status;
-        if (o.status == SharedLink::Outcome::Replied)
-            status = decodeStatus(o.reply, &problem);
-        shared->readEnded(std::move(status), problem, link);
-    });
-}
-
-void HttpService::linkLost()
-{
-    QMutexLocker lock(&shared->mutex);
-    shared->takeLinkState(link);
-    // A status read before the loss no longer holds, however recent.
-    shared->snapshot.status.reset();
-    shared->snapshot.problem = QStringLiteral("link down");
+    return QStringLiteral("http ") + endpointName(daemon->address, port());
 }

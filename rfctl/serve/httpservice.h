@@ -2,7 +2,7 @@
 #define HTTPSERVICE_H
 
 #include "accesslist.h"
-#include "sharedlink.h"
+#include "statussnapshot.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -13,17 +13,19 @@
 // /metrics, the status as JSON at /status.json, a status page at / that
 // reads it every second, and the LXI identification document at
 // /lxi/identification. Other paths answer 404; methods other than GET and
-// HEAD answer 405, so no request ever reaches the instrument but the status
-// query.
+// HEAD answer 405, and a request for a host the server is not (HttpHosts)
+// 421, so no request ever reaches the instrument.
+//
+// Every request is answered at once from the status snapshot: none waits on
+// the instrument, its link or another client's lock.
 //
 // HTTP is served by libmicrohttpd on a thread of its own, within the limits
 // below, so a slow or flooding web client never holds up the server's event
-// loop or the raw and VXI-11 clients. The status is read through the shared
-// link, in turn with every other client, on the link's thread, and the
-// instrument's identification and the link's counters taken with it (the
-// counters also when the link goes down): at most once in MinReadIntervalMs,
-// however many requests want it, and requests arriving while a read is under
-// way wait for that read.
+// loop or the raw and VXI-11 clients. A client that trickles its request
+// loses it at the head deadline; and while every connection is taken, a new
+// client takes the place of the oldest one whose request head is not whole
+// yet, so clients that trickle from any number of addresses shut out nobody
+// who sends a request at once.
 class HttpService : public QObject
 {
     Q_OBJECT
@@ -32,13 +34,16 @@ public:
     static constexpr unsigned MaxConnectionsPerAddress = 8;
     // A connection silent this long is closed.
     static constexpr unsigned IdleTimeoutS = 10;
+    // A request head not whole this long after the connection opened, or
+    // after the reply before it, is dropped with its connection.
+    static constexpr int HeadDeadlineMs = 3000;
     // Memory per connection, which holds the request's headers: a request
     // whose headers do not fit is answered with an error and closed.
     static constexpr size_t ConnectionMemoryBytes = 16 * 1024;
-    static constexpr int MinReadIntervalMs = 1000;
 
-    HttpService(SharedLink &link, const AccessList &access, QObject *parent = nullptr);
-    // Answers the requests still waiting for a status read, then stops serving.
+    HttpService(const StatusSnapshot &snapshot, const AccessList &access,
+                QObject *parent = nullptr);
+    // Finishes the requests under way (at most StopDrainMs), then stops.
     ~HttpService() override;
     HttpService(const HttpService &) = delete;
     HttpService &operator=(const HttpService &) = delete;
@@ -46,6 +51,9 @@ public:
     // The VISA resource strings of the other services, which the
     // identification document lists. Call before listen().
     void setInstrumentAddresses(const QStringList &addresses);
+    // Names a request may give as its host besides the listen address (see
+    // HttpHosts). Call before listen().
+    void setHostNames(const QStringList &names);
     // False with the reason in `error` when the port cannot be opened; port 0
     // takes a free one.
     bool listen(const QHostAddress &address, quint16 port, QString *error);
@@ -53,14 +61,12 @@ public:
     QString serviceLine() const;
     quint16 port() const;
 
-private:
-    struct Shared;
-    void readStatus();
-    void linkLost();
+    // How long stopping waits at most for the requests under way.
+    static constexpr int StopDrainMs = 500;
 
-    SharedLink &link;
-    SharedLink::ClientId client;
-    std::unique_ptr<Shared> shared;
+private:
+    struct Daemon;
+    std::unique_ptr<Daemon> daemon;
 };
 
 #endif

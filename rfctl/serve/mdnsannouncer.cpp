@@ -50,6 +50,7 @@ QList<MdnsAnnouncer::Service> MdnsAnnouncer::lxiServices(quint16 rawPort, bool v
 }
 
 struct MdnsAnnouncer::State {
+    MdnsAnnouncer *owner = nullptr;
     QList<Service> services;
     QByteArray name;
     bool started = false;
@@ -166,6 +167,8 @@ struct MdnsAnnouncer::State {
         switch (s) {
         case AVAHI_ENTRY_GROUP_ESTABLISHED:
             serveLog(QStringLiteral("mdns: announced as %1").arg(QString::fromUtf8(name)));
+            // On avahi's thread: queued to the announcer's.
+            emit owner->announced(QString::fromUtf8(name));
             absenceSaid = false;
             break;
         case AVAHI_ENTRY_GROUP_COLLISION:
@@ -197,6 +200,7 @@ struct MdnsAnnouncer::State {
 MdnsAnnouncer::MdnsAnnouncer(const QList<Service> &services, QObject *parent)
     : QObject(parent), state(new State)
 {
+    state->owner = this;
     state->services = services;
 }
 

@@ -17,7 +17,7 @@
 // Without a daemon (none at start, or it goes away) the log says so once and
 // serving goes on; the services are announced as soon as a daemon is there
 // again. A name another host announces already is replaced by avahi's
-// alternative ("NAME #2"), which the log names.
+// alternative ("NAME #2"), which the log and announced() name.
 class MdnsAnnouncer : public QObject
 {
     Q_OBJECT
@@ -54,6 +54,11 @@ public:
     // Starts announcing the services under `name` (as serviceName() makes
     // it). Only the first call does; later ones return false.
     bool announce(const QString &name);
+
+signals:
+    // The services are announced under `name`: the one asked for, or the
+    // alternative taken when that was in use. Again after avahi came back.
+    void announced(const QString &name);
 
 private:
     struct State;

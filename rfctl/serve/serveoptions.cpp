@@ -3,6 +3,7 @@
 #include "wholenumber.h"
 
 #include <QCommandLineParser>
+#include <QLocale>
 #include <optional>
 
 namespace
@@ -14,6 +15,8 @@ const QString ReadOnlyOption = QStringLiteral("read-only");
 const QString Vxi11Option = QStringLiteral("vxi11");
 const QString MdnsOption = QStringLiteral("mdns");
 const QString HttpPortOption = QStringLiteral("http-port");
+const QString HttpHostOption = QStringLiteral("http-host");
+const QString StatusIntervalOption = QStringLiteral("status-interval");
 
 // The address the operator wrote, in full. Qt also reads the short and
 // octal forms of IPv4 ("0" as 0.0.0.0, "1.2.3" as 1.2.0.3, "010.0.0.1" as
@@ -40,6 +43,22 @@ QString readPort(const QCommandLineParser &parser, const QString &option, quint1
     *port = quint16(*number);
     return {};
 }
+
+#ifdef RFCTL_HTTP
+// Leaves the interval unset when the option is not given; the error, else empty.
+QString readInterval(const QCommandLineParser &parser, std::optional<int> *intervalMs)
+{
+    if (!parser.isSet(StatusIntervalOption))
+        return {};
+    bool ok = false;
+    const double seconds = QLocale::c().toDouble(parser.value(StatusIntervalOption), &ok);
+    if (!ok || !(seconds >= 0.1 && seconds <= 3600))
+        return QStringLiteral("--%1: \"%2\" is not a number of seconds from 0.1 to 3600")
+            .arg(StatusIntervalOption, parser.value(StatusIntervalOption));
+    *intervalMs = qRound(seconds * 1000);
+    return {};
+}
+#endif
 } // namespace
 
 QList<QCommandLineOption> serveOptionList()
@@ -73,6 +92,15 @@ QList<QCommandLineOption> serveOptionList()
          QStringLiteral("Also serve the status over HTTP on this TCP port: a status page, "
                         "Prometheus metrics and the LXI identification (0 takes a free port)."),
          QStringLiteral("N")},
+        {HttpHostOption,
+         QStringLiteral("A name web clients may reach the server by, besides the listen "
+                        "address (and localhost on the loopback); may be repeated. Requests "
+                        "for other hosts are refused."),
+         QStringLiteral("NAME")},
+        {StatusIntervalOption,
+         QStringLiteral("Seconds between the server's status reads for the web service "
+                        "(default 1, over USB 5)."),
+         QStringLiteral("S")},
 #endif
     };
 }
@@ -97,6 +125,10 @@ QString readServeOptions(const QCommandLineParser &parser, ServeOptions *options
         return error;
     if (parser.isSet(HttpPortOption))
         options->httpPort = httpPort;
+    options->httpHosts = parser.values(HttpHostOption);
+    error = readInterval(parser, &options->statusIntervalMs);
+    if (!error.isEmpty())
+        return error;
 #endif
     options->readOnly = parser.isSet(ReadOnlyOption);
 #ifdef RFCTL_VXI11

@@ -6,6 +6,7 @@
 #include <QCommandLineOption>
 #include <QHostAddress>
 #include <QList>
+#include <QStringList>
 #include <optional>
 
 class QCommandLineParser;
@@ -22,6 +23,14 @@ struct ServeOptions {
     bool mdns = false;
     // The web service's port; no web service without one.
     std::optional<quint16> httpPort;
+    // Names a web client may ask for besides the listen address.
+    QStringList httpHosts;
+    // How often the status is read for the monitoring services; by default,
+    // as the link suits (StatusSnapshot).
+    std::optional<int> statusIntervalMs;
+
+    // A monitoring service is asked for, so the server reads the status.
+    bool monitored() const { return httpPort.has_value(); }
 };
 
 // The command's options, for its parser.

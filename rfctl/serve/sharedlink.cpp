@@ -1,5 +1,6 @@
 #include "sharedlink.h"
 
+#include "instrumentcommands.h"
 #include "requesttext.h"
 #include "servelog.h"
 #include "workerjoin.h"
@@ -9,6 +10,7 @@
 namespace
 {
 const QString IdentifyQuery = QStringLiteral("*IDN?");
+const QString Connecting = QStringLiteral("connecting to the instrument");
 
 // Of a request's text, the log shows this much at most.
 constexpr int LoggedChars = 80;
@@ -39,7 +41,8 @@ struct SharedLink::Attempt {
 SharedLink::SharedLink(const Target &target, const ConnectionTimings &timings,
                        const SharedLinkUpkeep &upkeep, QObject *parent)
     : QObject(parent), target(target), replyWaitMs(timings.tcpReplyWaitMs), upkeep(upkeep),
-      worker(new QThread), connection(new Connection(timings)), retryMs(upkeep.firstRetryMs)
+      worker(new QThread), connection(new Connection(timings)), downReason(Connecting),
+      retryMs(upkeep.firstRetryMs)
 {
     worker->setObjectName("connection");
     connection->moveToThread(worker);
@@ -87,7 +90,15 @@ SharedLink::ClientId SharedLink::addClient(const QString &peer, LockWait lockWai
 {
     clients.insert(++lastClient, Client{peer, lockWait});
     serveLog(QStringLiteral("client %1 connected").arg(peer));
+    emit stateChanged();
     return lastClient;
+}
+
+SharedLink::ClientId SharedLink::addOwnClient(const QString &name)
+{
+    const ClientId id = addClient(name);
+    clients[id].own = true;
+    return id;
 }
 
 void SharedLink::removeClient(ClientId client)
@@ -101,6 +112,7 @@ void SharedLink::removeClient(ClientId client)
     clients.erase(found);
     dropWaiters(client);
     unlock(client);
+    emit stateChanged();
 }
 
 void SharedLink::submit(ClientId client, const QString &text, const Done &done)
@@ -227,11 +239,13 @@ void SharedLink::finishLater(const Request &request, Outcome::Status status)
 
 void SharedLink::tally(const Request &request, Outcome::Status status)
 {
-    if (request.client == 0)
+    const auto found = clients.constFind(request.client);
+    if (request.client == 0 || (found != clients.constEnd() && found->own))
         return;
     ++counted.requests;
     if (status != Outcome::Replied && status != Outcome::Sent)
         ++counted.failed;
+    emit stateChanged();
 }
 
 // The queue moves on from the event loop, never inside a caller's call (a
@@ -274,12 +288,17 @@ void SharedLink::send(const Request &request)
     idle.stop();
     inFlight = request;
     const bool query = RequestText::isQuery(request.text);
+    const auto found = clients.constFind(request.client);
+    const calling_mode_t mode = found != clients.constEnd() && found->own &&
+                                        request.text == InstrumentCommands::statusQuery()
+                                    ? MODE_STATUS
+                                    : MODE_RAW;
     QMetaObject::invokeMethod(
         connection,
-        [this, c = connection, text = request.text, query] {
+        [this, c = connection, text = request.text, query, mode] {
             heard = Heard();
             if (query)
-                c->query(text, MODE_RAW);
+                c->query(text, mode);
             else
                 c->deliverCommand(text);
             Outcome outcome{Outcome::NoReply, {}};
@@ -304,7 +323,12 @@ void SharedLink::requestEnded(const Outcome &outcome)
     // The connection takes the next line for the late reply of a query that
     // got none in time and drops it; that must not be another client's
     // reply, so the server's own query goes next.
-    if (up && request.client != 0 && told.status == Outcome::NoReply)
+    // The server's own reads keep the link from ever being idle long enough
+    // for its check, so one that gets no reply stands for that check.
+    const auto found = clients.constFind(request.client);
+    const bool gone =
+        up && told.status == Outcome::NoReply && found != clients.constEnd() && found->own;
+    if (up && !gone && request.client != 0 && told.status == Outcome::NoReply)
         enqueue({0, 0, IdentifyQuery, nullptr}, true);
     if (up)
         idle.start();
@@ -313,6 +337,8 @@ void SharedLink::requestEnded(const Outcome &outcome)
         tally(request, told.status);
     if (request.done && (request.client == 0 || stillWanted(request)))
         request.done(told);
+    if (gone && up)
+        goDown(QStringLiteral("no reply to %1").arg(shown(request.text)));
     pumpLater();
 }
 
@@ -362,6 +388,11 @@ void SharedLink::connectNow()
 void SharedLink::attemptEnded(const Attempt &attempt)
 {
     if (!attempt.accepted) {
+        // After a loss, its reason still tells the most.
+        if (downReason == Connecting) {
+            downReason = QStringLiteral("no instrument reached");
+            emit stateChanged();
+        }
         if (retryMs == upkeep.firstRetryMs)
             serveLog(QStringLiteral("link down: no instrument reached; retrying every %1 s at "
                                     "most")
@@ -371,6 +402,7 @@ void SharedLink::attemptEnded(const Attempt &attempt)
         return;
     }
     up = true;
+    downReason.clear();
     retryMs = upkeep.firstRetryMs;
     identity = attempt.identification;
     serveLog(QStringLiteral("link up: %1").arg(identity));
@@ -388,6 +420,7 @@ void SharedLink::statusChanged(connStatus_t status)
 void SharedLink::goDown(const QString &reason)
 {
     up = false;
+    downReason = reason;
     ++counted.linkLosses;
     idle.stop();
     serveLog(QStringLiteral("link down: %1; reconnecting").arg(reason));
@@ -416,6 +449,7 @@ void SharedLink::lock(ClientId client, int waitMs, const std::function<void(bool
         return;
     if (lockHolder == 0 || lockHolder == client) {
         lockHolder = client;
+        emit stateChanged();
         grantLater(client, granted, true);
         expireLockWaits();
         return;
@@ -446,6 +480,7 @@ bool SharedLink::unlock(ClientId client)
         return false;
     lockHolder = 0;
     passLock();
+    emit stateChanged();
     expireLockWaits();
     pumpLater();
     return true;
@@ -496,9 +531,15 @@ QString SharedLink::identification() const
     return identity;
 }
 
+QString SharedLink::problem() const
+{
+    return downReason;
+}
+
 SharedLink::Counters SharedLink::counters() const
 {
     Counters now = counted;
-    now.clients = quint64(clients.size());
+    for (const Client &client : clients)
+        now.clients += client.own ? 0 : 1;
     return now;
 }

@@ -117,6 +117,10 @@ public:
 
     // A client came: `peer` names it in the log ("127.0.0.1:40212").
     ClientId addClient(const QString &peer, LockWait lockWait = LockWait::Unbounded);
+    // The server's own client, as addClient(), but neither it nor its
+    // requests are in counters(); its status queries are read over USB after
+    // the instrument's status read delay, as `rfctl status` reads them.
+    ClientId addOwnClient(const QString &name);
     // The client is gone: its queued requests are dropped, the reply to its
     // request in flight is thrown away, and a lock it held is released. No
     // `done` of its requests is called afterwards.
@@ -145,12 +149,16 @@ public:
     // The instrument's reply to the identification query when the link last
     // came up; empty before that.
     QString identification() const;
+    // Why the link is down, in words for the operator; empty while it is up.
+    QString problem() const;
     // Since the link was made; `clients` is as of now.
     Counters counters() const;
 
 signals:
     // The link came up or went down.
     void linkChanged(bool up);
+    // The counters, the clients or the lock's holder changed.
+    void stateChanged();
 
 private:
     struct Request {
@@ -169,6 +177,8 @@ private:
         qint64 queuedBytes = 0;
         // Its requests are being refused for the queue bounds; logged once.
         bool overBounds = false;
+        // The server's own (addOwnClient).
+        bool own = false;
     };
     struct LockWaiter {
         ClientId client;
@@ -215,6 +225,7 @@ private:
     bool up = false;
     bool readOnly = false;
     QString identity;
+    QString downReason;
     int retryMs;
     QTimer retry;
     QTimer idle;

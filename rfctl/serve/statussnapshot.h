@@ -29,8 +29,10 @@ public:
         // "USB", "USB SN000123").
         QString target;
         bool linkUp = false;
-        // The last status read that succeeded, dropped when the link goes
-        // down; when it is missing or old, why, in words.
+        // The last status read that succeeded, kept when the link goes down
+        // or a read fails, so that its age tells how current it is; when it
+        // is missing or not current, why, in words (the link's own reason
+        // while it is down).
         std::optional<StatusReply> status;
         QString problem;
         // When `status` was read; invalid before the first read.
@@ -73,6 +75,25 @@ public:
 signals:
     // On the server's thread, after each read ends and each link change.
     void changed();
+
+private:
+    void tick();
+    void read();
+    void readEnded(const SharedLink::Outcome &outcome);
+    void linkChanged(bool up);
+    // Takes what the link knows now into `data`; with `mutex` held.
+    void takeLinkState();
+
+    SharedLink &link;
+    const SharedLink::ClientId client;
+    QTimer timer;
+    // A read is queued or under way: the next waits for it.
+    bool reading = false;
+    bool readsSucceed = false;
+    // Why the last read gave no status; empty when it did.
+    QString readProblem = QStringLiteral("no status read yet");
+    mutable QMutex mutex;
+    Data data;
 };
 
 #endif

@@ -70,6 +70,13 @@ def held(a):
     a.query("ENET:PORT?")
 
 
+def holding(a):
+    # The lock, until standard input closes.
+    a.lock_excl()
+    print("locked", flush=True)
+    sys.stdin.read()
+
+
 def core(device):
     """The device's VXI-11 client and link id, for calls pyvisa does not make."""
     session = device.visalib.sessions[device.session]
@@ -143,6 +150,6 @@ def flooding(a):
     print("time", b.query("syst:time?").strip())
 
 
-steps = [basics, locking, interleaving, commanding, held, writes, leaking, hoarding, waiting]
-steps += [unread, flooding]
+steps = [basics, locking, interleaving, commanding, held, holding, writes, leaking, hoarding,
+         waiting, unread, flooding]
 {step.__name__: step for step in steps}[sys.argv[2]](link())
