@@ -70,17 +70,9 @@ void startMdns(SharedLink &link, const ServeOptions &options, quint16 rawPort, q
 #endif
 
 #ifdef RFCTL_HTTP
-// The VISA resource strings that reach the instrument through the server.
-QStringList visaAddresses(const ServeOptions &options, quint16 rawPort)
+HttpIdentity identityOf(const ServeOptions &options, quint16 rawPort, quint16 httpPort)
 {
-    const QString host = options.listen.isEqual(QHostAddress::AnyIPv4) ||
-                                 options.listen.isEqual(QHostAddress::AnyIPv6)
-                             ? QHostInfo::localHostName()
-                             : options.listen.toString();
-    QStringList addresses{QStringLiteral("TCPIP::%1::%2::SOCKET").arg(host).arg(rawPort)};
-    if (options.vxi11)
-        addresses += QStringLiteral("TCPIP::%1::INSTR").arg(host);
-    return addresses;
+    return {options.listen, rawPort, options.vxi11, httpPort, QHostInfo::localHostName()};
 }
 #endif
 
@@ -110,9 +102,9 @@ QStringList startServices(SharedLink &link, const ServeOptions &options, Service
 #ifdef RFCTL_HTTP
     if (options.httpPort) {
         auto http = std::make_unique<HttpService>(link, options.access);
-        http->setInstrumentAddresses(visaAddresses(options, rawPort));
         if (!http->listen(options.listen, *options.httpPort, error))
             return {};
+        http->setIdentity(identityOf(options, rawPort, http->port()));
         lines += http->serviceLine();
         httpPort = http->port();
         services->push_back(std::move(http));

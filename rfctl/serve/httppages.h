@@ -1,6 +1,7 @@
 #ifndef HTTPPAGES_H
 #define HTTPPAGES_H
 
+#include "lxiidentity.h"
 #include "sharedlink.h"
 #include "statusreply.h"
 
@@ -28,15 +29,6 @@ struct HttpSnapshot {
     SharedLink::Counters link;
 };
 
-// Where the instrument is reached and what identifies it, for the LXI
-// identification document.
-struct HttpIdentity {
-    QString hostname;
-    // The VISA resource strings of the services the server offers
-    // ("TCPIP::HOST::PORT::SOCKET").
-    QStringList addresses;
-};
-
 // The metrics in the Prometheus text format, in base units. The status
 // gauges are left out while the last status read failed.
 QByteArray metricsPage(const HttpSnapshot &snapshot);
@@ -44,7 +36,11 @@ QByteArray metricsPage(const HttpSnapshot &snapshot);
 // read succeeded), "problem" when it did not, and "instrument" (the fields of
 // the identification).
 QByteArray statusJsonPage(const HttpSnapshot &snapshot);
-// The LXI identification document.
-QByteArray identificationPage(const HttpSnapshot &snapshot, const HttpIdentity &identity);
+// The LXI identification document (LXI 1.5, valid against the
+// identification schema): the instrument's `identification` reply
+// ("MAKER,MODEL,SERIAL,FIRMWARE"), which must be known, and one Interface
+// for each address the services listen as, with the VISA addresses of the
+// services there. The host's interfaces are read at each call.
+QByteArray identificationPage(const QString &identification, const HttpIdentity &identity);
 
 #endif

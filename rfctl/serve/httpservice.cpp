@@ -7,7 +7,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QHostInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <cstdarg>
@@ -111,8 +110,9 @@ struct HttpService::Shared {
             return MHD_YES;
         }
         if (identification)
-            return reply(connection, {MHD_HTTP_OK, "text/xml; charset=utf-8",
-                                      identificationPage(snapshotNow(), identity)});
+            return reply(connection,
+                         {MHD_HTTP_OK, "text/xml; charset=utf-8",
+                          identificationPage(snapshotNow().identification, identityNow())});
         if (path == "/metrics")
             return reply(connection, {MHD_HTTP_OK, "text/plain; version=0.0.4; charset=utf-8",
                                       metricsPage(snapshotNow())});
@@ -139,6 +139,12 @@ struct HttpService::Shared {
                 owner, [o = owner] { o->readStatus(); }, Qt::QueuedConnection);
         }
         return false;
+    }
+
+    HttpIdentity identityNow()
+    {
+        QMutexLocker lock(&mutex);
+        return identity;
     }
 
     HttpSnapshot snapshotNow()
@@ -208,7 +214,6 @@ HttpService::HttpService(SharedLink &link, const AccessList &access, QObject *pa
     QFile page(QStringLiteral(":/httppage/index.html"));
     if (page.open(QIODevice::ReadOnly))
         shared->statusPage = page.readAll();
-    shared->identity.hostname = QHostInfo::localHostName();
     shared->snapshot.problem = QStringLiteral("link down");
     connect(&link, &SharedLink::linkChanged, this, [this](bool up) {
         if (!up)
@@ -229,9 +234,10 @@ HttpService::~HttpService()
     link.removeClient(client);
 }
 
-void HttpService::setInstrumentAddresses(const QStringList &addresses)
+void HttpService::setIdentity(const HttpIdentity &identity)
 {
-    shared->identity.addresses = addresses;
+    QMutexLocker lock(&shared->mutex);
+    shared->identity = identity;
 }
 
 bool HttpService::listen(const QHostAddress &address, quint16 port, QString *error)

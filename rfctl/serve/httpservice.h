@@ -2,6 +2,7 @@
 #define HTTPSERVICE_H
 
 #include "accesslist.h"
+#include "lxiidentity.h"
 #include "sharedlink.h"
 
 #include <QHostAddress>
@@ -43,9 +44,9 @@ public:
     HttpService(const HttpService &) = delete;
     HttpService &operator=(const HttpService &) = delete;
 
-    // The VISA resource strings of the other services, which the
-    // identification document lists. Call before listen().
-    void setInstrumentAddresses(const QStringList &addresses);
+    // Where the services are reached, for the identification document;
+    // from any thread, also while serving.
+    void setIdentity(const HttpIdentity &identity);
     // False with the reason in `error` when the port cannot be opened; port 0
     // takes a free one.
     bool listen(const QHostAddress &address, quint16 port, QString *error);
