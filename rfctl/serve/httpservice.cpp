@@ -43,7 +43,6 @@ struct Page {
 struct HttpService::Shared {
     HttpService *owner = nullptr;
     AccessList access;
-    HttpIdentity identity;
     QByteArray statusPage;
     MHD_Daemon *daemon = nullptr;
     QHostAddress address;
@@ -51,6 +50,7 @@ struct HttpService::Shared {
 
     // Guards what follows.
     QMutex mutex;
+    HttpIdentity identity;
     HttpSnapshot snapshot;
     QElapsedTimer lastRead;
     bool reading = false;
