@@ -17,6 +17,10 @@ bool fits(const QHostAddress &listen, const QHostAddress &address)
     if (!isWildcard(listen))
         return address.isEqual(listen, QHostAddress::StrictConversion) &&
                address.scopeId() == listen.scopeId();
+    // An IPv6 link-local address is the wildcard's too, but needs its scope,
+    // which means nothing on another host: no address to give out.
+    if (address.protocol() == QAbstractSocket::IPv6Protocol && address.isLinkLocal())
+        return false;
     return listen == QHostAddress(QHostAddress::AnyIPv6) ||
            address.protocol() == QAbstractSocket::IPv4Protocol;
 }

@@ -36,8 +36,9 @@ struct HostInterface {
 
 // The addresses the services listen as: `listen` itself with its
 // interface, or for a wildcard every address of the family (both families
-// for the IPv6 one) on the interfaces that are up, loopback only when
-// there is nothing else. Read afresh from the system on each call.
+// for the IPv6 one) on the interfaces that are up, IPv6 link-local ones
+// excepted, and loopback ones only when there is nothing else. Read afresh
+// from the system on each call.
 QList<HostInterface> interfacesCarrying(const QHostAddress &listen);
 
 // The next hop of the default route through `interface` in the text of
