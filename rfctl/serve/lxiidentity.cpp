@@ -34,11 +34,10 @@ QByteArray routeTable(QAbstractSocket::NetworkLayerProtocol family)
 
 HostInterface describe(const QNetworkInterface &interface, const QNetworkAddressEntry &entry)
 {
-    const QHostAddress address = entry.ip();
-    const bool ipv6 = address.protocol() == QAbstractSocket::IPv6Protocol;
-    const auto family = address.protocol();
+    const auto family = entry.ip().protocol();
+    const bool ipv6 = family == QAbstractSocket::IPv6Protocol;
     return {interface.name(),
-            address,
+            entry.ip(),
             ipv6 ? QString::number(entry.prefixLength()) : entry.netmask().toString(),
             interface.hardwareAddress(),
             defaultGateway(routeTable(family), interface.name(), family),
