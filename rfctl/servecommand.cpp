@@ -70,9 +70,10 @@ void startMdns(SharedLink &link, const ServeOptions &options, quint16 rawPort, q
 #endif
 
 #ifdef RFCTL_HTTP
-HttpIdentity identityOf(const ServeOptions &options, quint16 rawPort, quint16 httpPort)
+// The web service adds its own port.
+HttpIdentity identityOf(const ServeOptions &options, quint16 rawPort)
 {
-    return {options.listen, rawPort, options.vxi11, httpPort, QHostInfo::localHostName()};
+    return {options.listen, rawPort, options.vxi11, 0, QHostInfo::localHostName()};
 }
 #endif
 
@@ -102,9 +103,9 @@ QStringList startServices(SharedLink &link, const ServeOptions &options, Service
 #ifdef RFCTL_HTTP
     if (options.httpPort) {
         auto http = std::make_unique<HttpService>(link, options.access);
+        http->setIdentity(identityOf(options, rawPort));
         if (!http->listen(options.listen, *options.httpPort, error))
             return {};
-        http->setIdentity(identityOf(options, rawPort, http->port()));
         lines += http->serviceLine();
         httpPort = http->port();
         services->push_back(std::move(http));

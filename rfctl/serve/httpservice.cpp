@@ -236,7 +236,6 @@ HttpService::~HttpService()
 
 void HttpService::setIdentity(const HttpIdentity &identity)
 {
-    QMutexLocker lock(&shared->mutex);
     shared->identity = identity;
 }
 
@@ -266,8 +265,11 @@ bool HttpService::listen(const QHostAddress &address, quint16 port, QString *err
         IdleTimeoutS, MHD_OPTION_CONNECTION_MEMORY_LIMIT, ConnectionMemoryBytes,
         MHD_OPTION_NOTIFY_CONNECTION, &Shared::connectionChanged, s, MHD_OPTION_END);
     shared->address = address;
-    if (shared->daemon)
+    if (shared->daemon) {
+        QMutexLocker lock(&shared->mutex);
+        shared->identity.httpPort = HttpService::port();
         return true;
+    }
     *error = QStringLiteral("http: cannot listen on %1: %2")
                  .arg(endpointName(address, port), shared->lastMessage);
     return false;

@@ -44,8 +44,8 @@ public:
     HttpService(const HttpService &) = delete;
     HttpService &operator=(const HttpService &) = delete;
 
-    // Where the services are reached, for the identification document;
-    // from any thread, also while serving.
+    // Where the services are reached, for the identification document,
+    // which adds the port listen() takes. Call before listen().
     void setIdentity(const HttpIdentity &identity);
     // False with the reason in `error` when the port cannot be opened; port 0
     // takes a free one.
