@@ -102,17 +102,10 @@ void startMdns(SharedLink &link, const ServeOptions &options, quint16 rawPort, q
 #endif
 
 #ifdef RFCTL_HTTP
-// The VISA resource strings that reach the instrument through the server.
-QStringList visaAddresses(const ServeOptions &options, quint16 rawPort)
+// The web service adds its own port.
+HttpIdentity identityOf(const ServeOptions &options, quint16 rawPort)
 {
-    const QString host = options.listen.isEqual(QHostAddress::AnyIPv4) ||
-                                 options.listen.isEqual(QHostAddress::AnyIPv6)
-                             ? QHostInfo::localHostName()
-                             : options.listen.toString();
-    QStringList addresses{QStringLiteral("TCPIP::%1::%2::SOCKET").arg(host).arg(rawPort)};
-    if (options.vxi11)
-        addresses += QStringLiteral("TCPIP::%1::INSTR").arg(host);
-    return addresses;
+    return {options.listen, rawPort, options.vxi11, 0, QHostInfo::localHostName()};
 }
 #endif
 
@@ -142,7 +135,7 @@ QStringList startServices(SharedLink &link, [[maybe_unused]] StatusSnapshot *sna
 #ifdef RFCTL_HTTP
     if (options.httpPort) {
         auto http = std::make_unique<HttpService>(*snapshot, options.access);
-        http->setInstrumentAddresses(visaAddresses(options, rawPort));
+        http->setIdentity(identityOf(options, rawPort));
         http->setHostNames(options.httpHosts);
         if (!http->listen(options.listen, *options.httpPort, error))
             return {};

@@ -25,6 +25,7 @@ for file in usr/bin/rfpanel usr/bin/rfpanel-desktop usr/bin/kxsim \
     usr/lib/udev/rules.d/70-rf-converter-usbtmc.rules \
     usr/lib/systemd/system/rfctl-serve.service usr/lib/systemd/system/rfctl-serve@.service \
     usr/bin/rfctl usr/share/man/man1/{rfpanel,rfpanel-desktop,kxsim,rfctl}.1.gz \
+    usr/share/rfpanel/monitoring/rfconverter-alerts.yml \
     usr/share/doc/rfpanel/copyright; do
     grep -qx "\./$file" <<<"$contents" || fail "$file is missing from the package"
 done

@@ -5,6 +5,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QUrl>
 #include <QXmlStreamWriter>
 #include <cmath>
 
@@ -69,6 +70,48 @@ const Measured MeasuredFields[] = {
     {"ifFrequency", "rfconverter_if_frequency_hertz", 1e6, "IF frequency."},
     {"referenceFrequency", "rfconverter_reference_frequency_hertz", 1e6, "Reference frequency."},
 };
+
+// "http://192.0.2.10:8080", "http://[fe80::1%25eth0]:8080".
+QString webAddress(const QHostAddress &host, quint16 port)
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(host.toString());
+    url.setPort(port);
+    return url.toString(QUrl::FullyEncoded);
+}
+
+QString boolean(bool value)
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+void writeInterface(QXmlStreamWriter *xml, const HostInterface &interface,
+                    const HttpIdentity &identity)
+{
+    const bool ipv6 = interface.address.protocol() == QAbstractSocket::IPv6Protocol;
+    xml->writeStartElement(LxiNamespace, QStringLiteral("Interface"));
+    xml->writeAttribute(XsiNamespace, QStringLiteral("type"), QStringLiteral("NetworkInformation"));
+    xml->writeAttribute(QStringLiteral("InterfaceType"), QStringLiteral("LXI"));
+    xml->writeAttribute(QStringLiteral("IPType"),
+                        ipv6 ? QStringLiteral("IPv6") : QStringLiteral("IPv4"));
+    if (!interface.name.isEmpty())
+        xml->writeAttribute(QStringLiteral("InterfaceName"), interface.name);
+    const auto field = [xml](const char *name, const QString &text) {
+        xml->writeTextElement(LxiNamespace, QLatin1String(name), text);
+    };
+    for (const QString &address : visaAddresses(interface.address, identity))
+        field("InstrumentAddressString", address);
+    field("Hostname", identity.hostname);
+    field("IPAddress", interface.address.toString());
+    field("SubnetMask", interface.mask);
+    field("MACAddress", interface.mac);
+    field("Gateway", interface.gateway.toString());
+    field("DHCPEnabled", boolean(interface.dhcp));
+    // The server takes the host's addresses as they are and picks none itself.
+    field("AutoIPEnabled", boolean(false));
+    xml->writeEndElement();
+}
 
 void statusMetrics(const StatusReply &status, Exposition *out)
 {
@@ -178,6 +221,10 @@ QByteArray statusJsonPage(const HttpSnapshot &s)
 
 QByteArray identificationPage(const QString &identification, const HttpIdentity &identity)
 {
+    QList<HostInterface> interfaces = interfacesCarrying(identity.listen);
+    if (interfaces.isEmpty())
+        interfaces +=
+            HostInterface{QString(), identity.listen, QString(), QString(), QHostAddress(), false};
     const Identification id = Identification::of(identification);
     QByteArray page;
     QXmlStreamWriter xml(&page);
@@ -186,19 +233,20 @@ QByteArray identificationPage(const QString &identification, const HttpIdentity 
     xml.writeDefaultNamespace(LxiNamespace);
     xml.writeNamespace(XsiNamespace, QStringLiteral("xsi"));
     xml.writeStartElement(LxiNamespace, QStringLiteral("LXIDevice"));
-    xml.writeTextElement(LxiNamespace, QStringLiteral("Manufacturer"), id.manufacturer);
-    xml.writeTextElement(LxiNamespace, QStringLiteral("Model"), id.model);
-    xml.writeTextElement(LxiNamespace, QStringLiteral("SerialNumber"), id.serial);
-    xml.writeTextElement(LxiNamespace, QStringLiteral("FirmwareRevision"), id.firmware);
-    xml.writeTextElement(LxiNamespace, QStringLiteral("ManufacturerDescription"),
-                         QStringLiteral("RF up/down converter"));
-    xml.writeStartElement(LxiNamespace, QStringLiteral("Interface"));
-    xml.writeAttribute(XsiNamespace, QStringLiteral("type"), QStringLiteral("NetworkInformation"));
-    xml.writeAttribute(QStringLiteral("InterfaceType"), QStringLiteral("LXI"));
-    for (const QString &address : identity.addresses)
-        xml.writeTextElement(LxiNamespace, QStringLiteral("InstrumentAddressString"), address);
-    xml.writeTextElement(LxiNamespace, QStringLiteral("Hostname"), identity.hostname);
-    xml.writeEndElement();
+    const auto field = [&xml](const char *name, const QString &text) {
+        xml.writeTextElement(LxiNamespace, QLatin1String(name), text);
+    };
+    field("Manufacturer", id.manufacturer);
+    field("Model", id.model);
+    field("SerialNumber", id.serial);
+    field("FirmwareRevision", id.firmware);
+    field("ManufacturerDescription", QStringLiteral("RF up/down converter"));
+    const QString base = webAddress(interfaces.first().address, identity.httpPort);
+    field("HomepageURL", base + '/');
+    field("IdentificationURL", base + QStringLiteral("/lxi/identification"));
+    for (const HostInterface &interface : interfaces)
+        writeInterface(&xml, interface, identity);
+    field("LXIVersion", QStringLiteral("1.5"));
     xml.writeEndElement();
     xml.writeEndDocument();
     return page;

@@ -1,6 +1,7 @@
 #ifndef HTTPPAGES_H
 #define HTTPPAGES_H
 
+#include "lxiidentity.h"
 #include "statussnapshot.h"
 
 #include <QByteArray>
@@ -21,15 +22,6 @@ struct HttpSnapshot {
     quint64 httpClients = 0;
 };
 
-// Where the instrument is reached and what identifies it, for the LXI
-// identification document.
-struct HttpIdentity {
-    QString hostname;
-    // The VISA resource strings of the services the server offers
-    // ("TCPIP::HOST::PORT::SOCKET").
-    QStringList addresses;
-};
-
 // The metrics in the Prometheus text format, in base units. The status
 // gauges are left out while the status is not current (rfconverter_up 0).
 QByteArray metricsPage(const HttpSnapshot &snapshot);
@@ -37,8 +29,11 @@ QByteArray metricsPage(const HttpSnapshot &snapshot);
 // it, with "up" (it is current), "problem" when it is not, how old it is,
 // the link's state, and "instrument" (the fields of the identification).
 QByteArray statusJsonPage(const HttpSnapshot &snapshot);
-// The LXI identification document, from the instrument's identification
-// reply ("MAKER,MODEL,SERIAL,FIRMWARE").
+// The LXI identification document (LXI 1.5, valid against the
+// identification schema): the instrument's `identification` reply
+// ("MAKER,MODEL,SERIAL,FIRMWARE"), which must be known, and one Interface
+// for each address the services listen as, with the VISA addresses of the
+// services there. The host's interfaces are read at each call.
 QByteArray identificationPage(const QString &identification, const HttpIdentity &identity);
 
 #endif

@@ -7,7 +7,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QHostInfo>
 #include <atomic>
 #include <chrono>
 #include <cstdarg>
@@ -272,7 +271,6 @@ HttpService::HttpService(const StatusSnapshot &snapshot, const AccessList &acces
     QFile page(QStringLiteral(":/httppage/index.html"));
     if (page.open(QIODevice::ReadOnly))
         daemon->statusPage = page.readAll();
-    daemon->identity.hostname = QHostInfo::localHostName();
 }
 
 HttpService::~HttpService()
@@ -284,9 +282,9 @@ HttpService::~HttpService()
     MHD_stop_daemon(daemon->mhd);
 }
 
-void HttpService::setInstrumentAddresses(const QStringList &addresses)
+void HttpService::setIdentity(const HttpIdentity &identity)
 {
-    daemon->identity.addresses = addresses;
+    daemon->identity = identity;
 }
 
 void HttpService::setHostNames(const QStringList &names)
@@ -347,6 +345,7 @@ bool HttpService::listen(const QHostAddress &address, quint16 port, QString *err
                      .arg(endpointName(address, port), d->lastMessage);
         return false;
     }
+    d->identity.httpPort = HttpService::port();
     d->thread = std::thread([d] { d->run(); });
     return true;
 }

@@ -2,6 +2,7 @@
 #define HTTPSERVICE_H
 
 #include "accesslist.h"
+#include "lxiidentity.h"
 #include "statussnapshot.h"
 
 #include <QHostAddress>
@@ -48,9 +49,9 @@ public:
     HttpService(const HttpService &) = delete;
     HttpService &operator=(const HttpService &) = delete;
 
-    // The VISA resource strings of the other services, which the
-    // identification document lists. Call before listen().
-    void setInstrumentAddresses(const QStringList &addresses);
+    // Where the services are reached, for the identification document,
+    // which adds the port listen() takes. Call before listen().
+    void setIdentity(const HttpIdentity &identity);
     // Names a request may give as its host besides the listen address (see
     // HttpHosts). Call before listen().
     void setHostNames(const QStringList &names);
