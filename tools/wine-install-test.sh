@@ -1,20 +1,18 @@
 #!/usr/bin/env bash
 # Tries the Windows installer under wine as an operator would, in the wine
 # prefix of $WINEPREFIX (tools/check-windows.sh makes a fresh one): installs
-# it silently over an earlier version in a folder of its own, which it must
-# find and replace without leaving that version's files, asks the console
-# programs for their version, help and an unknown option, starts the panel
-# from its Start menu entry, checks that the panel writes its settings file in
-# the user's own folder and nowhere under the programs, that neither an
-# install nor an uninstall goes ahead while the panel runs, and uninstalls it
-# silently, which must leave neither the programs, nor the entry, nor the
-# uninstall entry behind.
+# it silently over an earlier version elsewhere, whose files must all go,
+# asks the console programs for their version, help and an unknown option,
+# starts the panel from its Start menu entry, checks that the panel writes its
+# settings file in the user's own folder only, that nothing is installed or
+# uninstalled while it runs, and uninstalls it silently, which must leave
+# neither the programs, nor the entry, nor the uninstall entry behind.
 #   tools/wine-install-test.sh build-win/rfpanel-<version>-win64-setup.exe
 set -euo pipefail
 setup=$1
 wine=${WINE:-/usr/lib/wine/wine64}
 drive=$WINEPREFIX/drive_c
-folder='C:\Apps\rfpanel'
+installed='C:\Apps\rfpanel'
 programs=$drive/Apps/rfpanel
 entry=$drive/ProgramData/Microsoft/Windows/Start\ Menu/Programs/RF\ Converter\ Panel.lnk
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\rfpanel'
@@ -66,13 +64,14 @@ lists=$(realpath "$(dirname "$setup")/package")
 earlier=$(mktemp -d)
 trap 'rm -rf "$earlier"' EXIT
 echo "dropped since" >"$earlier/dropped.txt"
-{ cat "$lists/files.nsh"; echo "SetOutPath \"\$INSTDIR\""; echo "File \"$earlier/dropped.txt\""; } >"$earlier/files.nsh"
-{ cat "$lists/removals.nsh"; echo "Delete \"\$INSTDIR\\dropped.txt\""; } >"$earlier/removals.nsh"
+(cat "$lists/files.nsh" && echo "SetOutPath \$INSTDIR" && echo "File \"$earlier/dropped.txt\"") \
+    >"$earlier/files.nsh"
+(cat "$lists/removals.nsh" && echo "Delete \"\$INSTDIR\\dropped.txt\"") >"$earlier/removals.nsh"
 makensis -V1 -DVERSION=0.0.1 -DFILES="$earlier/files.nsh" -DREMOVALS="$earlier/removals.nsh" \
     -DFOLDERS="$lists/folders.nsh" -DOUTFILE="$earlier/setup.exe" \
     "$(dirname "$0")/../packaging/windows/rfpanel.nsi" >/dev/null
-"$wine" "$earlier/setup.exe" /S "/D=$folder" || fail "the earlier version did not install"
-[ -f "$programs/dropped.txt" ] || fail "the earlier version is not in $folder"
+"$wine" "$earlier/setup.exe" /S "/D=$installed" || fail "the earlier version did not install"
+[ -f "$programs/dropped.txt" ] || fail "the earlier version is not in $installed"
 
 "$wine" "$setup" /S || fail "the silent install failed"
 [ ! -e "$programs/dropped.txt" ] || fail "the upgrade left the earlier version's dropped.txt"
@@ -104,14 +103,15 @@ done
 "$wine" start /d "$folder" "$target" $arguments
 settings_in_user_folder() { compgen -G "$drive/users/*/AppData/Local/rfpanel/ipdata.vnf" >/dev/null; }
 wait_for settings_in_user_folder
-# While it runs, both stop with exit code 2 and change nothing. The
-# uninstaller runs in place (_?=) so that its exit code is its own.
-status=0
-"$wine" "$setup" /S || status=$?
-[ "$status" = 2 ] || fail "an install while the panel runs ended with $status"
-status=0
-"$wine" "$programs/uninstall.exe" /S "_?=$folder" || status=$?
-[ "$status" = 2 ] || fail "an uninstall while the panel runs ended with $status"
+# While it runs, both stop with exit code 2 and change nothing (the
+# uninstaller runs in place, _?=, so that its exit code is its own).
+refused() {
+    local status=0
+    "$wine" "$@" || status=$?
+    [ "$status" = 2 ] || fail "$1 ended with $status while the panel ran"
+}
+refused "$setup" /S
+refused "$programs/uninstall.exe" /S "_?=$installed"
 "$wine" reg query "$key" >/dev/null 2>&1 || fail "the uninstall entry went while the panel ran"
 [ -f "$programs/kxsim.exe" ] || fail "the uninstaller removed files while the panel ran"
 # The settings file may come before the window, so the close is asked for

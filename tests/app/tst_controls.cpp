@@ -181,20 +181,15 @@ private slots:
         // number of places but three, are decimal points.
         row("tune 12,3456", "tuneFreqSpin", "12,3456", false, "freq:tune 12.3456");
         rowIn("C", "C: tune 12.345", "tuneFreqSpin", "12.345", true, "freq:tune 12.3450");
-        rowIn("de_DE", "German: tune 12,345", "tuneFreqSpin", "12,345", false, "freq:tune 12.3450");
+        rowIn("de_DE", "de: tune 12,345", "tuneFreqSpin", "12,345", false, "freq:tune 12.3450");
         // The group separator before three places may mark thousands.
-        rowIn("C", "C: tune 12,345", "tuneFreqSpin", "12,345", false, "",
-              {"12,345 GHz\" is not a number"});
-        rowIn("C", "C: tune 10,000", "tuneFreqSpin", "10,000", true, "",
-              {"10,000 GHz\" is not a number"});
-        rowIn("C", "C: attenuation 1,000", "rfAttenSpin", "1,000", false, "",
-              {"1,000 dB\" is not a number"});
-        rowIn("de_DE", "German: tune 12.345", "tuneFreqSpin", "12.345", true, "",
-              {"12.345 GHz\" is not a number"});
-        rowIn("de_DE", "German: attenuation 1.000", "rfAttenSpin", "1.000", false, "",
-              {"1.000 dB\" is not a number"});
-        rowIn("de_DE", "German: reference 20.000", "refFreqSpin", "20.000", true, "",
-              {"20.000 MHz\" is not a number"});
+        rowIn("C", "C: tune 12,345", "tuneFreqSpin", "12,345", false, "", {"not a number"});
+        rowIn("C", "C: tune 10,000", "tuneFreqSpin", "10,000", true, "", {"not a number"});
+        rowIn("C", "C: attenuation 1,000", "rfAttenSpin", "1,000", false, "", {"not a number"});
+        rowIn("de_DE", "de: tune 12.345", "tuneFreqSpin", "12.345", true, "", {"not a number"});
+        rowIn("de_DE", "de: attenuation 1.000", "rfAttenSpin", "1.000", false, "",
+              {"not a number"});
+        rowIn("de_DE", "de: reference 20.000", "refFreqSpin", "20.000", true, "", {"not a number"});
         row("tune 12.5", "tuneFreqSpin", "12.5", false, "freq:tune 12.5000");
         row("tune 12,5", "tuneFreqSpin", "12,5", true, "freq:tune 12.5000");
         row("tune 12.3456", "tuneFreqSpin", "12.3456", true, "freq:tune 12.3456");
