@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Tries the Windows installer under wine as an operator would, in the wine
 # prefix of $WINEPREFIX (tools/check-windows.sh makes a fresh one): installs
-# it silently over an earlier version elsewhere, whose files must all go,
-# asks the console programs for their version, help and an unknown option,
-# starts the panel from its Start menu entry, checks that the panel writes its
-# settings file in the user's own folder only, that nothing is installed or
-# uninstalled while it runs, and uninstalls it silently, which must leave
-# neither the programs, nor the entry, nor the uninstall entry behind.
+# it silently, asks the console programs for their version, help and an
+# unknown option, starts the panel from its Start menu entry, checks that the
+# panel writes its settings file in the user's own folder and nowhere beside
+# the programs, and uninstalls it silently, which must leave neither the
+# programs, nor the entry, nor the uninstall entry behind. The install goes
+# over an earlier version elsewhere, whose files must all go, and nothing is
+# installed or uninstalled while the panel runs.
 #   tools/wine-install-test.sh build-win/rfpanel-<version>-win64-setup.exe
 set -euo pipefail
 setup=$1
