@@ -119,6 +119,10 @@ MainWindow::MainWindow(ConnectionStart start, QWidget *parent)
     connect(networkSettings, &NetworkSettingsController::connectTCP, this, &MainWindow::connectTCP);
     connect(networkSettings, &NetworkSettingsController::logEntry, this, &MainWindow::log);
     connect(this, &MainWindow::linksChanged, networkSettings, &NetworkSettingsController::setLinks);
+    connect(networkSettings, &NetworkSettingsController::settingsFileWritten, this, [this] {
+        savedSinceAttempt = true;
+        offerTcpOnceSaved();
+    });
 
     statusDisplay = std::make_unique<StatusDisplay>(ui);
 
@@ -147,6 +151,11 @@ void MainWindow::createConnection()
     connect(connThread, &QThread::finished, connection, &QObject::deleteLater);
 
     connect(this, &MainWindow::connectTCP, connection, &Connection::connectTCP);
+    connect(this, &MainWindow::connectTCP, this, [this] { tcpAttemptAsked = true; });
+    connect(connection, &Connection::startupFinished, this, [this] {
+        startupRunning = false;
+        offerTcpOnceSaved();
+    });
     connect(connection, &Connection::tcpConnFinished, this, &MainWindow::handleTCPConnFinished);
     connect(this, &MainWindow::connectUSB, connection, &Connection::connectUSB);
     connect(connection, &Connection::usbConnFinished, this, &MainWindow::handleUSBConnFinished);
@@ -196,6 +205,7 @@ MainWindow::~MainWindow()
 void MainWindow::startConnectionThread()
 {
     connThread->start(QThread::InheritPriority);
+    startupRunning = true;
     emit initConn();
 }
 
@@ -287,7 +297,15 @@ void MainWindow::handleTCPConnFinished(QString result, QString identification)
             requestStatus();
         refreshControls();
     }
+    tcpAttemptAsked = false;
+    savedSinceAttempt = false;
     ui->tcpipButton->setEnabled(true);
+}
+
+void MainWindow::offerTcpOnceSaved()
+{
+    if (savedSinceAttempt && !startupRunning && !tcpAttemptAsked)
+        ui->tcpipButton->setEnabled(true);
 }
 
 void MainWindow::updateConnStatus(connStatus_t status)

@@ -114,6 +114,11 @@ private:
     // the log names it `what`, in `unit`.
     void setWholeValue(QAbstractSpinBox *box, const QString &what, QString (*commandOf)(int),
                        const QString &unit);
+    // Enables "Connect TCP/IP" once the operator's settings are in the file
+    // and no TCP/IP attempt is under way. Otherwise, with no file and no USB
+    // instrument at start, the start-up routine makes no attempt whose end
+    // would enable it, and only a restart could connect.
+    void offerTcpOnceSaved();
 
     Ui::MainWindow *ui;
     LogPane *logPane;
@@ -132,6 +137,12 @@ private:
     bool usbConnected = false;
     bool tcpConnected = false;
     bool reconnecting = false;
+    // The start-up routine is running, or a TCP/IP attempt this window asked
+    // for has not finished; either may still end in tcpConnFinished.
+    bool startupRunning = false;
+    bool tcpAttemptAsked = false;
+    // The operator's settings were written while an attempt was under way.
+    bool savedSinceAttempt = false;
     int goodCounter = 0;
     // A status request still unanswered: the poll skips a tick rather than
     // queue requests behind an instrument that has stopped answering.

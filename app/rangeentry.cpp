@@ -40,6 +40,16 @@ QString signAt(const QString &number, const QLocale &locale)
     return QString();
 }
 
+// Whether `point` before `places` digits at the end may also mark thousands:
+// the locale's own group separator before exactly three digits. "10,000" in
+// the C locale or "1.000" in German is ten thousand or one thousand to some
+// and ten or one to others, so it is no number at all.
+bool mayBeThousands(QChar point, int places, const QLocale &locale)
+{
+    const QString group = QString(locale.groupSeparator());
+    return places == 3 && group == QString(point) && group != QString(locale.decimalPoint());
+}
+
 // `number` as "[-]digits[.digits]" for the C locale, with trailing zeros of
 // its fraction dropped; nothing when it is not a number.
 std::optional<QString> plainNumber(const QString &number, const QLocale &locale)
@@ -48,16 +58,18 @@ std::optional<QString> plainNumber(const QString &number, const QLocale &locale)
     const QString points = decimalPoints(locale);
     QString whole;
     QString fraction;
-    bool afterPoint = false;
+    std::optional<QChar> point;
     for (const QChar c : number.mid(sign.size())) {
         if (c.isDigit())
-            (afterPoint ? fraction : whole) += QChar('0' + c.digitValue());
-        else if (points.contains(c) && !afterPoint)
-            afterPoint = true;
+            (point ? fraction : whole) += QChar('0' + c.digitValue());
+        else if (points.contains(c) && !point)
+            point = c;
         else
             return std::nullopt;
     }
     if (whole.isEmpty() && fraction.isEmpty())
+        return std::nullopt;
+    if (point && mayBeThousands(*point, fraction.size(), locale))
         return std::nullopt;
     while (fraction.endsWith(QLatin1Char('0')))
         fraction.chop(1);

@@ -10,7 +10,9 @@ class QAbstractSpinBox;
 
 // The panel's value boxes read what the operator types in one way, whatever
 // the locale: "." and "," (and the locale's own decimal point) both mark the
-// decimals, and no group separator is taken. A plain spin box drops a
+// decimals, and no group separator is taken. The locale's group separator
+// before exactly three digits ("10,000" in the C locale, "1.000" in German)
+// could be read either way and is no number. A plain spin box drops a
 // keystroke it cannot take, so "150" in a box up to 100 or "2.5" in a box of
 // whole numbers would stand as "15" or "25" unseen. Here every number-like
 // text stays in view as unfinished input, and "Set" (ValueBoxes) takes it
@@ -20,7 +22,8 @@ namespace RangeEntry
 {
 enum class Verdict {
     Exact,        // a value of the box, to the box's decimals
-    NotANumber,   // no number, or one not written as digits with one decimal point
+    NotANumber,   // no number, one not written as digits with one decimal point, or
+                  // one whose point may mark thousands
     OutOfRange,   // below the box's minimum or above its maximum
     TooManyPlaces // finer than the box's decimals (any fraction in a box of whole numbers)
 };

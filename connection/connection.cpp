@@ -329,6 +329,12 @@ void Connection::socketDisconnected()
 
 void Connection::initRoutine()
 {
+    startUp();
+    emit startupFinished();
+}
+
+void Connection::startUp()
+{
     if (workerStopRequested())
         return;
     connectUSB();

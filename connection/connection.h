@@ -64,6 +64,9 @@ signals:
     void networkSettingsReady(QString ipAddress, QString subnet, QString gateway, int port);
     // The start-up routine could not write the settings file.
     void settingsFileWriteFailed();
+    // The start-up routine has ended; any TCP/IP attempt it made has been
+    // answered with tcpConnFinished before this.
+    void startupFinished();
     // A query over USB got no reply: it could not be written, or its read
     // failed or came back empty. No queryResponse follows for it.
     void usbReplyMissing(calling_mode_t mode);
@@ -125,6 +128,8 @@ private:
     void identifyUsb(const QString &reply);
     bool readNetworkSettings();
     void saveSettingsFile(const NetworkSettingsFile::Settings &settings);
+    // initRoutine's steps: the USB probe, the settings file, TCP/IP.
+    void startUp();
 
     const ConnectionTimings timings;
     HardwareAbstraction *hardware;

@@ -72,12 +72,18 @@ void NetworkSettingsController::save(QString ipAddress, QString subnet, QString 
     emit logEntry(LogEntry::sent("Updating network settings."));
     // Unlike the instrument, the file gives a definite answer; a settings
     // change that silently never reached it would be lost at the next start.
-    if (!NetworkSettingsFile().write({ipAddress, subnet, gateway, port}))
+    const bool written = NetworkSettingsFile().write({ipAddress, subnet, gateway, port});
+    if (!written)
         emit logEntry(LogEntry::failure(fileNotWritten));
+    if (links.usbConnected)
+        sendToDevice(ipAddress, subnet, gateway, port);
+    if (written)
+        emit settingsFileWritten();
+}
 
-    if (!links.usbConnected)
-        return;
-
+void NetworkSettingsController::sendToDevice(const QString &ipAddress, const QString &subnet,
+                                             const QString &gateway, int port)
+{
     const QStringList commands =
         InstrumentCommands::networkSettings(ipAddress, subnet, gateway, port);
     // The connection handles requests in order, so the TCP link is closed

@@ -41,12 +41,17 @@ signals:
     void deliverCommand(QString s);
     void closeTCP();
     void connectTCP();
+    // save() has written the settings file, after any request it sent.
+    void settingsFileWritten();
     // One entry for the log pane, made by LogEntry.
     void logEntry(QString html);
 
 private:
     void loadFromFile();
     void loadFromDevice();
+    // The settings over USB, around a TCP link closed for the while.
+    void sendToDevice(const QString &ipAddress, const QString &subnet, const QString &gateway,
+                      int port);
 
     NetworkSettings *dialog;
     connStatus_t links{false, false};

@@ -8,7 +8,7 @@
 #            llvm-symbolizer (llvm-14), which names the frames of a report and
 #            of a leak to suppress, and Qt 6, which the checked build uses
 #            (tools/sanitize.sh, tools/fuzz.sh)
-#   ci       that, and the package checks, the Windows build run under wine
+#   ci       that, and the package checks (systemd-analyze among them), the Windows build run under wine
 #            (tools/check-windows.sh) with its fonts and installer, the clang-format and clang-tidy
 #            checks, and ccache (.ci/run)
 # Does nothing when they are all present already. Without root and without
@@ -24,7 +24,7 @@ test=("${package[@]}" python3-pyvisa python3-pyvisa-py umockdev libumockdev-dev 
       locales rpcbind lxi-tools iproute2 avahi-daemon avahi-utils dbus prometheus chromium
       python3-yaml)
 check=("${test[@]}" clang libclang-rt-14-dev llvm-14 qt6-base-dev qt6-charts-dev libqt6opengl6-dev)
-ci=("${check[@]}" ccache lintian g++-mingw-w64-x86-64-posix wine64 fonts-wine nsis clang-format clang-tidy)
+ci=("${check[@]}" ccache lintian systemd g++-mingw-w64-x86-64-posix wine64 fonts-wine nsis clang-format clang-tidy)
 case "$set_name" in
 run | package | test | check | ci) declare -n packages="$set_name" ;;
 *)

@@ -49,16 +49,14 @@ lists=$(realpath "$build/package")
         echo "SetOutPath \"\$INSTDIR$(echo "${folder#.}" | windows)\""
         echo "File \"$PWD/${file#./}\""
     done >"$lists/files.nsh"
-    {
-        find . -type f | sort | while IFS= read -r file; do
-            echo "Delete \"\$INSTDIR$(echo "${file#.}" | windows)\""
-        done
-        find . -mindepth 1 -type d | sort -r | while IFS= read -r folder; do
-            echo "RMDir \"\$INSTDIR$(echo "${folder#.}" | windows)\""
-        done
-    } >"$lists/removals.nsh"
+    find . -type f | sort | while IFS= read -r file; do
+        echo "Delete \"\$INSTDIR$(echo "${file#.}" | windows)\""
+    done >"$lists/removals.nsh"
+    find . -mindepth 1 -type d | sort -r | while IFS= read -r folder; do
+        echo "RMDir \"\$INSTDIR$(echo "${folder#.}" | windows)\""
+    done >"$lists/folders.nsh"
 )
 setup=$name-setup.exe
 makensis -V2 -DVERSION="$version" -DFILES="$lists/files.nsh" -DREMOVALS="$lists/removals.nsh" \
-    -DOUTFILE="$(realpath "$build")/$setup" packaging/windows/rfpanel.nsi >/dev/null
+    -DFOLDERS="$lists/folders.nsh" -DOUTFILE="$(realpath "$build")/$setup" packaging/windows/rfpanel.nsi >/dev/null
 echo "$build/$setup"

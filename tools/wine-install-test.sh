@@ -3,15 +3,18 @@
 # prefix of $WINEPREFIX (tools/check-windows.sh makes a fresh one): installs
 # it silently, asks the console programs for their version, help and an
 # unknown option, starts the panel from its Start menu entry, checks that the
-# panel writes its settings file in the user's own folder and nowhere under
-# Program Files, and uninstalls it silently, which must leave neither the
-# programs, nor the entry, nor the uninstall entry behind.
+# panel writes its settings file in the user's own folder and nowhere beside
+# the programs, and uninstalls it silently, which must leave neither the
+# programs, nor the entry, nor the uninstall entry behind. The install goes
+# over an earlier version elsewhere, whose files must all go, and nothing is
+# installed or uninstalled while the panel runs.
 #   tools/wine-install-test.sh build-win/rfpanel-<version>-win64-setup.exe
 set -euo pipefail
 setup=$1
 wine=${WINE:-/usr/lib/wine/wine64}
 drive=$WINEPREFIX/drive_c
-programs=$drive/Program\ Files/rfpanel
+installed='C:\Apps\rfpanel'
+programs=$drive/Apps/rfpanel
 entry=$drive/ProgramData/Microsoft/Windows/Start\ Menu/Programs/RF\ Converter\ Panel.lnk
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\rfpanel'
 
@@ -56,12 +59,30 @@ print(target, strings.get("folder", ""), strings.get("arguments", ""), sep="\n")
 PY
 }
 
+# The earlier version: the same files and one more, installed where the
+# operator chose, from the lists tools/pack-windows.sh made beside the setup.
+lists=$(realpath "$(dirname "$setup")/package")
+earlier=$(mktemp -d)
+trap 'rm -rf "$earlier"' EXIT
+echo "dropped since" >"$earlier/dropped.txt"
+(cat "$lists/files.nsh" && echo "SetOutPath \$INSTDIR" && echo "File \"$earlier/dropped.txt\"") \
+    >"$earlier/files.nsh"
+(cat "$lists/removals.nsh" && echo "Delete \"\$INSTDIR\\dropped.txt\"") >"$earlier/removals.nsh"
+makensis -V1 -DVERSION=0.0.1 -DFILES="$earlier/files.nsh" -DREMOVALS="$earlier/removals.nsh" \
+    -DFOLDERS="$lists/folders.nsh" -DOUTFILE="$earlier/setup.exe" \
+    "$(dirname "$0")/../packaging/windows/rfpanel.nsi" >/dev/null
+"$wine" "$earlier/setup.exe" /S "/D=$installed" || fail "the earlier version did not install"
+[ -f "$programs/dropped.txt" ] || fail "the earlier version is not in $installed"
+
 "$wine" "$setup" /S || fail "the silent install failed"
+[ ! -e "$programs/dropped.txt" ] || fail "the upgrade left the earlier version's dropped.txt"
 for program in rfpanel kxsim rfctl; do
     [ -f "$programs/$program.exe" ] || fail "$program.exe is not installed"
 done
 [ -f "$entry" ] || fail "no Start menu entry"
-"$wine" reg query "$key" /v DisplayVersion >/dev/null 2>&1 || fail "no uninstall entry"
+for value in DisplayVersion EstimatedSize; do
+    "$wine" reg query "$key" /v $value >/dev/null 2>&1 || fail "no $value in the uninstall entry"
+done
 
 # The console programs answer into the pipe that started them, not in a
 # message box (which, without a display, would never end).
@@ -83,12 +104,23 @@ done
 "$wine" start /d "$folder" "$target" $arguments
 settings_in_user_folder() { compgen -G "$drive/users/*/AppData/Local/rfpanel/ipdata.vnf" >/dev/null; }
 wait_for settings_in_user_folder
+# While it runs, both stop with exit code 2 and change nothing (the
+# uninstaller runs in place, _?=, so that its exit code is its own).
+refused() {
+    local status=0
+    "$wine" "$@" || status=$?
+    [ "$status" = 2 ] || fail "$1 ended with $status while the panel ran"
+}
+refused "$setup" /S
+refused "$programs/uninstall.exe" /S "_?=$installed"
+"$wine" reg query "$key" >/dev/null 2>&1 || fail "the uninstall entry went while the panel ran"
+[ -f "$programs/kxsim.exe" ] || fail "the uninstaller removed files while the panel ran"
 # The settings file may come before the window, so the close is asked for
 # again until the panel has ended (taskkill then finds no such program).
 panel_closed() { ! "$wine" taskkill /im rfpanel.exe >/dev/null 2>&1; }
 wait_for panel_closed
-if find "$drive"/Program\ Files* -iname ipdata.vnf | grep -q .; then
-    fail "the panel wrote its settings under Program Files"
+if find "$programs" -iname ipdata.vnf | grep -q .; then
+    fail "the panel wrote its settings beside the programs"
 fi
 
 # The uninstaller runs from a copy of itself in the temporary folder, so it

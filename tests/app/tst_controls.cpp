@@ -157,20 +157,39 @@ private slots:
     }
 
     // Enter, or a click on "Set", sends exactly the number typed in the box,
-    // "." and "," both its decimal point, or sends nothing, logs the text
-    // typed and the box's range in the locale's numbers, and puts the box
-    // back to the value it had.
+    // "." and "," both its decimal point unless the locale's group separator
+    // may mark thousands, or sends nothing, logs the text typed and the box's
+    // range in the locale's numbers, and puts the box back to the value it had.
     void setAppliesTheValueTyped_data()
     {
+        QTest::addColumn<QString>("only"); // the one locale the row is for; empty: C and German
         QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<bool>("click");
         QTest::addColumn<QString>("wire");     // empty: refused
         QTest::addColumn<QStringList>("said"); // in the refusal, "." read as the locale's point
-        const auto row = [](const char *name, const char *box, const char *typed, bool click,
-                            const char *wire, const QStringList &said = {}) {
-            QTest::newRow(name) << box << typed << click << wire << said;
+        const auto rowIn = [](const char *only, const char *name, const char *box,
+                              const char *typed, bool click, const char *wire,
+                              const QStringList &said = {}) {
+            QTest::newRow(name) << only << box << typed << click << wire << said;
         };
+        const auto row = [&](const char *name, const char *box, const char *typed, bool click,
+                             const char *wire, const QStringList &said = {}) {
+            rowIn("", name, box, typed, click, wire, said);
+        };
+        // The locale's own decimal point, and the other mark before any
+        // number of places but three, are decimal points.
+        row("tune 12,3456", "tuneFreqSpin", "12,3456", false, "freq:tune 12.3456");
+        rowIn("C", "C: tune 12.345", "tuneFreqSpin", "12.345", true, "freq:tune 12.3450");
+        rowIn("de_DE", "de: tune 12,345", "tuneFreqSpin", "12,345", false, "freq:tune 12.3450");
+        // The group separator before three places may mark thousands.
+        rowIn("C", "C: tune 12,345", "tuneFreqSpin", "12,345", false, "", {"not a number"});
+        rowIn("C", "C: tune 10,000", "tuneFreqSpin", "10,000", true, "", {"not a number"});
+        rowIn("C", "C: attenuation 1,000", "rfAttenSpin", "1,000", false, "", {"not a number"});
+        rowIn("de_DE", "de: tune 12.345", "tuneFreqSpin", "12.345", true, "", {"not a number"});
+        rowIn("de_DE", "de: attenuation 1.000", "rfAttenSpin", "1.000", false, "",
+              {"not a number"});
+        rowIn("de_DE", "de: reference 20.000", "refFreqSpin", "20.000", true, "", {"not a number"});
         row("tune 12.5", "tuneFreqSpin", "12.5", false, "freq:tune 12.5000");
         row("tune 12,5", "tuneFreqSpin", "12,5", true, "freq:tune 12.5000");
         row("tune 12.3456", "tuneFreqSpin", "12.3456", true, "freq:tune 12.3456");
@@ -194,6 +213,7 @@ private slots:
 
     void setAppliesTheValueTyped()
     {
+        QFETCH(QString, only);
         QFETCH(QString, box);
         QFETCH(QString, typed);
         QFETCH(bool, click);
@@ -201,6 +221,8 @@ private slots:
         QFETCH(QStringList, said);
         const QLocale previous;
         for (const QLocale &locale : {QLocale::c(), QLocale(QLocale::German, QLocale::Germany)}) {
+            if (!only.isEmpty() && locale.name() != only)
+                continue;
             QLocale::setDefault(locale);
             PanelHarness h;
             MainWindow &w = h.build(); // its widgets keep the locale they were made in

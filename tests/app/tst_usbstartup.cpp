@@ -60,6 +60,25 @@ private slots:
         QTRY_COMPARE(h.log().last(), QString("green: TCP/IP device connected."));
     }
 
+    // With neither a settings file nor a USB instrument, saving the network
+    // settings is enough: "Connect TCP/IP" comes on and one click connects.
+    void firstStartWithoutUsbConnectsOnceSaved()
+    {
+        PanelHarness h;
+        QVERIFY(h.sim.start(0));
+        qputenv("FAKEVISA_INSTRUMENTS", "");
+        h.launch();
+        QTRY_VERIFY_WITH_TIMEOUT(TestWorkdir::settings().startsWith("255."), 20000);
+        QVERIFY(!h.button("tcpipButton")->isEnabled());
+
+        h.window->findChild<NetworkSettingsController *>()->save("127.0.0.1", "255.0.0.0",
+                                                                 "127.0.0.1", h.sim.port(), 1);
+        QTRY_VERIFY(h.button("tcpipButton")->isEnabled());
+        h.button("tcpipButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(h.label("statusLabel")->text(),
+                                  QString("Connected to KX4417-UDC"), 10000);
+    }
+
     // An instrument of another model is refused over USB; over TCP/IP the
     // link stays up, but the panel never calls it connected.
     void anotherModelIsNeverShownAsConnected()
