@@ -20,6 +20,8 @@ constexpr qint64 maxTuneMHz = 18000;
 constexpr double defaultGateVolts = -0.5;
 constexpr double biasGateVolts = -0.75;
 const QByteArray temperatureText = "35.2";
+// Beyond any temperature the instrument could report.
+constexpr double faultTemperatureLimit = 1000.0;
 const QByteArray currentText = "1.25";
 
 // Whole-argument integer parse; rejects blanks, fractions and trailing junk.
@@ -127,6 +129,8 @@ struct InstrumentModel::State {
     QVector<double> storedGates = gates;
     QVector<int> attens = QVector<int>(channelCount, 0);
     bool powered = true;
+    QVector<int> loLocks = QVector<int>(3, 1);
+    QByteArray temperature = temperatureText;
 
     // The tune frequency snapped to the grid of the given PLL mode.
     static qint64 snapMHz(double ghz, int mode)
@@ -175,13 +179,11 @@ struct InstrumentModel::State {
         const double lo1 = tune + (if300 ? 0.300 : 0.187);
         QList<QByteArray> f;
         f << fixed(lo1, 5) << fixed(tune, 4) << QByteArray::number(atten) << QByteArray::number(lna)
-          << "1"
-          << "1"
-          << "1"
-          << "0" << QByteArray::number(refExternal) << QByteArray::number(refOverride)
-          << QByteArray::number(refFreqMHz) << QByteArray::number(filterState())
-          << QByteArray::number(pllMode) << temperatureText << currentText
-          << QByteArray::number(if300);
+          << QByteArray::number(loLocks[0]) << QByteArray::number(loLocks[1])
+          << QByteArray::number(loLocks[2]) << "0" << QByteArray::number(refExternal)
+          << QByteArray::number(refOverride) << QByteArray::number(refFreqMHz)
+          << QByteArray::number(filterState()) << QByteArray::number(pllMode) << temperature
+          << currentText << QByteArray::number(if300);
         return f.join(',');
     }
 
@@ -227,6 +229,7 @@ struct InstrumentModel::State {
     }
 
     static const QHash<QByteArray, Handler> &table();
+    static const QHash<QByteArray, Handler> &faultTable();
     std::optional<QByteArray> execute(const QByteArray &line);
 };
 
@@ -378,6 +381,30 @@ const QHash<QByteArray, InstrumentModel::State::Handler> &InstrumentModel::State
     return handlers;
 }
 
+const QHash<QByteArray, InstrumentModel::State::Handler> &InstrumentModel::State::faultTable()
+{
+    auto setLock = [](int locked) -> Handler {
+        return [locked](State &s, const QByteArray &a) -> std::optional<QByteArray> {
+            const auto lo = parseInt(a);
+            if (lo && *lo >= 1 && *lo <= s.loLocks.size())
+                s.loLocks[*lo - 1] = locked;
+            return std::nullopt;
+        };
+    };
+    static const QHash<QByteArray, Handler> handlers = {
+        {"fault:unlock", setLock(0)},
+        {"fault:lock", setLock(1)},
+        {"fault:temperature",
+         [](State &s, const QByteArray &a) -> std::optional<QByteArray> {
+             const auto celsius = parseDouble(a);
+             if (celsius && std::abs(*celsius) < faultTemperatureLimit)
+                 s.temperature = QByteArray::number(*celsius, 'g', 15);
+             return std::nullopt;
+         }},
+    };
+    return handlers;
+}
+
 std::optional<QByteArray> InstrumentModel::State::execute(const QByteArray &rawLine)
 {
     const QByteArray line = rawLine.trimmed();
@@ -389,6 +416,11 @@ std::optional<QByteArray> InstrumentModel::State::execute(const QByteArray &rawL
     const auto it = handlers.constFind(keyword);
     if (it != handlers.constEnd())
         return (*it)(*this, arg);
+    if (config.faults) {
+        const auto fault = faultTable().constFind(keyword);
+        if (fault != faultTable().constEnd())
+            return (*fault)(*this, arg);
+    }
 
     // Per-port module commands carry the port digit in the keyword.
     static const QRegularExpression portKeyword(
@@ -502,7 +534,7 @@ int InstrumentModel::filterState() const
 
 QString InstrumentModel::temperature() const
 {
-    return QString::fromLatin1(temperatureText);
+    return QString::fromLatin1(d->temperature);
 }
 
 QString InstrumentModel::current() const

@@ -38,6 +38,12 @@ public:
         QString lcdSerial = "LCD0007";
         QString lcdVersion = "1.3";
         QString alteraId = "5"; // "0" when no FPGA is fitted
+        // Also obeys the fault commands, which make the status show what
+        // monitoring watches for; otherwise they are unknown, as on the
+        // instrument. "fault:unlock N" and "fault:lock N" (N 1 to 3) make
+        // LO N read unlocked or locked; "fault:temperature C" makes the
+        // temperature read C degrees Celsius.
+        bool faults = false;
     };
 
     InstrumentModel();

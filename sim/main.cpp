@@ -35,8 +35,14 @@ int main(int argc, char *argv[])
         QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Log every line and reply to stderr."));
+    const QCommandLineOption faultsOption(
+        QStringLiteral("faults"),
+        QStringLiteral("Also obey the fault commands, for trying monitoring: \"fault:unlock N\" "
+                       "and \"fault:lock N\" make LO N (1 to 3) read unlocked or locked; "
+                       "\"fault:temperature C\" makes the temperature read C degrees Celsius."));
     parser.addOption(portOption);
     parser.addOption(verboseOption);
+    parser.addOption(faultsOption);
     // Answered here rather than by QCommandLineParser::process(), which on
     // Windows shows a message box instead of writing to the pipe that
     // started the program when it has no console of its own.
@@ -64,7 +70,9 @@ int main(int argc, char *argv[])
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
 
-    SimServer server;
+    InstrumentModel::Config config;
+    config.faults = parser.isSet(faultsOption);
+    SimServer server(config);
     server.setVerbose(parser.isSet(verboseOption));
     if (!server.start(static_cast<quint16>(port))) {
         std::fprintf(stderr, "kxsim: cannot listen on 127.0.0.1:%u\n", port);

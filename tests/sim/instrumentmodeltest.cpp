@@ -38,6 +38,8 @@ private slots:
     void keywordsIgnoreCase();
     void malformedArgumentsChangeNothing_data();
     void malformedArgumentsChangeNothing();
+    void faultCommands_data();
+    void faultCommands();
 };
 
 void InstrumentModelTest::identification()
@@ -388,6 +390,44 @@ void InstrumentModelTest::malformedArgumentsChangeNothing()
 
     for (int i = 0; i < queries.size(); ++i)
         QCOMPARE(m.execute(queries.at(i)).value_or("<none>"), before.at(i));
+}
+
+void InstrumentModelTest::faultCommands_data()
+{
+    QTest::addColumn<bool>("faults");
+    QTest::addColumn<QByteArrayList>("commands");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QByteArray>("expected");
+    const auto row = [](const char *name, bool faults, const char *commands, int index,
+                        const char *expected) {
+        QTest::newRow(name) << faults << QByteArray(commands).split(';') << index
+                            << QByteArray(expected);
+    };
+    row("LO2 unlocks", true, "fault:unlock 2", 5, "0");
+    row("others stay locked", true, "fault:unlock 2", 4, "1");
+    row("LO3 unlocks", true, "FAULT:UNLOCK 3", 6, "0");
+    row("locks again", true, "fault:unlock 1;fault:lock 1", 4, "1");
+    row("no LO 4", true, "fault:unlock 4;fault:unlock 0;fault:unlock x", 6, "1");
+    row("hot", true, "fault:temperature 61.5", 13, "61.5");
+    row("whole degrees", true, "fault:temperature 70", 13, "70");
+    row("not a number", true, "fault:temperature 61.5;fault:temperature hot", 13, "61.5");
+    row("absurd", true, "fault:temperature 1e6;fault:temperature nan", 13, "35.2");
+    row("unknown without the option", false, "fault:unlock 1;fault:temperature 90", 4, "1");
+    row("temperature without the option", false, "fault:temperature 90", 13, "35.2");
+}
+
+// The fault commands change the status only when enabled, and never answer.
+void InstrumentModelTest::faultCommands()
+{
+    QFETCH(bool, faults);
+    QFETCH(QByteArrayList, commands);
+    QFETCH(int, index);
+    InstrumentModel::Config config;
+    config.faults = faults;
+    InstrumentModel m(config);
+    for (const QByteArray &command : commands)
+        QVERIFY(!m.execute(command).has_value());
+    QTEST(field(m, index), "expected");
 }
 
 QTEST_GUILESS_MAIN(InstrumentModelTest)
