@@ -115,6 +115,11 @@ struct SnmpAgent::Worker {
             sendQueued();
             agent_check_and_process(1);
         }
+        // Taken back before net-snmp's shutdown, which would free the
+        // callbacks' arguments: this Worker.
+        snmp_unregister_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_LOGGING, logged, this, 1);
+        snmp_unregister_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_INDEX_START, connected,
+                                 this, 1);
         snmp_shutdown(AppName);
         shutdown_agent();
     }
@@ -129,8 +134,6 @@ struct SnmpAgent::Worker {
         netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
         // The subagent reads no MIB files: it knows its objects by number.
         netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_MIB_ERRORS, 0);
-        netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
-                           ReconnectSeconds);
         if (!socket.isEmpty())
             netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET,
                                   socket.constData());
@@ -140,6 +143,9 @@ struct SnmpAgent::Worker {
         snmp_register_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_INDEX_START, connected,
                                this);
         init_agent(AppName);
+        // After init_agent(), which sets net-snmp's own default.
+        netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
+                           ReconnectSeconds);
         registerObjects();
         register_readfd(wake[0], woken, this);
         // Connects, or starts trying every ReconnectSeconds.
@@ -243,7 +249,7 @@ struct SnmpAgent::Worker {
         worker->partial.clear();
         worker->partialPriority = LOG_DEBUG;
         if (news && !worker->troubleSaid) {
-            serveLog(QStringLiteral("snmp: %1; trying again every %2 s")
+            serveLog(QStringLiteral("snmp: no master agent (%1); trying again every %2 s")
                          .arg(line)
                          .arg(ReconnectSeconds));
             worker->troubleSaid = true;
