@@ -243,7 +243,11 @@ struct SnmpAgent::Worker {
         worker->partialPriority = qMin(worker->partialPriority, m->priority);
         if (!worker->partial.endsWith('\n'))
             return 0;
-        const QString line = QString::fromUtf8(worker->partial).simplified();
+        QString line = QString::fromUtf8(worker->partial).simplified();
+        if (line.startsWith(QLatin1String("Warning: ")))
+            line.remove(0, 9);
+        if (line.endsWith(':'))
+            line.chop(1);
         const bool news = worker->partialPriority <= LOG_INFO &&
                           !line.contains(QLatin1String("subagent connected"));
         worker->partial.clear();
@@ -285,7 +289,7 @@ SnmpAgent::~SnmpAgent()
         // Still inside net-snmp, waiting on a master agent that does not
         // answer: the thread keeps what it uses, and the program ends
         // through exitIfWorkersLeft().
-        worker.release();
+        static_cast<void>(worker.release());
         return;
     }
     delete worker->thread;
