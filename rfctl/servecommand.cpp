@@ -53,8 +53,8 @@ ConnectionTimings timingsOf(const LinkChoice &choice)
 QString targetText(const SharedLink::Target &target)
 {
     const QHostAddress address(target.host);
-    const QString tcp = address.isNull() ? target.host + ':' + QString::number(target.port)
-                                         : endpointName(address, quint16(target.port));
+    QString tcp = address.isNull() ? target.host + ':' + QString::number(target.port)
+                                   : endpointName(address, quint16(target.port));
     if (!target.usb)
         return tcp;
     const QString usb =
@@ -188,9 +188,10 @@ int runServe(Invocation &inv)
     const QStringList lines = startServices(link, snapshot.get(), options, &services, &error);
     if (lines.isEmpty())
         return fail(ExitCode::NoLink, error);
+    // A supervisor that reads the lines may stop the server at once.
+    quitOnStopSignals(*QCoreApplication::instance());
     for (const QString &line : lines)
         printLine(line);
-    quitOnStopSignals(*QCoreApplication::instance());
     link.start();
     if (snapshot)
         snapshot->start();

@@ -19,7 +19,7 @@ class HttpHosts
 {
 public:
     HttpHosts() = default;
-    HttpHosts(const QHostAddress &listen, const QStringList &names);
+    HttpHosts(const QHostAddress &address, const QStringList &extra);
 
     // `host` as the request gives it: "NAME", "NAME:PORT", "192.0.2.1:80",
     // "[::1]:80".

@@ -1,5 +1,6 @@
 #include "httpservice.h"
 
+#include "httpconnections.h"
 #include "httphosts.h"
 #include "httppages.h"
 #include "servelog.h"
@@ -8,10 +9,10 @@
 #include <QFile>
 #include <QHostInfo>
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <microhttpd.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -83,19 +84,6 @@ MHD_Result countHost(void *count, MHD_ValueKind, const char *key, const char *)
 // MHD_run_wait() there), so what follows needs no lock; the status
 // snapshot guards its own.
 struct HttpService::Daemon {
-    // A connection, from when it opened.
-    struct Tracked {
-        MHD_socket socket;
-        QHostAddress peer;
-        // When it opened or its last reply was sent: the head deadline runs from there.
-        qint64 since;
-        bool requestLine = false;
-        bool headWhole = false;
-        bool served = false;
-        // Shut down by the server; closed at the daemon's next turn.
-        bool dropped = false;
-    };
-
     const StatusSnapshot &snapshot;
     AccessList access;
     QStringList hostNames;
@@ -107,12 +95,11 @@ struct HttpService::Daemon {
     QString lastMessage;
     std::thread thread;
     std::atomic_bool stopping{false};
-    QElapsedTimer clock;
-    std::map<MHD_Connection *, Tracked> connections;
+    HttpConnections connections{MaxConnections, HeadDeadlineMs};
     quint64 requests = 0;
     quint64 errors = 0;
 
-    explicit Daemon(const StatusSnapshot &snapshot) : snapshot(snapshot) { clock.start(); }
+    explicit Daemon(const StatusSnapshot &snapshot) : snapshot(snapshot) {}
 
     void run()
     {
@@ -123,66 +110,15 @@ struct HttpService::Daemon {
         QElapsedTimer draining;
         draining.start();
         while (draining.elapsed() < StopDrainMs &&
-               (draining.elapsed() < StopServeMinMs || requestsUnderWay()))
+               (draining.elapsed() < StopServeMinMs || connections.requestsUnderWay()))
             serveFor(10);
     }
 
     void serveFor(int ms)
     {
-        MHD_run_wait(mhd, ms);
-        dropLateHeads();
-    }
-
-    bool requestsUnderWay() const
-    {
-        for (const auto &c : connections)
-            if (!c.second.dropped && (c.second.requestLine || c.second.headWhole))
-                return true;
-        return false;
-    }
-
-    quint64 liveConnections() const
-    {
-        quint64 n = 0;
-        for (const auto &c : connections)
-            n += c.second.dropped ? 0 : 1;
-        return n;
-    }
-
-    // The connection is closed from under the daemon, which notices at its
-    // next turn: what the client sent so far is dropped.
-    void drop(Tracked &c, const QString &why)
-    {
-        ::shutdown(c.socket, SHUT_RDWR);
-        c.dropped = true;
-        if (!c.served || c.requestLine)
-            serveLog(QStringLiteral("http: closed %1: %2").arg(c.peer.toString(), why));
-    }
-
-    void dropLateHeads()
-    {
-        const qint64 late = clock.elapsed() - HeadDeadlineMs;
-        for (auto &c : connections)
-            if (!c.second.dropped && !c.second.headWhole && c.second.since <= late)
-                drop(c.second,
-                     QStringLiteral("no whole request within %1 s").arg(HeadDeadlineMs / 1000));
-    }
-
-    // Makes room for one more connection: the oldest whose head is not
-    // whole goes. False when every connection is busy with a request.
-    bool makeRoom()
-    {
-        if (liveConnections() < MaxConnections)
-            return true;
-        Tracked *oldest = nullptr;
-        for (auto &c : connections)
-            if (!c.second.dropped && !c.second.headWhole &&
-                (!oldest || c.second.since < oldest->since))
-                oldest = &c.second;
-        if (oldest)
-            drop(*oldest, QStringLiteral("every connection is taken, and its request was "
-                                         "the slowest"));
-        return oldest;
+        if (MHD_run_wait(mhd, ms) != MHD_YES)
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        connections.dropLateHeads();
     }
 
     static MHD_Result allow(void *self, const sockaddr *address, socklen_t)
@@ -193,7 +129,7 @@ struct HttpService::Daemon {
             serveLog(QStringLiteral("refused http client %1: not in --allow").arg(peer.toString()));
             return MHD_NO;
         }
-        if (!d->makeRoom()) {
+        if (!d->connections.makeRoom()) {
             serveLog(QStringLiteral("refused http client %1: every connection is busy")
                          .arg(peer.toString()));
             return MHD_NO;
@@ -219,7 +155,7 @@ struct HttpService::Daemon {
     {
         static const QLatin1String Said("HTTP response code is ");
         const int at = message.indexOf(Said);
-        if (at < 0 || message.midRef(at + Said.size(), 3).toInt() < 400)
+        if (at < 0 || message.mid(at + Said.size(), 3).toInt() < 400)
             return;
         ++requests;
         ++errors;
@@ -230,31 +166,23 @@ struct HttpService::Daemon {
     {
         Daemon *d = static_cast<Daemon *>(self);
         if (change == MHD_CONNECTION_NOTIFY_CLOSED) {
-            d->connections.erase(connection);
+            d->connections.closed(connection);
             return;
         }
         const MHD_ConnectionInfo *socket =
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
         const MHD_ConnectionInfo *peer =
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-        d->connections[connection] = {socket->connect_fd, QHostAddress(peer->client_addr),
-                                      d->clock.elapsed()};
-    }
-
-    Tracked *tracked(MHD_Connection *connection)
-    {
-        const auto found = connections.find(connection);
-        return found == connections.end() ? nullptr : &found->second;
+        d->connections.opened(connection, socket->connect_fd, QHostAddress(peer->client_addr));
     }
 
     static void *requestLine(void *self, const char *, MHD_Connection *connection)
     {
-        if (Tracked *c = static_cast<Daemon *>(self)->tracked(connection))
-            c->requestLine = true;
+        static_cast<Daemon *>(self)->connections.requestLineRead(connection);
         return nullptr;
     }
 
-    // Every request that got a reply, also one libmicrohttpd refused by itself.
+    // A request the service took ended: its reply is sent, or its client went.
     static void requestEnded(void *self, MHD_Connection *connection, void **,
                              MHD_RequestTerminationCode)
     {
@@ -266,11 +194,7 @@ struct HttpService::Daemon {
             if (status->http_status >= 400)
                 ++d->errors;
         }
-        if (Tracked *c = d->tracked(connection)) {
-            c->since = d->clock.elapsed();
-            c->requestLine = c->headWhole = false;
-            c->served = true;
-        }
+        d->connections.replied(connection);
     }
 
     static MHD_Result request(void *self, MHD_Connection *connection, const char *url,
@@ -278,8 +202,7 @@ struct HttpService::Daemon {
                               void **)
     {
         Daemon *d = static_cast<Daemon *>(self);
-        if (Tracked *c = d->tracked(connection))
-            c->headWhole = true;
+        d->connections.headRead(connection);
         return d->reply(connection, d->answer(connection, url, method, version));
     }
 
@@ -307,7 +230,7 @@ struct HttpService::Daemon {
                     statusPage,
                     {{MHD_HTTP_HEADER_CONTENT_SECURITY_POLICY, PageSecurity}}};
         const HttpSnapshot now{snapshot.current(), QDateTime::currentDateTimeUtc(), requests,
-                               errors, liveConnections()};
+                               errors, connections.live()};
         if (path == "/metrics")
             return {MHD_HTTP_OK, "text/plain; version=0.0.4; charset=utf-8", metricsPage(now)};
         if (path == "/status.json")

@@ -10,6 +10,7 @@
 namespace
 {
 const QString IdentifyQuery = QStringLiteral("*IDN?");
+const QString Connecting = QStringLiteral("connecting to the instrument");
 
 // Of a request's text, the log shows this much at most.
 constexpr int LoggedChars = 80;
@@ -40,7 +41,8 @@ struct SharedLink::Attempt {
 SharedLink::SharedLink(const Target &target, const ConnectionTimings &timings,
                        const SharedLinkUpkeep &upkeep, QObject *parent)
     : QObject(parent), target(target), replyWaitMs(timings.tcpReplyWaitMs), upkeep(upkeep),
-      worker(new QThread), connection(new Connection(timings)), retryMs(upkeep.firstRetryMs)
+      worker(new QThread), connection(new Connection(timings)), downReason(Connecting),
+      retryMs(upkeep.firstRetryMs)
 {
     worker->setObjectName("connection");
     connection->moveToThread(worker);
@@ -88,6 +90,7 @@ SharedLink::ClientId SharedLink::addClient(const QString &peer, LockWait lockWai
 {
     clients.insert(++lastClient, Client{peer, lockWait});
     serveLog(QStringLiteral("client %1 connected").arg(peer));
+    emit stateChanged();
     return lastClient;
 }
 
@@ -109,6 +112,7 @@ void SharedLink::removeClient(ClientId client)
     clients.erase(found);
     dropWaiters(client);
     unlock(client);
+    emit stateChanged();
 }
 
 void SharedLink::submit(ClientId client, const QString &text, const Done &done)
@@ -241,6 +245,7 @@ void SharedLink::tally(const Request &request, Outcome::Status status)
     ++counted.requests;
     if (status != Outcome::Replied && status != Outcome::Sent)
         ++counted.failed;
+    emit stateChanged();
 }
 
 // The queue moves on from the event loop, never inside a caller's call (a
@@ -376,7 +381,11 @@ void SharedLink::connectNow()
 void SharedLink::attemptEnded(const Attempt &attempt)
 {
     if (!attempt.accepted) {
-        downReason = QStringLiteral("no instrument reached");
+        // After a loss, its reason still tells the most.
+        if (downReason == Connecting) {
+            downReason = QStringLiteral("no instrument reached");
+            emit stateChanged();
+        }
         if (retryMs == upkeep.firstRetryMs)
             serveLog(QStringLiteral("link down: no instrument reached; retrying every %1 s at "
                                     "most")
@@ -433,6 +442,7 @@ void SharedLink::lock(ClientId client, int waitMs, const std::function<void(bool
         return;
     if (lockHolder == 0 || lockHolder == client) {
         lockHolder = client;
+        emit stateChanged();
         grantLater(client, granted, true);
         expireLockWaits();
         return;
@@ -463,6 +473,7 @@ bool SharedLink::unlock(ClientId client)
         return false;
     lockHolder = 0;
     passLock();
+    emit stateChanged();
     expireLockWaits();
     pumpLater();
     return true;

@@ -157,6 +157,8 @@ public:
 signals:
     // The link came up or went down.
     void linkChanged(bool up);
+    // The counters, the clients or the lock's holder changed.
+    void stateChanged();
 
 private:
     struct Request {
@@ -223,7 +225,7 @@ private:
     bool up = false;
     bool readOnly = false;
     QString identity;
-    QString downReason = QStringLiteral("connecting to the instrument");
+    QString downReason;
     int retryMs;
     QTimer retry;
     QTimer idle;

@@ -1,6 +1,7 @@
 #include "statussnapshot.h"
 
 #include "instrumentcommands.h"
+#include "servelog.h"
 #include "statusfields.h"
 
 #include <QMutexLocker>
@@ -26,6 +27,10 @@ StatusSnapshot::StatusSnapshot(SharedLink &link, const QString &target, int inte
     timer.setInterval(intervalMs);
     connect(&timer, &QTimer::timeout, this, &StatusSnapshot::tick);
     connect(&link, &SharedLink::linkChanged, this, &StatusSnapshot::linkChanged);
+    connect(&link, &SharedLink::stateChanged, this, [this] {
+        QMutexLocker lock(&mutex);
+        takeLinkState();
+    });
 }
 
 StatusSnapshot::~StatusSnapshot()
@@ -45,14 +50,8 @@ StatusSnapshot::Data StatusSnapshot::current() const
     return data;
 }
 
-// Also while a read waits behind a lock, so that the lock and the counters
-// are current however long it waits.
 void StatusSnapshot::tick()
 {
-    {
-        QMutexLocker lock(&mutex);
-        takeLinkState();
-    }
     if (!reading && link.linkUp())
         read();
 }
@@ -70,10 +69,17 @@ void StatusSnapshot::readEnded(const SharedLink::Outcome &outcome)
     {
         QMutexLocker lock(&mutex);
         ++data.reads;
-        QString problem = QStringLiteral("no status reply from the instrument");
+        QString problem = outcome.status == SharedLink::Outcome::LinkDown
+                              ? QStringLiteral("the link went down")
+                              : QStringLiteral("no status reply from the instrument");
         std::optional<StatusReply> status;
         if (outcome.status == SharedLink::Outcome::Replied)
             status = decodeStatus(outcome.reply, &problem);
+        // Said when it changes, not at each read.
+        if (bool(status) != readsSucceed)
+            serveLog(status ? QStringLiteral("status reads succeed")
+                            : QStringLiteral("status reads fail: ") + problem);
+        readsSucceed = bool(status);
         if (status) {
             data.status = std::move(status);
             data.readAt = QDateTime::currentDateTimeUtc();

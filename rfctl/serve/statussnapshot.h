@@ -89,6 +89,7 @@ private:
     QTimer timer;
     // A read is queued or under way: the next waits for it.
     bool reading = false;
+    bool readsSucceed = false;
     // Why the last read gave no status; empty when it did.
     QString readProblem = QStringLiteral("no status read yet");
     mutable QMutex mutex;

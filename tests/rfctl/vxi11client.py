@@ -67,6 +67,13 @@ def held(a):
     a.query("ENET:PORT?")
 
 
+def holding(a):
+    # The lock, until standard input closes.
+    a.lock_excl()
+    print("locked", flush=True)
+    sys.stdin.read()
+
+
 def core(device):
     """The device's VXI-11 client and link id, for calls pyvisa does not make."""
     session = device.visalib.sessions[device.session]
@@ -105,5 +112,6 @@ def waiting(a):
     print(ErrorCodes(client.device_lock(id, 1, 2**32 - 1)).name)
 
 
-steps = [basics, locking, interleaving, commanding, held, writes, leaking, hoarding, waiting]
+steps = [basics, locking, interleaving, commanding, held, holding, writes, leaking, hoarding,
+         waiting]
 {step.__name__: step for step in steps}[sys.argv[2]](link())

@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QXmlStreamReader>
 #include <QtTest>
+#include <csignal>
 #include <memory>
 
 namespace
@@ -52,7 +53,8 @@ class HttpTest : public QObject
                                         "--timeout", "500", "serve", "--raw-port", "0",
                                         "--http-port", "0"} +
                                 options,
-                            QStringLiteral("http"));
+                            QStringLiteral("http")) &&
+               serve->waitForLog("status reads succeed");
     }
     QString url(const QString &path) const
     {
@@ -71,6 +73,25 @@ class HttpTest : public QObject
                 reply->readAll()};
     }
     int statusReads() const { return sim->receivedLines().count("syst:readstate?"); }
+
+    // `request` as written, from `from`, and the reply until the server closes.
+    QByteArray exchange(const QByteArray &request, const char *from = "127.0.0.1")
+    {
+        QTcpSocket socket;
+        socket.bind(QHostAddress(QString::fromLatin1(from)));
+        socket.connectToHost(QStringLiteral("127.0.0.1"), serve->port());
+        socket.waitForConnected(ReplyMs);
+        socket.write(request);
+        return replyOf(socket);
+    }
+    static QByteArray replyOf(QTcpSocket &socket)
+    {
+        while (socket.state() == QAbstractSocket::ConnectedState &&
+               socket.waitForReadyRead(ReplyMs)) {
+        }
+        return socket.readAll();
+    }
+    QByteArray metrics() { return answerOf(send("/metrics")).body; }
 
     // The page as headless Chromium renders it, after its first refresh.
     QString renderedPage()
@@ -107,23 +128,32 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("contains");
-        QTest::newRow("metrics") << QByteArray("GET") << "/metrics" << 200
-                                 << QByteArray("\nrfconverter_temperature_celsius 41.5\n");
-        QTest::newRow("metrics in base units")
-            << QByteArray("GET") << "/metrics" << 200
-            << QByteArray("\nrfconverter_tune_frequency_hertz 10000000000\n");
-        QTest::newRow("lock by LO") << QByteArray("GET") << "/metrics" << 200
-                                    << QByteArray("\nrfconverter_lo_locked{lo=\"2\"} 0\n");
-        QTest::newRow("identification as a label")
-            << QByteArray("GET") << "/metrics" << 200
-            << QByteArray("rfconverter_info{model=\"KX4417-UDC\",serial=\"SN000123\"");
-        QTest::newRow("status") << QByteArray("GET") << "/status.json" << 200
-                                << QByteArray("\"lo2Locked\":false");
-        QTest::newRow("HEAD") << QByteArray("HEAD") << "/metrics" << 200 << QByteArray();
-        QTest::newRow("POST") << QByteArray("POST") << "/metrics" << 405 << QByteArray();
-        QTest::newRow("PUT") << QByteArray("PUT") << "/" << 405 << QByteArray();
-        QTest::newRow("unknown path")
-            << QByteArray("GET") << "/syst:readstate?" << 404 << QByteArray();
+        // A header of the reply and its value; an empty value: no such header.
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<QByteArray>("value");
+        const auto row = [](const char *name, const char *method, const char *path, int status,
+                            const char *contains, const char *header = "", const char *value = "") {
+            QTest::newRow(name) << QByteArray(method) << QString::fromLatin1(path) << status
+                                << QByteArray(contains) << QByteArray(header) << QByteArray(value);
+        };
+        row("metrics", "GET", "/metrics", 200, "\nrfconverter_temperature_celsius 41.5\n",
+            "X-Content-Type-Options", "nosniff");
+        row("metrics in base units", "GET", "/metrics", 200,
+            "\nrfconverter_tune_frequency_hertz 10000000000\n");
+        row("lock by LO", "GET", "/metrics", 200, "\nrfconverter_lo_locked{lo=\"2\"} 0\n");
+        row("identification as a label", "GET", "/metrics", 200,
+            "rfconverter_info{model=\"KX4417-UDC\",serial=\"SN000123\"");
+        row("interval", "GET", "/metrics", 200, "\nrfconverter_status_interval_seconds 0.5\n");
+        row("no lock", "GET", "/metrics", 200, "\nrfconverter_instrument_locked 0\n");
+        row("status", "GET", "/status.json", 200, "\"lo2Locked\":false");
+        row("status current", "GET", "/status.json", 200, "\"stale\":false",
+            "Content-Security-Policy", "");
+        row("page", "GET", "/", 200, "<html", "X-Content-Type-Options", "nosniff");
+        row("HEAD", "HEAD", "/metrics", 200, "");
+        row("POST", "POST", "/metrics", 405, "", "Allow", "GET, HEAD");
+        row("PUT", "PUT", "/", 405, "");
+        row("unknown path", "GET", "/syst:readstate?", 404, "");
+        row("metrics as a prefix", "GET", "/metricsX", 404, "");
     }
 
     // Only the status query reaches the instrument, and only for GET.
@@ -133,17 +163,23 @@ private slots:
         QFETCH(QString, path);
         QFETCH(int, status);
         QFETCH(QByteArray, contains);
-        QVERIFY(startServe());
+        QFETCH(QByteArray, header);
+        QFETCH(QByteArray, value);
+        QVERIFY(startServe({"--status-interval", "0.5"}));
         sim->clearReceived();
-        const Answer answer = answerOf(send(path, method));
+        QNetworkReply *reply = send(path, method);
+        const Answer answer = answerOf(reply);
         QCOMPARE(answer.status, status);
         QVERIFY2(answer.body.contains(contains), answer.body.constData());
-        if (status != 200)
-            QCOMPARE(sim->receivedLines(), QStringList());
+        if (!header.isEmpty())
+            QCOMPARE(reply->rawHeader(header), value);
+        for (const QString &line : sim->receivedLines())
+            QCOMPARE(line, QStringLiteral("syst:readstate?"));
     }
 
     // The server's counters take in every service: a raw client's query and
-    // its refused request, the status read, and the raw and HTTP clients.
+    // its refused request, and the raw and HTTP clients; not the server's own
+    // status reads, which count apart.
     void countersCoverEveryService()
     {
         QVERIFY(startServe());
@@ -153,30 +189,214 @@ private slots:
         raw.write(QByteArray("*IDN?\n*IDN?\0\n", 13));
         raw.flush();
         QVERIFY(serve->waitForLog("refused from"));
+        QTRY_VERIFY(raw.canReadLine());
         const QByteArray metrics = answerOf(send("/metrics")).body;
         for (const char *sample :
-             {"\nrfconverter_requests_total 3\n", "\nrfconverter_request_errors_total 1\n",
-              "\nrfconverter_clients 2\n"})
+             {"\nrfconverter_requests_total 2\n", "\nrfconverter_request_errors_total 1\n",
+              "\nrfconverter_clients 2\n", "\nrfconverter_status_read_errors_total 0\n"})
             QVERIFY2(metrics.contains(sample), metrics.constData());
     }
 
-    // However many scrapes come, at once or one after another, the
-    // instrument is asked for its status once a second at most.
-    void scrapesShareOneRead()
+    // However many requests come, the instrument is asked for its status
+    // once an interval, and each is answered at once.
+    void readsOnItsOwnSchedule()
+    {
+        QVERIFY(startServe({"--status-interval", "0.5"}));
+        sim->clearReceived();
+        QElapsedTimer clock;
+        clock.start();
+        for (int n = 0; n < 80; ++n)
+            QCOMPARE(answerOf(send(n % 2 ? "/metrics" : "/status.json")).status, 200);
+        QTest::qWait(1200);
+        QVERIFY(statusReads() <= clock.elapsed() / 500 + 1);
+        QVERIFY(statusReads() >= 2);
+    }
+
+    // Text from the instrument cannot break out of a label.
+    void labelsEscaped()
+    {
+        sim->setReply("*IDN?", "Ostrelin,KX4417-UDC,SN\"1\\,2.4.1");
+        QVERIFY(startServe());
+        QVERIFY2(metrics().contains("serial=\"SN\\\"1\\\\\""), metrics().constData());
+    }
+
+    void requests_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("status");
+        const auto row = [](const char *name, const QByteArray &head, int status) {
+            QTest::newRow(name) << head + "Connection: close\r\n\r\n" << status;
+        };
+        row("HTTP/1.1 without Host", "GET /metrics HTTP/1.1\r\n", 400);
+        row("HTTP/1.0 without Host", "GET /metrics HTTP/1.0\r\n", 200);
+        row("two Hosts", "GET / HTTP/1.1\r\nHost: localhost\r\nHost: localhost\r\n", 400);
+        row("localhost", "GET /metrics HTTP/1.1\r\nHost: localhost:80\r\n", 200);
+        row("loopback address", "GET /metrics HTTP/1.1\r\nHost: 127.0.0.7\r\n", 200);
+        row("IPv6 loopback", "GET /metrics HTTP/1.1\r\nHost: [::1]:8080\r\n", 200);
+        row("name added", "GET /metrics HTTP/1.1\r\nHost: Rack7.lab\r\n", 200);
+        row("other name", "GET /metrics HTTP/1.1\r\nHost: rebind.example\r\n", 421);
+        row("other address", "GET / HTTP/1.1\r\nHost: 192.0.2.1\r\n", 421);
+        row("absolute-form", "GET http://localhost/status.json HTTP/1.1\r\nHost: x\r\n", 200);
+        row("absolute-form elsewhere",
+            "GET http://rebind.example/metrics HTTP/1.1\r\nHost: localhost\r\n", 421);
+        row("unknown version", "GET /metrics HTTP/3.0\r\nHost: localhost\r\n", 505);
+        row("malformed", "GET / HTTP/1.1\rX\r\nHost: localhost\r\n", 400);
+        row("target too long", "GET /" + QByteArray(20000, 'a') + " HTTP/1.1\r\n", 414);
+    }
+
+    // Each request is answered as HTTP asks and counted, with its error,
+    // whether the service or libmicrohttpd answered it.
+    void requests()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+        QVERIFY(startServe({"--http-host", "rack7.lab"}));
+        const QByteArray reply = exchange(request);
+        QCOMPARE(reply.split(' ').value(1).toInt(), status);
+        QVERIFY(reply.contains("\r\n\r\n"));
+        const QByteArray counted = metrics();
+        QVERIFY(counted.contains("\nrfconverter_http_requests_total 1\n"));
+        QVERIFY2(counted.contains(QByteArray("\nrfconverter_http_errors_total ") +
+                                  (status < 400 ? "0\n" : "1\n")),
+                 counted.constData());
+    }
+
+    // While a VXI-11 client holds the lock, the web service answers at once
+    // from a status that ages until the instrument counts as lost.
+    void lockAgesTheStatus()
+    {
+        QVERIFY(startServe({"--vxi11", "--status-interval", "0.2"}));
+        QProcess holder;
+        holder.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral(VXI11_CLIENT), QStringLiteral("127.0.0.1"), "holding"});
+        QVERIFY(holder.waitForReadyRead(10000));
+        QTRY_VERIFY(metrics().contains("\nrfconverter_up 0\n"));
+        QElapsedTimer clock;
+        clock.start();
+        const QByteArray locked = metrics();
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(locked.contains("\nrfconverter_instrument_locked 1\n"));
+        QVERIFY(!locked.contains("rfconverter_temperature_celsius"));
+        QVERIFY(locked.contains("\nrfconverter_status_age_seconds "));
+        QVERIFY(answerOf(send("/status.json")).body.contains("\"lockedByClient\":true"));
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(5000));
+        QTRY_VERIFY(metrics().contains("\nrfconverter_up 1\n"));
+    }
+
+    // Clients trickling request heads from several addresses into every
+    // connection shut out no one who sends a request whole, and each loses
+    // its connection at the head deadline.
+    void slowHeadsShutOutNobody()
     {
         QVERIFY(startServe());
-        sim->clearReceived();
-        for (int round = 0; round < 2; ++round) {
-            QList<QNetworkReply *> replies;
-            for (int n = 0; n < 4; ++n)
-                replies << send(n % 2 ? "/metrics" : "/status.json");
-            for (QNetworkReply *reply : replies)
-                QCOMPARE(answerOf(reply).status, 200);
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        for (int address = 2; address <= 5; ++address) {
+            for (int n = 0; n < 8; ++n) {
+                slow.push_back(std::make_unique<QTcpSocket>());
+                slow.back()->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(address)));
+                slow.back()->connectToHost(QStringLiteral("127.0.0.1"), serve->port());
+                slow.back()->write("GET /metrics HTTP/1.1\r\n");
+            }
         }
-        QCOMPARE(statusReads(), 1);
-        QTest::qWait(1100);
-        QCOMPARE(answerOf(send("/metrics")).status, 200);
-        QCOMPARE(statusReads(), 2);
+        QTimer trickle;
+        connect(&trickle, &QTimer::timeout, this, [&slow] {
+            for (const auto &socket : slow)
+                socket->write("X");
+        });
+        trickle.start(300);
+        QTest::qWait(500);
+        QElapsedTimer clock;
+        clock.start();
+        const QByteArray reply =
+            exchange("GET /metrics HTTP/1.1\r\nHost: localhost\r\n\r\n", "127.0.0.9");
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(reply.startsWith("HTTP/1.1 200"));
+        QVERIFY(serve->waitForLog("every connection is taken"));
+        for (const auto &socket : slow)
+            QTRY_COMPARE_WITH_TIMEOUT(socket->state(), QAbstractSocket::UnconnectedState, 5000);
+    }
+
+    void stopAnswersEveryRequest_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+
+    // Requests under way when the server is told to stop are answered in
+    // full before it ends.
+    void stopAnswersEveryRequest()
+    {
+        QFETCH(int, signal);
+        QVERIFY(startServe());
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int n = 0; n < 8; ++n) {
+            clients.push_back(std::make_unique<QTcpSocket>());
+            clients.back()->connectToHost(QStringLiteral("127.0.0.1"), serve->port());
+            clients.back()->write("GET /status.json HTTP/1.1\r\nHost: localhost\r\n");
+            QVERIFY(clients.back()->waitForBytesWritten(1000));
+        }
+        QTest::qWait(100);
+        serve->signal(signal);
+        for (const auto &client : clients)
+            client->write("\r\n");
+        for (const auto &client : clients) {
+            const QByteArray reply = replyOf(*client);
+            QVERIFY2(reply.startsWith("HTTP/1.1 200") && reply.endsWith("}"), reply.constData());
+        }
+        QCOMPARE(serve->exitCode(), 0);
+        serve.reset();
+    }
+
+    void linkDown_data()
+    {
+        QTest::addColumn<bool>("everUp");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("contains");
+        QTest::newRow("lost: not up")
+            << true << "/metrics" << 200 << QByteArray("\nrfconverter_up 0\n");
+        QTest::newRow("lost: scrapes no errors")
+            << true << "/metrics" << 200 << QByteArray("\nrfconverter_request_errors_total 0\n");
+        QTest::newRow("lost: why") << true << "/status.json" << 200
+                                   << QByteArray("\"problem\":\"the instrument closed the link\"");
+        QTest::newRow("lost: last status")
+            << true << "/status.json" << 200 << QByteArray("\"temperature\":{");
+        QTest::newRow("never: not up")
+            << false << "/metrics" << 200 << QByteArray("\nrfconverter_up 0\n");
+        QTest::newRow("never: where")
+            << false << "/status.json" << 200 << QByteArray("\"target\":\"127.0.0.1:");
+        QTest::newRow("never: no identification")
+            << false << "/lxi/identification" << 503 << QByteArray();
+    }
+
+    // Without the instrument every request is still answered at once, and
+    // says why and since when.
+    void linkDown()
+    {
+        QFETCH(bool, everUp);
+        QFETCH(QString, path);
+        QFETCH(int, status);
+        QFETCH(QByteArray, contains);
+        if (!everUp)
+            sim->stop();
+        serve = std::make_unique<ServeProcess>(QStringLiteral(RFCTL_PATH));
+        QVERIFY(serve->start({"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim->port()), "serve",
+                              "--raw-port", "0", "--http-port", "0"},
+                             QStringLiteral("http"), everUp));
+        if (everUp) {
+            QVERIFY(serve->waitForLog("status reads succeed"));
+            sim->stop();
+            QTRY_VERIFY(answerOf(send("/status.json")).body.contains("\"linkUp\":false"));
+        }
+        for (int scrape = 0; scrape < 3; ++scrape)
+            answerOf(send(path));
+        QNetworkReply *reply = send(path);
+        const Answer answer = answerOf(reply);
+        QCOMPARE(answer.status, status);
+        QVERIFY2(answer.body.contains(contains), answer.body.constData());
+        QCOMPARE(reply->hasRawHeader("Retry-After"), status == 503);
     }
 
     void identificationDocument()
@@ -289,7 +509,7 @@ private slots:
         QVERIFY(page.contains("id=\"tuneFrequency\">10 GHz<"));
         sim->stop();
         QVERIFY(serve->waitForLog("link down", 7000));
-        QVERIFY(renderedPage().contains(">Link down: link down<"));
+        QVERIFY(renderedPage().contains(">Link down: the instrument closed the link<"));
     }
 };
 

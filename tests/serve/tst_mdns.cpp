@@ -120,8 +120,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(browse("_scpi-raw._tcp").contains(Name + " 1"), DiscoveryMs);
         ServeProcess serve(QStringLiteral(RFCTL_PATH));
         QVERIFY(startServe(serve));
-        QTRY_VERIFY_WITH_TIMEOUT(serve.log().contains("mdns: announced as " + Name + " #2"),
-                                 DiscoveryMs);
+        QTRY_VERIFY_WITH_TIMEOUT(serve.printed().contains("mdns " + Name + " #2\n"), DiscoveryMs);
         other.kill();
         other.waitForFinished();
     }

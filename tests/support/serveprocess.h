@@ -23,8 +23,10 @@ public:
     }
 
     // True once it has printed a line starting with `service` ("raw") and
-    // logged its link up, within a few seconds; its port is then port().
-    bool start(const QStringList &args, const QString &service = QStringLiteral("raw"))
+    // logged its link up (unless `linkUp` is false), within a few seconds;
+    // its port is then port().
+    bool start(const QStringList &args, const QString &service = QStringLiteral("raw"),
+               bool linkUp = true)
     {
         process.start(rfctl, args);
         while (process.waitForReadyRead(5000)) {
@@ -35,7 +37,7 @@ public:
                     listening = ports.value(service);
             }
             if (listening)
-                return waitForLog(QStringLiteral("link up"));
+                return !linkUp || waitForLog(QStringLiteral("link up"));
         }
         return false;
     }
@@ -68,7 +70,13 @@ public:
     // The exit code after SIGTERM; -1 when it did not end within two seconds.
     int terminate()
     {
-        ::kill(pid_t(process.processId()), SIGTERM);
+        signal(SIGTERM);
+        return exitCode();
+    }
+    void signal(int number) { ::kill(pid_t(process.processId()), number); }
+    // Once it has ended; -1 when it did not within two seconds.
+    int exitCode()
+    {
         if (!process.waitForFinished(2000) || process.exitStatus() != QProcess::NormalExit)
             return -1;
         return process.exitCode();
