@@ -175,14 +175,14 @@ const std::vector<Object> Objects = {
      [](const Context &c) { return std::optional<Value>(counter(c.data.readFailures)); }},
 };
 
-// An object's value as a notification carries it: empty text or 0 when it
-// has no instance now.
+// An object's value as a notification carries it: empty text (the identity)
+// or 0 when it has no instance now.
 Varbind varbind(const Context &c, unsigned group, unsigned item)
 {
     for (const Object &object : Objects)
         if (object.group == group && object.item == item) {
             const std::optional<Value> value = object.read(c);
-            return {group, item, value ? *value : Value{}};
+            return {group, item, value ? *value : group == Identity ? text({}) : Value{}};
         }
     return {group, item, {}};
 }
