@@ -5,6 +5,7 @@ net-snmp tools, all in the test's own folder.
 usage: snmp_test.py RFCTL KXSIM [unittest arguments]"""
 import os
 import re
+import shutil
 import signal
 import socket
 import subprocess
@@ -25,6 +26,7 @@ class Served(unittest.TestCase):
 
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="rfctl-snmp-")
+        self.addCleanup(shutil.rmtree, self.folder, True)
         self.station = Station(self.folder, self.config)
         self.addCleanup(self.station.stop)
         self.station.start_snmpd()
@@ -52,8 +54,8 @@ class Served(unittest.TestCase):
         with socket.create_connection(("127.0.0.1", self.kx_port), timeout=5) as s:
             s.sendall(command.encode() + b"\n")
 
-    def get(self, *names):
-        return self.station.tool("snmpget", *["RFCONVERTER-MIB::" + n for n in names])
+    def get(self, name):
+        return self.station.tool("snmpget", "RFCONVERTER-MIB::" + name)
 
     def walk(self):
         return self.station.tool("snmpwalk", "RFCONVERTER-MIB::rfConverterMIB")
