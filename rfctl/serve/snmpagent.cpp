@@ -13,8 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
-// net-snmp's headers come last and stay in this file: their macros (such as
-// `free` and `index` replacements and short names like READ) clash with Qt's.
+// net-snmp's headers come after every Qt header and stay in this one file:
+// they define many short macros that would rewrite names in headers after them.
 #include <net-snmp/net-snmp-config.h>
 
 #include <net-snmp/net-snmp-includes.h>
