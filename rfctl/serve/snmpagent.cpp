@@ -253,9 +253,16 @@ struct SnmpAgent::Worker {
         worker->partial.clear();
         worker->partialPriority = LOG_DEBUG;
         if (news && !worker->troubleSaid) {
-            serveLog(QStringLiteral("snmp: no master agent (%1); trying again every %2 s")
-                         .arg(line)
-                         .arg(ReconnectSeconds));
+            // snmpd holds one subagent's objects at a time.
+            if (line.startsWith(QLatin1String("registering pdu failed")))
+                serveLog(QStringLiteral("snmp: snmpd refused the objects (%1): another "
+                                        "subagent serves them, such as another rfctl serve "
+                                        "--snmp on this host")
+                             .arg(line));
+            else
+                serveLog(QStringLiteral("snmp: no master agent (%1); trying again every %2 s")
+                             .arg(line)
+                             .arg(ReconnectSeconds));
             worker->troubleSaid = true;
         }
         return 0;
