@@ -130,7 +130,8 @@ QList<QCommandLineOption> serveOptionList()
          QStringLiteral("SOCKET")},
         {TemperatureLimitOption,
          QStringLiteral("Notify by SNMP when the temperature rises above this many degrees "
-                        "Celsius (default 60), and when it is 1 degree below again."),
+                        "Celsius (default %1), and when it is 1 degree below again.")
+             .arg(ServeOptions::DefaultSnmpTemperatureLimit),
          QStringLiteral("C")},
 #endif
     };

@@ -14,6 +14,8 @@ class QCommandLineParser;
 // What `rfctl serve` offers, and to whom.
 struct ServeOptions {
     static constexpr quint16 DefaultRawPort = 5025;
+    // Degrees Celsius; the package's alert rules use the same limit.
+    static constexpr double DefaultSnmpTemperatureLimit = 60;
 
     QHostAddress listen = QHostAddress(QHostAddress::LocalHost);
     quint16 rawPort = DefaultRawPort;
@@ -33,7 +35,7 @@ struct ServeOptions {
     bool snmp = false;
     QString agentxSocket;
     // Degrees Celsius above which the subagent notifies the temperature.
-    double snmpTemperatureLimit = 60;
+    double snmpTemperatureLimit = DefaultSnmpTemperatureLimit;
 
     // A monitoring service is asked for, so the server reads the status.
     bool monitored() const { return httpPort.has_value() || snmp; }

@@ -29,7 +29,6 @@ class SnmpAgent : public QObject
     Q_OBJECT
 public:
     static constexpr int ReconnectSeconds = 5;
-    static constexpr double DefaultTemperatureLimit = 60;
 
     // `socket` is the master's AgentX socket as snmpd's agentXSocket names it
     // (a path, or tcp:HOST:PORT); empty for net-snmp's default.
