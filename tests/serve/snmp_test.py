@@ -149,6 +149,9 @@ class ReadmeTest(Served):
         for line in shell.group(2).splitlines():
             with self.subTest(line=line):
                 self.assertIn(line + "\n", run.stdout)
+        # The trap destination of those lines gets the notifications.
+        self.fault("fault:unlock 2")
+        self.assertTrue(wait_for(lambda: self.station.traps("rfConvLoUnlocked")))
 
 
 class MibTest(unittest.TestCase):
