@@ -16,6 +16,9 @@
 #ifdef RFCTL_HTTP
 #include "httpservice.h"
 #endif
+#ifdef RFCTL_SNMP
+#include "snmpagent.h"
+#endif
 
 #include <QCoreApplication>
 #include <QHostInfo>
@@ -142,6 +145,15 @@ QStringList startServices(SharedLink &link, [[maybe_unused]] StatusSnapshot *sna
         lines += http->serviceLine();
         httpPort = http->port();
         services->push_back(std::move(http));
+    }
+#endif
+#ifdef RFCTL_SNMP
+    if (options.snmp) {
+        auto snmp = std::make_unique<SnmpAgent>(*snapshot, options.agentxSocket,
+                                                options.snmpTemperatureLimit);
+        snmp->start();
+        lines += snmp->serviceLine();
+        services->push_back(std::move(snmp));
     }
 #endif
 #ifdef RFCTL_MDNS

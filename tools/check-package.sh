@@ -25,13 +25,13 @@ for file in usr/bin/rfpanel usr/bin/rfpanel-desktop usr/bin/kxsim \
     usr/lib/udev/rules.d/70-rf-converter-usbtmc.rules \
     usr/lib/systemd/system/rfctl-serve.service usr/lib/systemd/system/rfctl-serve@.service \
     usr/bin/rfctl usr/share/man/man1/{rfpanel,rfpanel-desktop,kxsim,rfctl}.1.gz \
-    usr/share/rfpanel/monitoring/rfconverter-alerts.yml \
+    usr/share/rfpanel/monitoring/rfconverter-alerts.yml usr/share/snmp/mibs/RFCONVERTER-MIB.txt \
     usr/share/doc/rfpanel/copyright; do
     grep -qx "\./$file" <<<"$contents" || fail "$file is missing from the package"
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libqt[56]widgets libusb-1.0; do
+for library in libqt[56]widgets libusb-1.0 libsnmp; do
     grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
 done
 

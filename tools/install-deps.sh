@@ -18,11 +18,14 @@ set -euo pipefail
 set_name=${1:-test}
 run=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5charts5-dev libusb-1.0-0-dev
      fonts-dejavu-core libtirpc-dev libavahi-client-dev libmicrohttpd-dev
-     libmicrohttpd12)
+     libmicrohttpd12 libsnmp-dev)
 package=("${run[@]}" dpkg-dev file)
+# erlang-snmp is the one package in Debian's main archive with the SMIv2 base
+# modules (SNMPv2-SMI, -TC, -CONF) that RFCONVERTER-MIB imports; snmp and
+# smitools need them to read it.
 test=("${package[@]}" python3-pyvisa python3-pyvisa-py umockdev libumockdev-dev libumockdev0
       locales rpcbind lxi-tools iproute2 avahi-daemon avahi-utils dbus prometheus chromium
-      python3-yaml)
+      python3-yaml snmpd snmptrapd snmp smitools erlang-snmp)
 check=("${test[@]}" clang libclang-rt-14-dev llvm-14 qt6-base-dev qt6-charts-dev libqt6opengl6-dev)
 ci=("${check[@]}" ccache lintian systemd g++-mingw-w64-x86-64-posix wine64 fonts-wine nsis clang-format clang-tidy)
 case "$set_name" in

@@ -17,6 +17,9 @@ const QString MdnsOption = QStringLiteral("mdns");
 const QString HttpPortOption = QStringLiteral("http-port");
 const QString HttpHostOption = QStringLiteral("http-host");
 const QString StatusIntervalOption = QStringLiteral("status-interval");
+const QString SnmpOption = QStringLiteral("snmp");
+const QString AgentxSocketOption = QStringLiteral("agentx-socket");
+const QString TemperatureLimitOption = QStringLiteral("snmp-temperature-limit");
 
 // The address the operator wrote, in full. Qt also reads the short and
 // octal forms of IPv4 ("0" as 0.0.0.0, "1.2.3" as 1.2.0.3, "010.0.0.1" as
@@ -56,6 +59,23 @@ QString readInterval(const QCommandLineParser &parser, std::optional<int> *inter
         return QStringLiteral("--%1: \"%2\" is not a number of seconds from 0.1 to 3600")
             .arg(StatusIntervalOption, parser.value(StatusIntervalOption));
     *intervalMs = qRound(seconds * 1000);
+    return {};
+}
+#endif
+#ifdef RFCTL_SNMP
+QString readSnmp(const QCommandLineParser &parser, ServeOptions *options)
+{
+    options->snmp = parser.isSet(SnmpOption) || parser.isSet(AgentxSocketOption);
+    options->agentxSocket = parser.value(AgentxSocketOption);
+    if (!parser.isSet(TemperatureLimitOption))
+        return {};
+    bool ok = false;
+    const double limit = QLocale::c().toDouble(parser.value(TemperatureLimitOption), &ok);
+    if (!ok || !(limit >= -50 && limit <= 200))
+        return QStringLiteral("--%1: \"%2\" is not a temperature from -50 to 200 (degrees "
+                              "Celsius)")
+            .arg(TemperatureLimitOption, parser.value(TemperatureLimitOption));
+    options->snmpTemperatureLimit = limit;
     return {};
 }
 #endif
@@ -102,6 +122,19 @@ QList<QCommandLineOption> serveOptionList()
                         "(default 1, over USB 5)."),
          QStringLiteral("S")},
 #endif
+#ifdef RFCTL_SNMP
+        {SnmpOption, QStringLiteral("Serve RFCONVERTER-MIB to the host's snmpd as an AgentX "
+                                    "subagent, with its notifications.")},
+        {AgentxSocketOption,
+         QStringLiteral("The master agent's AgentX socket, a path or tcp:HOST:PORT (default "
+                        "snmpd's, /var/agentx/master); implies --snmp."),
+         QStringLiteral("SOCKET")},
+        {TemperatureLimitOption,
+         QStringLiteral("Notify by SNMP when the temperature rises above this many degrees "
+                        "Celsius (default %1), and when it is 1 degree below again.")
+             .arg(ServeOptions::DefaultSnmpTemperatureLimit),
+         QStringLiteral("C")},
+#endif
     };
 }
 
@@ -136,6 +169,11 @@ QString readServeOptions(const QCommandLineParser &parser, ServeOptions *options
 #endif
 #ifdef RFCTL_MDNS
     options->mdns = parser.isSet(MdnsOption);
+#endif
+#ifdef RFCTL_SNMP
+    error = readSnmp(parser, options);
+    if (!error.isEmpty())
+        return error;
 #endif
     return options->access.read(parser.values(AllowOption));
 }

@@ -14,6 +14,8 @@ class QCommandLineParser;
 // What `rfctl serve` offers, and to whom.
 struct ServeOptions {
     static constexpr quint16 DefaultRawPort = 5025;
+    // Degrees Celsius; the package's alert rules use the same limit.
+    static constexpr double DefaultSnmpTemperatureLimit = 60;
 
     QHostAddress listen = QHostAddress(QHostAddress::LocalHost);
     quint16 rawPort = DefaultRawPort;
@@ -28,9 +30,15 @@ struct ServeOptions {
     // How often the status is read for the monitoring services; by default,
     // as the link suits (StatusSnapshot).
     std::optional<int> statusIntervalMs;
+    // The SNMP subagent is asked for; the master agent's AgentX socket, or
+    // empty for net-snmp's default.
+    bool snmp = false;
+    QString agentxSocket;
+    // Degrees Celsius above which the subagent notifies the temperature.
+    double snmpTemperatureLimit = DefaultSnmpTemperatureLimit;
 
     // A monitoring service is asked for, so the server reads the status.
-    bool monitored() const { return httpPort.has_value(); }
+    bool monitored() const { return httpPort.has_value() || snmp; }
 };
 
 // The command's options, for its parser.
