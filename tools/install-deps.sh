@@ -21,7 +21,7 @@ run=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5charts5-dev l
      libmicrohttpd12)
 package=("${run[@]}" dpkg-dev file)
 test=("${package[@]}" python3-pyvisa python3-pyvisa-py umockdev libumockdev-dev libumockdev0
-      locales rpcbind lxi-tools iproute2 avahi-daemon avahi-utils dbus prometheus chromium)
+      locales rpcbind lxi-tools iproute2 avahi-daemon avahi-utils dbus prometheus chromium socat)
 check=("${test[@]}" clang libclang-rt-14-dev llvm-14 qt6-base-dev qt6-charts-dev libqt6opengl6-dev)
 ci=("${check[@]}" ccache lintian g++-mingw-w64-x86-64-posix wine64 fonts-wine nsis clang-format clang-tidy)
 case "$set_name" in
