@@ -55,7 +55,6 @@ SharedLink::SharedLink(const Target &target, const ConnectionTimings &timings,
     retry.setSingleShot(true);
     connect(&retry, &QTimer::timeout, this, &SharedLink::connectNow);
     idle.setSingleShot(true);
-    idle.setInterval(upkeep.idleCheckMs);
     connect(&idle, &QTimer::timeout, this, &SharedLink::checkIdle);
     lockWaits.setSingleShot(true);
     connect(&lockWaits, &QTimer::timeout, this, &SharedLink::expireLockWaits);
@@ -269,14 +268,13 @@ void SharedLink::pump()
 // Runs the request on the worker and reports its outcome back here. The
 // connection's signals for it are taken on the worker, directly, so they
 // cannot mix with another request's.
-void SharedLink::send(const Request &request)
+void SharedLink::send(Request request)
 {
-    idle.stop();
-    inFlight = request;
-    const bool query = RequestText::isQuery(request.text);
+    inFlight = std::move(request);
+    const bool query = RequestText::isQuery(inFlight->text);
     QMetaObject::invokeMethod(
         connection,
-        [this, c = connection, text = request.text, query] {
+        [this, c = connection, text = inFlight->text, query] {
             heard = Heard();
             if (query)
                 c->query(text, MODE_RAW);
@@ -295,8 +293,9 @@ void SharedLink::send(const Request &request)
 
 void SharedLink::requestEnded(const Outcome &outcome)
 {
-    const Request request = *inFlight;
+    const Request request = std::move(*inFlight);
     inFlight.reset();
+    lastActive = clock.elapsed();
     Outcome told = outcome;
     // The link went down while the request was on the worker.
     if (!up && told.status == Outcome::NoReply)
@@ -306,20 +305,28 @@ void SharedLink::requestEnded(const Outcome &outcome)
     // reply, so the server's own query goes next.
     if (up && request.client != 0 && told.status == Outcome::NoReply)
         enqueue({0, 0, IdentifyQuery, nullptr}, true);
-    if (up)
-        idle.start();
     // Without its `done`, the request was failed already (failQueued).
     if (request.done)
         tally(request, told.status);
     if (request.done && (request.client == 0 || stillWanted(request)))
         request.done(told);
-    pumpLater();
+    // Called from the event loop, and the `done` has returned.
+    pump();
 }
 
+// Looks again once the link has been without requests for the idle time;
+// the timer is not moved on each request, which would cost it a stop and a
+// start every time.
 void SharedLink::checkIdle()
 {
-    if (inFlight || !up)
+    if (!up)
         return;
+    const qint64 quiet = clock.elapsed() - lastActive;
+    if (inFlight || quiet < upkeep.idleCheckMs) {
+        idle.start(inFlight ? upkeep.idleCheckMs : int(upkeep.idleCheckMs - quiet));
+        return;
+    }
+    idle.start(upkeep.idleCheckMs);
     enqueue({0, 0, IdentifyQuery,
              [this](const Outcome &o) {
                  if (o.status == Outcome::NoReply)
@@ -375,7 +382,8 @@ void SharedLink::attemptEnded(const Attempt &attempt)
     identity = attempt.identification;
     serveLog(QStringLiteral("link up: %1").arg(identity));
     emit linkChanged(true);
-    idle.start();
+    lastActive = clock.elapsed();
+    idle.start(upkeep.idleCheckMs);
     pumpLater();
 }
 

@@ -186,7 +186,7 @@ private:
     void expireLockWaits();
     void pumpLater();
     void pump();
-    void send(const Request &request);
+    void send(Request request);
     void requestEnded(const Outcome &outcome);
     void checkIdle();
     void connectNow();
@@ -218,6 +218,8 @@ private:
     int retryMs;
     QTimer retry;
     QTimer idle;
+    // When the last request ended, on `clock`.
+    qint64 lastActive = 0;
     ClientId lastClient = 0;
     QHash<ClientId, Client> clients;
     QList<Request> queue;
