@@ -120,7 +120,9 @@ void SharedLink::submit(ClientId client, const QString &text, const Done &done)
         enqueue(request);
         if (lockedByOther(client))
             expireLockWaits();
-        pumpLater();
+        // Only hands the request to the worker: its outcome comes back
+        // through the event loop.
+        pump();
     }
 }
 
@@ -233,9 +235,9 @@ void SharedLink::tally(const Request &request, Outcome::Status status)
         ++counted.failed;
 }
 
-// The queue moves on from the event loop, never inside a caller's call (a
-// `done` that submits, a client that goes), so one request at most is ever
-// on the worker.
+// From the event loop, for a queue that moves on inside a caller's call (a
+// client that goes, a lock let go). Whoever pumps, one request at most is
+// ever on the worker.
 void SharedLink::pumpLater()
 {
     if (pumpQueued)

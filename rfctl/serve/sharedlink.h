@@ -125,8 +125,8 @@ public:
     // Judges `text` (RequestText: a query, a command, or refused) and queues
     // it. `done` is called exactly once, on this thread, after submit() has
     // returned (also for a request refused or failed at once), unless the
-    // client is removed or cleared first. Nothing of the queue runs inside
-    // submit() or inside a `done`, so either may be called from the other.
+    // client is removed or cleared first. No `done` runs inside submit(),
+    // and none inside another `done`, so either may be called from the other.
     void submit(ClientId client, const QString &text, const Done &done);
     // Drops the client's queued requests and the reply to its request in
     // flight, without calling their `done`.
