@@ -179,8 +179,10 @@ void Vxi11Session::send(const QByteArray &message)
     deadline.stop();
     socket->write(rpcRecord(message));
     busy = false;
-    // The next call may be waiting in the socket already.
-    QMetaObject::invokeMethod(this, &Vxi11Session::readCalls, Qt::QueuedConnection);
+    // The next call may be waiting in the socket already; one still to come
+    // announces itself with readyRead.
+    if (socket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &Vxi11Session::readCalls, Qt::QueuedConnection);
 }
 
 void Vxi11Session::answer(quint64 call, const QByteArray &results)
