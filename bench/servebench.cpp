@@ -1,20 +1,20 @@
 // Query round trips through `rfctl serve`, over its raw socket and over
-// VXI-11, beside a direct raw socket to the simulator, each with the CPU time
-// it costs every process involved, in alternating batches so a busy machine
-// slows every way alike.
+// VXI-11, beside a direct raw socket to the simulator and socat forwarding to
+// it, each with the CPU time it costs every process involved, in alternating
+// batches so a busy machine slows every way alike. Then many clients at once,
+// through the server and through socat.
 // Usage: bench_serve [samples]
 #include "benchmarks.h"
+#include "serveload.h"
+#include "serveprocesses.h"
 #include "vxi11client.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QFile>
-#include <QProcess>
+#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 namespace
@@ -23,48 +23,23 @@ const QByteArray StatusQuery = "syst:readstate?\n";
 const int Warmup = 50;
 const int Batch = 50;
 
-// A program of the tree as a child process, up once it has printed a line
-// starting with `ready` (any line when empty); `line` is that line.
-struct Child {
-    QProcess process;
-    QString line;
+// What the server may cost over a plain byte forwarder, as ratios to socat.
+const double RawMedianTarget = 1.2;
+const double RawP99Target = 2.0;
+const double RawCpuTarget = 1.5;
+const double Vxi11MedianTarget = 1.5;
+// And over a direct socket.
+const double RawDirectTarget = 1.5;
+const double Vxi11DirectTarget = 3.0;
 
-    bool start(const QString &program, const QStringList &args, const QString &ready)
-    {
-        process.start(program, args);
-        QDeadlineTimer deadline(10000);
-        while (line.isEmpty() || !line.startsWith(ready)) {
-            if (!process.canReadLine() &&
-                (deadline.hasExpired() || !process.waitForReadyRead(int(deadline.remainingTime()))))
-                return false;
-            if (process.canReadLine())
-                line = QString::fromUtf8(process.readLine()).trimmed();
-        }
-        return true;
-    }
+// socat slower than this many times the direct socket ran starved on this
+// machine (seen on a busy one, for a whole run), and the ratios to it flatter.
+const double SocatStarvedFactor = 4.0;
 
-    quint16 port() const { return quint16(line.section(':', -1).toUInt()); }
-
-    // User and system time so far, from /proc.
-    qint64 cpuNs() const
-    {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(process.processId()));
-        if (!stat.open(QIODevice::ReadOnly))
-            return 0;
-        // The fields after the command name, which may hold blanks itself.
-        const QList<QByteArray> fields = stat.readAll().split(')').last().trimmed().split(' ');
-        const qint64 ticks = fields.value(11).toLongLong() + fields.value(12).toLongLong();
-        return ticks * (1000000000LL / ::sysconf(_SC_CLK_TCK));
-    }
-
-    ~Child()
-    {
-        process.terminate();
-        if (!process.waitForFinished(3000))
-            process.kill();
-        process.waitForFinished(1000);
-    }
-};
+// The clients of the load case, and how long they query.
+const int LoadRawClients = 8;
+const int LoadVxi11Clients = 4;
+const int LoadSeconds = 10;
 
 // A blocking client on a raw socket: the line protocol at its cheapest.
 struct RawSocket {
@@ -147,19 +122,80 @@ int fail(const char *what)
     return 1;
 }
 
-// Latency and CPU per query of `way` against the direct socket's.
-void printRatios(const char *name, double limit, const Way &way, const Way &direct)
+// `value` of `name` against `floor`, the same figure of the way named
+// `against`, with the ratio it may reach.
+void printRatio(const QString &name, double value, double floor, const char *against, double limit)
 {
-    const QString target = "<= " + QString::number(limit, 'f', 1) + "x direct";
-    const auto row = [&](const char *figure, double value, double floor) {
-        const double ratio = value / floor;
-        printTarget(qPrintable(QString::fromLatin1(name) + ", " + figure), target,
-                    QString::number(ratio, 'f', 2) + "x (" + QString::number(value, 'f', 1) +
-                        " vs " + QString::number(floor, 'f', 1) + " us)",
-                    ratio <= limit);
-    };
-    row("median", way.latency.medianUs, direct.latency.medianUs);
-    row("CPU", way.cpuUs, direct.cpuUs);
+    const double ratio = value / floor;
+    printTarget(qPrintable(name), "<= " + QString::number(limit, 'f', 1) + "x " + against,
+                QString::number(ratio, 'f', 2) + "x (" + QString::number(value, 'f', 1) + " vs " +
+                    QString::number(floor, 'f', 1) + " us)",
+                ratio <= limit);
+}
+
+void printTable(const std::vector<Path *> &paths, int samples)
+{
+    std::printf("status queries against the simulator process, %d samples each, microseconds\n",
+                samples);
+    std::printf("%-30s %10s %10s %12s\n", "", "median", "p99", "CPU/query");
+    for (const Path *path : paths) {
+        const Way way = path->way();
+        std::printf("%-30s %10.1f %10.1f %12.1f\n", path->name, way.latency.medianUs,
+                    way.latency.p99Us, way.cpuUs);
+    }
+}
+
+void printAgainstDirect(const Way &raw, const Way &vxi11, const Way &direct)
+{
+    printRatio("raw via serve, median", raw.latency.medianUs, direct.latency.medianUs, "direct",
+               RawDirectTarget);
+    printRatio("raw via serve, CPU", raw.cpuUs, direct.cpuUs, "direct", RawDirectTarget);
+    printRatio("VXI-11 via serve, median", vxi11.latency.medianUs, direct.latency.medianUs,
+               "direct", Vxi11DirectTarget);
+    printRatio("VXI-11 via serve, CPU", vxi11.cpuUs, direct.cpuUs, "direct", Vxi11DirectTarget);
+}
+
+void printAgainstSocat(const Way &raw, const Way &vxi11, const Way &socat)
+{
+    printRatio("raw via serve, median", raw.latency.medianUs, socat.latency.medianUs, "socat",
+               RawMedianTarget);
+    printRatio("raw via serve, p99", raw.latency.p99Us, socat.latency.p99Us, "socat", RawP99Target);
+    printRatio("raw via serve, CPU", raw.cpuUs, socat.cpuUs, "socat", RawCpuTarget);
+    printRatio("VXI-11 via serve, median", vxi11.latency.medianUs, socat.latency.medianUs, "socat",
+               Vxi11MedianTarget);
+}
+
+// Raw and VXI-11 clients at once through the server, then as many raw ones
+// through socat to a simulator of its own, which answers one at a time too.
+int runLoadCase(quint16 rawPort, quint16 vxi11Port)
+{
+    std::vector<LoadClient> clients(LoadRawClients, {LoadClient::Raw, rawPort});
+    clients.insert(clients.end(), LoadVxi11Clients, {LoadClient::Vxi11, vxi11Port});
+    const LoadFigures served = runLoad(clients, StatusQuery, LoadSeconds);
+    if (!served.ok)
+        return fail("a client under load got no reply");
+    std::printf("\n%d raw and %d VXI-11 clients at once for %d s\n", LoadRawClients,
+                LoadVxi11Clients, LoadSeconds);
+    std::printf("%-30s %10s %14s\n", "", "queries/s", "worst p99 us");
+    std::printf("%-30s %10.0f %14.1f\n", "rfctl serve", served.queriesPerSecond, served.worstP99Us);
+    if (socatProgram().isEmpty())
+        return 0;
+    Child sim;
+    Child socat;
+    if (!sim.start(QStringLiteral(KXSIM_PATH), {"--port", "0"}, QString()) ||
+        !socat.startSocat(sim.port(), true))
+        return fail("socat or its simulator did not start");
+    const LoadFigures forwarded =
+        runLoad(std::vector<LoadClient>(LoadRawClients, {LoadClient::Raw, socat.port()}),
+                StatusQuery, LoadSeconds);
+    if (!forwarded.ok)
+        return fail("a client of socat under load got no reply");
+    std::printf("%-30s %10.0f %14.1f\n",
+                qPrintable(QStringLiteral("socat, %1 raw clients").arg(LoadRawClients)),
+                forwarded.queriesPerSecond, forwarded.worstP99Us);
+    std::printf("%-30s %10.2f\n", "serve / socat",
+                served.queriesPerSecond / forwarded.queriesPerSecond);
+    return 0;
 }
 } // namespace
 
@@ -171,48 +207,49 @@ int main(int argc, char **argv)
     Child sim;
     if (!sim.start(QStringLiteral(KXSIM_PATH), {"--port", "0"}, QString()))
         return fail("the simulator did not start");
-    Child raw;
-    if (!raw.start(
-            QStringLiteral(RFCTL_PATH),
-            {"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.port()), "serve", "--raw-port", "0"},
-            QStringLiteral("raw ")))
-        return fail("rfctl serve did not start");
-
-    Child vxi11;
-    if (!vxi11.start(QStringLiteral(RFCTL_PATH),
+    Child serve;
+    if (!serve.start(QStringLiteral(RFCTL_PATH),
                      {"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.port()), "serve",
                       "--raw-port", "0", "--vxi11"},
                      QStringLiteral("vxi11 ")))
-        return fail("rfctl serve --vxi11 did not start");
+        return fail("rfctl serve did not start");
+    const bool withSocat = !socatProgram().isEmpty();
+    Child socat;
+    if (withSocat && !socat.startSocat(sim.port(), false))
+        return fail("socat did not start");
 
     RawSocket directSocket;
     RawSocket servedSocket;
+    RawSocket socatSocket;
     Vxi11Client vxi11Client;
-    if (!directSocket.open(sim.port()) || !servedSocket.open(raw.port()) ||
-        !vxi11Client.open(vxi11.port()))
+    if (!directSocket.open(sim.port()) || !servedSocket.open(serve.port("raw ")) ||
+        !vxi11Client.open(serve.port("vxi11 ")) || (withSocat && !socatSocket.open(socat.port())))
         return fail("a socket did not connect");
     Path direct{"direct raw socket to kxsim", [&] { return directSocket.ask(); }, {&sim}, {}, 0};
+    Path forwarded{
+        "raw socket via socat", [&] { return socatSocket.ask(); }, {&sim, &socat}, {}, 0};
     Path served{
-        "raw socket via rfctl serve", [&] { return servedSocket.ask(); }, {&sim, &raw}, {}, 0};
+        "raw socket via rfctl serve", [&] { return servedSocket.ask(); }, {&sim, &serve}, {}, 0};
     Path overVxi11{"VXI-11 via rfctl serve",
                    [&] { return vxi11Client.query(StatusQuery); },
-                   {&sim, &vxi11},
+                   {&sim, &serve},
                    {},
                    0};
-    const std::vector<Path *> paths{&direct, &served, &overVxi11};
+    std::vector<Path *> paths{&direct, &served, &overVxi11};
+    if (withSocat)
+        paths.insert(paths.begin() + 1, &forwarded);
     if (!measure(paths, samples))
         return fail("a query got no reply");
 
-    std::printf("status queries against the simulator process, %d samples each, microseconds\n",
-                samples);
-    std::printf("%-30s %10s %10s %12s\n", "", "median", "p99", "CPU/query");
-    for (const Path *path : paths) {
-        const Way way = path->way();
-        std::printf("%-30s %10.1f %10.1f %12.1f\n", path->name, way.latency.medianUs,
-                    way.latency.p99Us, way.cpuUs);
-    }
+    printTable(paths, samples);
     std::printf("\n%-30s %-14s %-34s %s\n", "figure", "target", "measured", "");
-    printRatios("raw via serve", 1.5, served.way(), direct.way());
-    printRatios("VXI-11 via serve", 3.0, overVxi11.way(), direct.way());
-    return 0;
+    printAgainstDirect(served.way(), overVxi11.way(), direct.way());
+    if (!withSocat)
+        std::printf("socat is not installed: no figures against a plain forwarder\n");
+    else
+        printAgainstSocat(served.way(), overVxi11.way(), forwarded.way());
+    if (withSocat &&
+        forwarded.way().latency.medianUs > SocatStarvedFactor * direct.way().latency.medianUs)
+        std::printf("socat ran starved in this run: do not trust the ratios to it\n");
+    return runLoadCase(serve.port("raw "), serve.port("vxi11 "));
 }

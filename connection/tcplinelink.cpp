@@ -36,7 +36,9 @@ void TcpLineLink::startLink(const QString &peer)
 
 bool TcpLineLink::writeLine(const QString &text)
 {
-    const QByteArray line = text.toUtf8() + '\n';
+    // The line feed goes onto the encoded text, not into a copy of it.
+    QByteArray line = text.toUtf8();
+    line += '\n';
     if (socket->write(line) == line.size())
         return true;
     closeUnwritten();

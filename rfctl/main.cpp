@@ -99,6 +99,11 @@ int runCommand(const Command &c, const QStringList &rest, const LinkChoice &link
 
 int main(int argc, char *argv[])
 {
+    // Qt's own event loop rather than glib's: glib wakes its loop through an
+    // eventfd whenever a socket notifier is switched on or off, which a
+    // socket does several times for each request the server forwards.
+    // Nothing here runs on glib's loop.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rfctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RFPANEL_VERSION));

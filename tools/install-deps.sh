@@ -24,7 +24,7 @@ package=("${run[@]}" dpkg-dev file)
 # modules (SNMPv2-SMI, -TC, -CONF) that RFCONVERTER-MIB imports; snmp and
 # smitools need them to read it.
 test=("${package[@]}" python3-pyvisa python3-pyvisa-py umockdev libumockdev-dev libumockdev0
-      locales rpcbind lxi-tools iproute2 avahi-daemon avahi-utils dbus prometheus chromium
+      locales rpcbind lxi-tools iproute2 avahi-daemon avahi-utils dbus prometheus chromium socat
       python3-yaml snmpd snmptrapd snmp smitools erlang-snmp)
 check=("${test[@]}" clang libclang-rt-14-dev llvm-14 qt6-base-dev qt6-charts-dev libqt6opengl6-dev)
 ci=("${check[@]}" ccache lintian systemd g++-mingw-w64-x86-64-posix wine64 fonts-wine nsis clang-format clang-tidy)

@@ -62,7 +62,9 @@ void RawClient::replied(const SharedLink::Outcome &outcome)
 {
     --waiting;
     if (outcome.status == SharedLink::Outcome::Replied) {
-        socket->write(outcome.reply.toUtf8() + '\n');
+        QByteArray line = outcome.reply.toUtf8();
+        line += '\n';
+        socket->write(line);
         // Out now, not when the event loop next looks at the socket.
         socket->flush();
         if (socket->bytesToWrite() > RawServer::MaxUnreadOutput) {

@@ -10,7 +10,7 @@ bool isBlank(QChar c)
     return c.unicode() <= 0x20;
 }
 
-bool unitIsQuery(const QString &unit)
+bool unitIsQuery(QStringView unit)
 {
     int start = 0;
     while (start < unit.size() && isBlank(unit.at(start)))
@@ -45,9 +45,14 @@ namespace RequestText
 {
 bool isQuery(const QString &text)
 {
-    for (const QString &unit : text.split(';')) {
-        if (unitIsQuery(unit))
+    // Unit by unit in place: this runs for every request the server forwards.
+    for (int start = 0; start <= text.size();) {
+        int end = text.indexOf(QChar(';'), start);
+        if (end < 0)
+            end = text.size();
+        if (unitIsQuery(QStringView(text).mid(start, end - start)))
             return true;
+        start = end + 1;
     }
     return false;
 }

@@ -58,7 +58,6 @@ SharedLink::SharedLink(const Target &target, const ConnectionTimings &timings,
     retry.setSingleShot(true);
     connect(&retry, &QTimer::timeout, this, &SharedLink::connectNow);
     idle.setSingleShot(true);
-    idle.setInterval(upkeep.idleCheckMs);
     connect(&idle, &QTimer::timeout, this, &SharedLink::checkIdle);
     lockWaits.setSingleShot(true);
     connect(&lockWaits, &QTimer::timeout, this, &SharedLink::expireLockWaits);
@@ -133,7 +132,9 @@ void SharedLink::submit(ClientId client, const QString &text, const Done &done)
         enqueue(request);
         if (lockedByOther(client))
             expireLockWaits();
-        pumpLater();
+        // Only hands the request to the worker: its outcome comes back
+        // through the event loop.
+        pump();
     }
 }
 
@@ -248,9 +249,9 @@ void SharedLink::tally(const Request &request, Outcome::Status status)
     emit stateChanged();
 }
 
-// The queue moves on from the event loop, never inside a caller's call (a
-// `done` that submits, a client that goes), so one request at most is ever
-// on the worker.
+// From the event loop, for a queue that moves on inside a caller's call (a
+// client that goes, a lock let go). Whoever pumps, one request at most is
+// ever on the worker.
 void SharedLink::pumpLater()
 {
     if (pumpQueued)
@@ -283,19 +284,18 @@ void SharedLink::pump()
 // Runs the request on the worker and reports its outcome back here. The
 // connection's signals for it are taken on the worker, directly, so they
 // cannot mix with another request's.
-void SharedLink::send(const Request &request)
+void SharedLink::send(Request request)
 {
-    idle.stop();
-    inFlight = request;
-    const bool query = RequestText::isQuery(request.text);
-    const auto found = clients.constFind(request.client);
+    inFlight = std::move(request);
+    const bool query = RequestText::isQuery(inFlight->text);
+    const auto found = clients.constFind(inFlight->client);
     const calling_mode_t mode = found != clients.constEnd() && found->own &&
-                                        request.text == InstrumentCommands::statusQuery()
+                                        inFlight->text == InstrumentCommands::statusQuery()
                                     ? MODE_STATUS
                                     : MODE_RAW;
     QMetaObject::invokeMethod(
         connection,
-        [this, c = connection, text = request.text, query, mode] {
+        [this, c = connection, text = inFlight->text, query, mode] {
             heard = Heard();
             if (query)
                 c->query(text, mode);
@@ -314,8 +314,9 @@ void SharedLink::send(const Request &request)
 
 void SharedLink::requestEnded(const Outcome &outcome)
 {
-    const Request request = *inFlight;
+    const Request request = std::move(*inFlight);
     inFlight.reset();
+    lastActive = clock.elapsed();
     Outcome told = outcome;
     // The link went down while the request was on the worker.
     if (!up && told.status == Outcome::NoReply)
@@ -330,8 +331,6 @@ void SharedLink::requestEnded(const Outcome &outcome)
         up && told.status == Outcome::NoReply && found != clients.constEnd() && found->own;
     if (up && !gone && request.client != 0 && told.status == Outcome::NoReply)
         enqueue({0, 0, IdentifyQuery, nullptr}, true);
-    if (up)
-        idle.start();
     // Without its `done`, the request was failed already (failQueued).
     if (request.done)
         tally(request, told.status);
@@ -339,13 +338,23 @@ void SharedLink::requestEnded(const Outcome &outcome)
         request.done(told);
     if (gone && up)
         goDown(QStringLiteral("no reply to %1").arg(shown(request.text)));
-    pumpLater();
+    // Called from the event loop, and the `done` has returned.
+    pump();
 }
 
+// Looks again once the link has been without requests for the idle time;
+// the timer is not moved on each request, which would cost it a stop and a
+// start every time.
 void SharedLink::checkIdle()
 {
-    if (inFlight || !up)
+    if (!up)
         return;
+    const qint64 quiet = clock.elapsed() - lastActive;
+    if (inFlight || quiet < upkeep.idleCheckMs) {
+        idle.start(inFlight ? upkeep.idleCheckMs : int(upkeep.idleCheckMs - quiet));
+        return;
+    }
+    idle.start(upkeep.idleCheckMs);
     enqueue({0, 0, IdentifyQuery,
              [this](const Outcome &o) {
                  if (o.status == Outcome::NoReply)
@@ -407,7 +416,8 @@ void SharedLink::attemptEnded(const Attempt &attempt)
     identity = attempt.identification;
     serveLog(QStringLiteral("link up: %1").arg(identity));
     emit linkChanged(true);
-    idle.start();
+    lastActive = clock.elapsed();
+    idle.start(upkeep.idleCheckMs);
     pumpLater();
 }
 

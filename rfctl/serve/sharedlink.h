@@ -129,8 +129,8 @@ public:
     // Judges `text` (RequestText: a query, a command, or refused) and queues
     // it. `done` is called exactly once, on this thread, after submit() has
     // returned (also for a request refused or failed at once), unless the
-    // client is removed or cleared first. Nothing of the queue runs inside
-    // submit() or inside a `done`, so either may be called from the other.
+    // client is removed or cleared first. No `done` runs inside submit(),
+    // and none inside another `done`, so either may be called from the other.
     void submit(ClientId client, const QString &text, const Done &done);
     // Drops the client's queued requests and the reply to its request in
     // flight, without calling their `done`.
@@ -196,7 +196,7 @@ private:
     void expireLockWaits();
     void pumpLater();
     void pump();
-    void send(const Request &request);
+    void send(Request request);
     void requestEnded(const Outcome &outcome);
     void checkIdle();
     void connectNow();
@@ -229,6 +229,8 @@ private:
     int retryMs;
     QTimer retry;
     QTimer idle;
+    // When the last request ended, on `clock`.
+    qint64 lastActive = 0;
     ClientId lastClient = 0;
     QHash<ClientId, Client> clients;
     QList<Request> queue;

@@ -179,8 +179,10 @@ void Vxi11Session::send(const QByteArray &message)
     deadline.stop();
     socket->write(rpcRecord(message));
     busy = false;
-    // The next call may be waiting in the socket already.
-    QMetaObject::invokeMethod(this, &Vxi11Session::readCalls, Qt::QueuedConnection);
+    // The next call may be waiting in the socket already; one still to come
+    // announces itself with readyRead.
+    if (socket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &Vxi11Session::readCalls, Qt::QueuedConnection);
 }
 
 void Vxi11Session::answer(quint64 call, const QByteArray &results)
@@ -282,20 +284,17 @@ Vxi11Session::Results Vxi11Session::deviceWrite(XdrReader &in)
 // The lines of one write go to the shared link one after another, each a
 // request of its own; the first that fails ends the write, and the rest are
 // not sent. A line is submitted only once the one before has ended, so one
-// link never has more than one request waiting, and never from inside the
-// shared link's own callback.
+// link never has more than one request waiting.
 void Vxi11Session::writeLines(qint32 id, QStringList lines, const QByteArray &written)
 {
     const QString line = lines.takeFirst();
     const quint64 call = callCount;
-    const auto ended = [this, call, id, lines, written](const SharedLink::Outcome &outcome) {
-        lineEnded(call, id, lines, written, outcome);
-    };
-    // Called only while the link exists: destroying it removes its client.
-    links->shared->submit(link(id)->client, line, [this, ended](const SharedLink::Outcome &o) {
-        QMetaObject::invokeMethod(
-            this, [ended, o] { ended(o); }, Qt::QueuedConnection);
-    });
+    // Called only while the link exists: destroying it removes its client,
+    // so no outcome comes after this session is gone.
+    links->shared->submit(link(id)->client, line,
+                          [this, call, id, lines, written](const SharedLink::Outcome &outcome) {
+                              lineEnded(call, id, lines, written, outcome);
+                          });
 }
 
 void Vxi11Session::lineEnded(quint64 call, qint32 id, const QStringList &rest,
