@@ -283,7 +283,9 @@ private slots:
         QVERIFY(locked.contains("\nrfconverter_instrument_locked 1\n"));
         QVERIFY(!locked.contains("rfconverter_temperature_celsius"));
         QVERIFY(locked.contains("\nrfconverter_status_age_seconds "));
-        QVERIFY(answerOf(send("/status.json")).body.contains("\"lockedByClient\":true"));
+        const QByteArray json = answerOf(send("/status.json")).body;
+        QVERIFY(json.contains("\"lockedByClient\":true"));
+        QVERIFY2(json.contains("\"problem\":\"a client holds the instrument's lock\""), json);
         holder.closeWriteChannel();
         QVERIFY(holder.waitForFinished(5000));
         QTRY_VERIFY(metrics().contains("\nrfconverter_up 1\n"));
