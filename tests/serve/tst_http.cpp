@@ -237,6 +237,7 @@ private slots:
         row("loopback address", "GET /metrics HTTP/1.1\r\nHost: 127.0.0.7\r\n", 200);
         row("IPv6 loopback", "GET /metrics HTTP/1.1\r\nHost: [::1]:8080\r\n", 200);
         row("name added", "GET /metrics HTTP/1.1\r\nHost: Rack7.lab\r\n", 200);
+        row("international name added", "GET / HTTP/1.1\r\nHost: xn--bcher-kva.lab\r\n", 200);
         row("other name", "GET /metrics HTTP/1.1\r\nHost: rebind.example\r\n", 421);
         row("other address", "GET / HTTP/1.1\r\nHost: 192.0.2.1\r\n", 421);
         row("absolute-form", "GET http://localhost/status.json HTTP/1.1\r\nHost: x\r\n", 200);
@@ -255,7 +256,7 @@ private slots:
     {
         QFETCH(QByteArray, request);
         QFETCH(int, status);
-        QVERIFY(startServe({"--http-host", "rack7.lab"}));
+        QVERIFY(startServe({"--http-host", "rack7.lab", "--http-host", "Bücher.lab"}));
         const QByteArray reply = exchange(request);
         QCOMPARE(reply.split(' ').value(1).toInt(), status);
         QVERIFY(reply.contains("\r\n\r\n"));
