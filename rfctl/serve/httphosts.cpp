@@ -2,6 +2,7 @@
 
 #include <QHostInfo>
 #include <QNetworkInterface>
+#include <QUrl>
 #include <optional>
 
 namespace
@@ -33,17 +34,25 @@ std::optional<QHostAddress> addressIn(const QByteArray &text, bool bracketed)
         return std::nullopt;
     return address;
 }
+
+// A name as a browser sends it in Host: an international one in its ASCII
+// form ("bücher.lab" as "xn--bcher-kva.lab").
+QString asSent(const QString &name)
+{
+    const QByteArray ace = QUrl::toAce(name);
+    return (ace.isEmpty() ? name : QString::fromLatin1(ace)).toLower();
+}
 } // namespace
 
 HttpHosts::HttpHosts(const QHostAddress &address, const QStringList &extra) : listen(address)
 {
     for (const QString &name : extra)
-        names += name.toLower();
+        names += asSent(name);
     listen.setScopeId(QString());
     if (listen.isLoopback()) {
         names += QStringLiteral("localhost");
     } else {
-        const QString host = QHostInfo::localHostName().toLower();
+        const QString host = asSent(QHostInfo::localHostName());
         names += {host, host + QStringLiteral(".local")};
     }
 }

@@ -61,6 +61,10 @@ void StatusSnapshot::read()
     reading = true;
     link.submit(client, InstrumentCommands::statusQuery(),
                 [this](const SharedLink::Outcome &o) { readEnded(o); });
+    // A lock taken between reads delays this one: the reason is told now,
+    // not at the lock's next change.
+    QMutexLocker lock(&mutex);
+    takeLinkState();
 }
 
 void StatusSnapshot::readEnded(const SharedLink::Outcome &outcome)

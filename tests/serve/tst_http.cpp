@@ -237,6 +237,7 @@ private slots:
         row("loopback address", "GET /metrics HTTP/1.1\r\nHost: 127.0.0.7\r\n", 200);
         row("IPv6 loopback", "GET /metrics HTTP/1.1\r\nHost: [::1]:8080\r\n", 200);
         row("name added", "GET /metrics HTTP/1.1\r\nHost: Rack7.lab\r\n", 200);
+        row("international name added", "GET / HTTP/1.1\r\nHost: xn--bcher-kva.lab\r\n", 200);
         row("other name", "GET /metrics HTTP/1.1\r\nHost: rebind.example\r\n", 421);
         row("other address", "GET / HTTP/1.1\r\nHost: 192.0.2.1\r\n", 421);
         row("absolute-form", "GET http://localhost/status.json HTTP/1.1\r\nHost: x\r\n", 200);
@@ -255,7 +256,7 @@ private slots:
     {
         QFETCH(QByteArray, request);
         QFETCH(int, status);
-        QVERIFY(startServe({"--http-host", "rack7.lab"}));
+        QVERIFY(startServe({"--http-host", "rack7.lab", "--http-host", "Bücher.lab"}));
         const QByteArray reply = exchange(request);
         QCOMPARE(reply.split(' ').value(1).toInt(), status);
         QVERIFY(reply.contains("\r\n\r\n"));
@@ -283,7 +284,9 @@ private slots:
         QVERIFY(locked.contains("\nrfconverter_instrument_locked 1\n"));
         QVERIFY(!locked.contains("rfconverter_temperature_celsius"));
         QVERIFY(locked.contains("\nrfconverter_status_age_seconds "));
-        QVERIFY(answerOf(send("/status.json")).body.contains("\"lockedByClient\":true"));
+        const QByteArray json = answerOf(send("/status.json")).body;
+        QVERIFY(json.contains("\"lockedByClient\":true"));
+        QVERIFY2(json.contains("\"problem\":\"a client holds the instrument's lock\""), json);
         holder.closeWriteChannel();
         QVERIFY(holder.waitForFinished(5000));
         QTRY_VERIFY(metrics().contains("\nrfconverter_up 1\n"));
