@@ -98,5 +98,6 @@ void HttpConnections::drop(Connection &c, const QString &why)
     ::shutdown(c.socket, SHUT_RDWR);
     c.dropped = true;
     if (!c.served || c.requestLine)
-        serveLog(QStringLiteral("http: closed %1: %2").arg(c.peer.toString(), why));
+        serveLogRepeated(QStringLiteral("closed http connections"),
+                         QStringLiteral("http: closed %1: %2").arg(c.peer.toString(), why));
 }

@@ -34,6 +34,8 @@ constexpr int SweepMs = 100;
 constexpr int StopServeMinMs = 100;
 // Before the instrument has identified itself, clients are asked to come back after this.
 const char *const IdentificationRetryS = "5";
+// What the log's summary of withheld refusals counts.
+const char *const Refused = "refused http clients";
 
 struct Header {
     const char *name;
@@ -125,12 +127,15 @@ struct HttpService::Daemon {
         Daemon *d = static_cast<Daemon *>(self);
         const QHostAddress peer(address);
         if (!d->access.allows(peer)) {
-            serveLog(QStringLiteral("refused http client %1: not in --allow").arg(peer.toString()));
+            serveLogRepeated(
+                QLatin1String(Refused),
+                QStringLiteral("refused http client %1: not in --allow").arg(peer.toString()));
             return MHD_NO;
         }
         if (!d->connections.makeRoom()) {
-            serveLog(QStringLiteral("refused http client %1: every connection is busy")
-                         .arg(peer.toString()));
+            serveLogRepeated(QLatin1String(Refused),
+                             QStringLiteral("refused http client %1: every connection is busy")
+                                 .arg(peer.toString()));
             return MHD_NO;
         }
         return MHD_YES;
@@ -143,7 +148,9 @@ struct HttpService::Daemon {
         const QString message = QString::fromLocal8Bit(line).trimmed();
         Daemon *d = static_cast<Daemon *>(self);
         d->lastMessage = message;
-        serveLog(QStringLiteral("http: ") + message);
+        // libmicrohttpd tells of connections it refuses or loses by itself.
+        serveLogRepeated(QStringLiteral("messages of the http library"),
+                         QStringLiteral("http: ") + message);
         d->countRefusal(message);
     }
 

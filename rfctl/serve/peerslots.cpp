@@ -62,9 +62,15 @@ void PeerSlots::logRefusal(const QString &peer, const QString &address, const QS
         ++*found;
         return;
     }
-    serveLog(QStringLiteral("refused %1 client %2: %3").arg(service, peer, reason));
+    serveLogRepeated(kindOfRefusal(),
+                     QStringLiteral("refused %1 client %2: %3").arg(service, peer, reason));
     if (quiet.size() < MaxQuietAddresses)
         quiet.insert(address, 0);
+}
+
+QString PeerSlots::kindOfRefusal() const
+{
+    return QStringLiteral("refused %1 clients").arg(service);
 }
 
 // A slot is free: a refused address may get one now, and its next refusal
@@ -77,9 +83,11 @@ void PeerSlots::release(const QString &address)
         held.erase(found);
     for (auto q = quiet.cbegin(); q != quiet.cend(); ++q) {
         if (q.value() > 0)
-            serveLog(QStringLiteral("refused %1 more %2 clients from %3")
-                         .arg(q.value())
-                         .arg(service, q.key()));
+            serveLogRepeated(kindOfRefusal(),
+                             QStringLiteral("refused %1 more %2 clients from %3")
+                                 .arg(q.value())
+                                 .arg(service, q.key()),
+                             q.value());
     }
     quiet.clear();
 }

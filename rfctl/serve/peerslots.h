@@ -16,8 +16,9 @@ class QTcpSocket;
 //
 // A refusal is logged with the peer. While an address is being refused, its
 // further refusals are only counted, and their number is logged once a
-// connection of the service ends, so that a flood of connections cannot
-// flood the log.
+// connection of the service ends; the refusals of many addresses together
+// are held to a few lines a period (serveLogRepeated), so that a flood of
+// connections cannot flood the log.
 class PeerSlots : public QObject
 {
     Q_OBJECT
@@ -32,6 +33,7 @@ public:
 
 private:
     QString refusal(const QString &address) const;
+    QString kindOfRefusal() const;
     void logRefusal(const QString &peer, const QString &address, const QString &reason);
     void release(const QString &address);
 
