@@ -5,7 +5,6 @@
 #include "statussnapshot.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -14,7 +13,8 @@
 // snapshot, the time it answers at, and its own counters.
 struct HttpSnapshot {
     StatusSnapshot::Data instrument;
-    QDateTime now;
+    // On the monotonic clock (StatusSnapshot::steadyNowMs()).
+    qint64 now = 0;
     // HTTP requests answered, by the service or by libmicrohttpd, those
     // answered with an error, and HTTP clients connected now.
     quint64 httpRequests = 0;

@@ -236,8 +236,8 @@ struct HttpService::Daemon {
                     "text/html; charset=utf-8",
                     statusPage,
                     {{MHD_HTTP_HEADER_CONTENT_SECURITY_POLICY, PageSecurity}}};
-        const HttpSnapshot now{snapshot.current(), QDateTime::currentDateTimeUtc(), requests,
-                               errors, connections.live()};
+        const HttpSnapshot now{snapshot.current(), StatusSnapshot::steadyNowMs(), requests, errors,
+                               connections.live()};
         if (path == "/metrics")
             return {MHD_HTTP_OK, "text/plain; version=0.0.4; charset=utf-8", metricsPage(now)};
         if (path == "/status.json")

@@ -177,7 +177,7 @@ struct SnmpAgent::Worker {
             return SNMP_ERR_NOERROR;
         const auto *entry = static_cast<const Registered *>(handler->myvoid);
         const StatusSnapshot::Data data = entry->worker->snapshot.current();
-        const RfConverterMib::Context context{data, QDateTime::currentDateTimeUtc(),
+        const RfConverterMib::Context context{data, StatusSnapshot::steadyNowMs(),
                                               entry->worker->temperatureLimit};
         const std::optional<Value> value = entry->object->read(context);
         for (netsnmp_request_info *request = requests; request; request = request->next) {
@@ -323,7 +323,7 @@ QString SnmpAgent::serviceLine() const
 
 void SnmpAgent::snapshotChanged()
 {
-    const QList<Notice> notices = watch.update(snapshot.current(), QDateTime::currentDateTimeUtc());
+    const QList<Notice> notices = watch.update(snapshot.current(), StatusSnapshot::steadyNowMs());
     if (notices.isEmpty() || !worker->thread)
         return;
     for (const Notice &notice : notices)

@@ -198,7 +198,7 @@ const std::vector<Object> &objects()
     return Objects;
 }
 
-QList<Notice> NoticeWatch::update(const StatusSnapshot::Data &data, const QDateTime &now)
+QList<Notice> NoticeWatch::update(const StatusSnapshot::Data &data, qint64 now)
 {
     const Context c{data, now, limit};
     QList<Notice> notices;

@@ -4,7 +4,6 @@
 #include "statussnapshot.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -32,7 +31,8 @@ struct Value {
 // What the values are taken from.
 struct Context {
     const StatusSnapshot::Data &data;
-    QDateTime now;
+    // On the monotonic clock (StatusSnapshot::steadyNowMs()).
+    qint64 now;
     // The temperature limit in the MIB's unit, tenths of a degree Celsius.
     int temperatureLimit;
 };
@@ -74,7 +74,7 @@ public:
     explicit NoticeWatch(int temperatureLimit) : limit(temperatureLimit) {}
 
     // The notifications due since the previous call.
-    QList<Notice> update(const StatusSnapshot::Data &data, const QDateTime &now);
+    QList<Notice> update(const StatusSnapshot::Data &data, qint64 now);
 
 private:
     void compareStatus(const Context &context, QList<Notice> *notices);

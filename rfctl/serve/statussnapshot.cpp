@@ -4,17 +4,23 @@
 #include "servelog.h"
 #include "statusfields.h"
 
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 
-double StatusSnapshot::Data::ageSeconds(const QDateTime &now) const
+double StatusSnapshot::Data::ageSeconds(qint64 steadyNow) const
 {
-    return readAt.isValid() ? readAt.msecsTo(now) / 1000.0 : -1;
+    return readAt.isValid() ? (steadyNow - readAtSteadyMs) / 1000.0 : -1;
 }
 
-bool StatusSnapshot::Data::fresh(const QDateTime &now) const
+bool StatusSnapshot::Data::fresh(qint64 steadyNow) const
 {
     return linkUp && status && readAt.isValid() &&
-           readAt.msecsTo(now) <= qint64(StaleIntervals) * intervalMs;
+           steadyNow - readAtSteadyMs <= qint64(StaleIntervals) * intervalMs;
+}
+
+qint64 StatusSnapshot::steadyNowMs()
+{
+    return QDeadlineTimer::current().deadline();
 }
 
 StatusSnapshot::StatusSnapshot(SharedLink &link, const QString &target, int intervalMs,
@@ -87,6 +93,7 @@ void StatusSnapshot::readEnded(const SharedLink::Outcome &outcome)
         if (status) {
             data.status = std::move(status);
             data.readAt = QDateTime::currentDateTimeUtc();
+            data.readAtSteadyMs = steadyNowMs();
             problem.clear();
         } else {
             ++data.readFailures;

@@ -35,8 +35,11 @@ public:
         // while it is down).
         std::optional<StatusReply> status;
         QString problem;
-        // When `status` was read; invalid before the first read.
+        // When `status` was read, for display; invalid before the first read.
         QDateTime readAt;
+        // The same moment on the monotonic clock (steadyNowMs()), which
+        // tells the status's age: the wall clock may be stepped back.
+        qint64 readAtSteadyMs = 0;
         // A client other than the snapshot's own holds the instrument's lock.
         bool lockedByClient = false;
         // The shared link's counters of the server's clients; the snapshot's
@@ -49,10 +52,11 @@ public:
         // instrument counts as lost (StaleIntervals of them).
         int intervalMs = 0;
 
-        // Seconds since `readAt` at `now`; negative before the first read.
-        double ageSeconds(const QDateTime &now) const;
+        // Seconds since the read at `steadyNow` (steadyNowMs()); negative
+        // before the first read.
+        double ageSeconds(qint64 steadyNow) const;
         // The link is up and the status is no older than the bound.
-        bool fresh(const QDateTime &now) const;
+        bool fresh(qint64 steadyNow) const;
     };
 
     // Intervals a status may age before the instrument counts as lost.
@@ -66,6 +70,9 @@ public:
     ~StatusSnapshot() override;
     StatusSnapshot(const StatusSnapshot &) = delete;
     StatusSnapshot &operator=(const StatusSnapshot &) = delete;
+
+    // Now on the monotonic clock, in milliseconds; the same in every thread.
+    static qint64 steadyNowMs();
 
     // Reads at once when the link is up, then every interval.
     void start();
