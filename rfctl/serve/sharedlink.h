@@ -10,6 +10,7 @@
 #include <QString>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QThread;
@@ -174,7 +175,6 @@ private:
         LockWait lockWait = LockWait::Unbounded;
         // Raised by clear(): outcomes of requests made before it are dropped.
         quint64 epoch = 0;
-        qint64 queuedBytes = 0;
         // Its requests are being refused for the queue bounds; logged once.
         bool overBounds = false;
         // The server's own (addOwnClient).
@@ -186,13 +186,12 @@ private:
         QTimer *deadline;
     };
     struct Attempt;
+    class RequestQueue;
 
     bool stillWanted(const Request &request) const;
     void finishLater(const Request &request, Outcome::Status status);
     void tally(const Request &request, Outcome::Status status);
-    bool withinBounds(Client &client, const QString &text);
-    void enqueue(const Request &request, bool first = false);
-    Request dequeue(int index);
+    bool withinBounds(ClientId id, Client &client, const QString &text);
     void expireLockWaits();
     void pumpLater();
     void pump();
@@ -233,8 +232,7 @@ private:
     qint64 lastActive = 0;
     ClientId lastClient = 0;
     QHash<ClientId, Client> clients;
-    QList<Request> queue;
-    qint64 queuedBytes = 0;
+    std::unique_ptr<RequestQueue> queue;
     // Counters::clients is taken from `clients` when asked for.
     Counters counted;
     // A pump() is on its way through the event loop.
