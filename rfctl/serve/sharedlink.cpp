@@ -107,7 +107,7 @@ void SharedLink::removeClient(ClientId client)
     if (found == clients.end())
         return;
     serveLog(QStringLiteral("client %1 disconnected").arg(found->peer));
-    dropQueued(client);
+    queue->drop(client, true);
     // Outcomes of its requests still on their way are no longer wanted.
     clients.erase(found);
     dropWaiters(client);
@@ -193,11 +193,6 @@ void SharedLink::clear(ClientId client)
     if (found == clients.end())
         return;
     ++found->epoch;
-    dropQueued(client);
-}
-
-void SharedLink::dropQueued(ClientId client)
-{
     queue->drop(client);
 }
 
@@ -247,8 +242,8 @@ void SharedLink::pumpLater()
         Qt::QueuedConnection);
 }
 
-// Sends the first request no lock holds back; the server's own (client 0)
-// are never held back.
+// Sends the next request (RequestQueue::takeNext); the server's own
+// (client 0) are never held back by a lock.
 void SharedLink::pump()
 {
     if (inFlight || !up)

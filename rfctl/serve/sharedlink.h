@@ -30,10 +30,12 @@ struct SharedLinkUpkeep {
 // the server's main thread; the instrument is reached through the panel's
 // Connection on a worker thread of its own, so no call here ever waits on it.
 //
-// Requests from all clients go to the instrument one at a time, in the order
-// they were submitted. A client holding the lock has its requests served
-// first; the other clients' requests stay queued until it lets go. What the
-// queue holds is bounded, per client and in all.
+// Requests from all clients go to the instrument one at a time, each
+// client's in the order it submitted them. Clients take turns, so one with
+// many slow requests queued holds each other up by about one request. A
+// client holding the lock has its requests served first; the other clients'
+// requests stay queued until it lets go. What the queue holds is bounded,
+// per client and in all.
 //
 // The link looks after itself: when the instrument goes away (the TCP link
 // ends, or an idle check gets no reply), the queued requests fail at once and
@@ -203,7 +205,6 @@ private:
     void statusChanged(connStatus_t status);
     void goDown(const QString &reason);
     void failQueued();
-    void dropQueued(ClientId client);
     void passLock();
     void grantLater(ClientId client, const std::function<void(bool)> &granted, bool yes);
     void dropWaiters(ClientId client);
