@@ -1,6 +1,7 @@
 #include "sharedlink.h"
 
 #include "instrumentcommands.h"
+#include "requestqueue.h"
 #include "requesttext.h"
 #include "servelog.h"
 #include "workerjoin.h"
@@ -42,7 +43,7 @@ SharedLink::SharedLink(const Target &target, const ConnectionTimings &timings,
                        const SharedLinkUpkeep &upkeep, QObject *parent)
     : QObject(parent), target(target), replyWaitMs(timings.tcpReplyWaitMs), upkeep(upkeep),
       worker(new QThread), connection(new Connection(timings)), downReason(Connecting),
-      retryMs(upkeep.firstRetryMs)
+      retryMs(upkeep.firstRetryMs), queue(std::make_unique<RequestQueue>())
 {
     worker->setObjectName("connection");
     connection->moveToThread(worker);
@@ -106,7 +107,7 @@ void SharedLink::removeClient(ClientId client)
     if (found == clients.end())
         return;
     serveLog(QStringLiteral("client %1 disconnected").arg(found->peer));
-    dropQueued(client);
+    queue->drop(client, true);
     // Outcomes of its requests still on their way are no longer wanted.
     clients.erase(found);
     dropWaiters(client);
@@ -126,10 +127,10 @@ void SharedLink::submit(ClientId client, const QString &text, const Done &done)
         finishLater(request, Outcome::Refused);
     } else if (!up) {
         finishLater(request, Outcome::LinkDown);
-    } else if (!withinBounds(*found, text)) {
+    } else if (!withinBounds(client, *found, text)) {
         finishLater(request, Outcome::Refused);
     } else {
-        enqueue(request);
+        queue->push(request);
         if (lockedByOther(client))
             expireLockWaits();
         // Only hands the request to the worker: its outcome comes back
@@ -140,38 +141,20 @@ void SharedLink::submit(ClientId client, const QString &text, const Done &done)
 
 // Whether `text` still fits the queue bounds; the first refusal of a run is
 // logged.
-bool SharedLink::withinBounds(Client &client, const QString &text)
+bool SharedLink::withinBounds(ClientId id, Client &client, const QString &text)
 {
     const qint64 size = text.size();
-    const bool fits = client.queuedBytes + size <= MaxQueuedBytesPerClient &&
-                      queuedBytes + size <= MaxQueuedBytes;
+    const qint64 own = queue->bytes(id) + size;
+    const qint64 all = queue->bytes() + size;
+    const bool fits = own <= MaxQueuedBytesPerClient && all <= MaxQueuedBytes;
     if (!fits && !client.overBounds)
         serveLog(QStringLiteral("refusing requests from %1: its queued requests would reach "
                                 "%2 bytes, those of all clients %3")
                      .arg(client.peer)
-                     .arg(client.queuedBytes + size)
-                     .arg(queuedBytes + size));
+                     .arg(own)
+                     .arg(all));
     client.overBounds = !fits;
     return fits;
-}
-
-void SharedLink::enqueue(const Request &request, bool first)
-{
-    queue.insert(first ? 0 : queue.size(), request);
-    queuedBytes += request.text.size();
-    const auto found = clients.find(request.client);
-    if (found != clients.end())
-        found->queuedBytes += request.text.size();
-}
-
-SharedLink::Request SharedLink::dequeue(int index)
-{
-    Request request = queue.takeAt(index);
-    queuedBytes -= request.text.size();
-    const auto found = clients.find(request.client);
-    if (found != clients.end())
-        found->queuedBytes -= request.text.size();
-    return request;
 }
 
 // Fails the requests of LockWait::ReplyTime clients that have waited behind
@@ -181,22 +164,23 @@ void SharedLink::expireLockWaits()
 {
     const qint64 now = clock.elapsed();
     qint64 next = -1;
-    for (int i = queue.size() - 1; i >= 0; --i) {
-        Request &r = queue[i];
+    const QList<Request> expired = queue->takeIf([&](Request &r) {
         const auto found = clients.constFind(r.client);
         if (found == clients.constEnd() || found->lockWait == LockWait::Unbounded ||
             !lockedByOther(r.client)) {
             r.blockedSince = -1;
-            continue;
+            return false;
         }
         if (r.blockedSince < 0)
             r.blockedSince = now;
         const qint64 due = r.blockedSince + replyWaitMs;
         if (due <= now)
-            finishLater(dequeue(i), Outcome::NoReply);
-        else
-            next = next < 0 ? due : qMin(next, due);
-    }
+            return true;
+        next = next < 0 ? due : qMin(next, due);
+        return false;
+    });
+    for (const Request &r : expired)
+        finishLater(r, Outcome::NoReply);
     if (next < 0)
         lockWaits.stop();
     else
@@ -209,15 +193,7 @@ void SharedLink::clear(ClientId client)
     if (found == clients.end())
         return;
     ++found->epoch;
-    dropQueued(client);
-}
-
-void SharedLink::dropQueued(ClientId client)
-{
-    for (int i = queue.size() - 1; i >= 0; --i) {
-        if (queue.at(i).client == client)
-            dequeue(i);
-    }
+    queue->drop(client);
 }
 
 bool SharedLink::stillWanted(const Request &request) const
@@ -266,19 +242,15 @@ void SharedLink::pumpLater()
         Qt::QueuedConnection);
 }
 
-// Sends the first request no lock holds back; the server's own (client 0)
-// are never held back.
+// Sends the next request (RequestQueue::takeNext); the server's own
+// (client 0) are never held back by a lock.
 void SharedLink::pump()
 {
     if (inFlight || !up)
         return;
-    for (int i = 0; i < queue.size(); ++i) {
-        const ClientId client = queue.at(i).client;
-        if (client == 0 || !lockedByOther(client)) {
-            send(dequeue(i));
-            return;
-        }
-    }
+    std::optional<Request> next = queue->takeNext(lockHolder);
+    if (next)
+        send(std::move(*next));
 }
 
 // Runs the request on the worker and reports its outcome back here. The
@@ -330,7 +302,7 @@ void SharedLink::requestEnded(const Outcome &outcome)
     const bool gone =
         up && told.status == Outcome::NoReply && found != clients.constEnd() && found->own;
     if (up && !gone && request.client != 0 && told.status == Outcome::NoReply)
-        enqueue({0, 0, IdentifyQuery, nullptr}, true);
+        queue->push({0, 0, IdentifyQuery, nullptr}, true);
     // Without its `done`, the request was failed already (failQueued).
     if (request.done)
         tally(request, told.status);
@@ -355,12 +327,12 @@ void SharedLink::checkIdle()
         return;
     }
     idle.start(upkeep.idleCheckMs);
-    enqueue({0, 0, IdentifyQuery,
-             [this](const Outcome &o) {
-                 if (o.status == Outcome::NoReply)
-                     goDown(QStringLiteral("no reply to %1").arg(IdentifyQuery));
-             }},
-            true);
+    queue->push({0, 0, IdentifyQuery,
+                 [this](const Outcome &o) {
+                     if (o.status == Outcome::NoReply)
+                         goDown(QStringLiteral("no reply to %1").arg(IdentifyQuery));
+                 }},
+                true);
     pumpLater();
 }
 
@@ -448,8 +420,8 @@ void SharedLink::failQueued()
         finishLater(*inFlight, Outcome::LinkDown);
         inFlight->done = nullptr;
     }
-    while (!queue.isEmpty())
-        finishLater(dequeue(0), Outcome::LinkDown);
+    for (const Request &r : queue->takeIf([](const Request &) { return true; }))
+        finishLater(r, Outcome::LinkDown);
     lockWaits.stop();
 }
 

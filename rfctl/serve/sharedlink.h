@@ -10,6 +10,7 @@
 #include <QString>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QThread;
@@ -29,10 +30,12 @@ struct SharedLinkUpkeep {
 // the server's main thread; the instrument is reached through the panel's
 // Connection on a worker thread of its own, so no call here ever waits on it.
 //
-// Requests from all clients go to the instrument one at a time, in the order
-// they were submitted. A client holding the lock has its requests served
-// first; the other clients' requests stay queued until it lets go. What the
-// queue holds is bounded, per client and in all.
+// Requests from all clients go to the instrument one at a time, each
+// client's in the order it submitted them. Clients take turns, so one with
+// many slow requests queued holds each other up by about one request. A
+// client holding the lock has its requests served first; the other clients'
+// requests stay queued until it lets go. What the queue holds is bounded,
+// per client and in all.
 //
 // The link looks after itself: when the instrument goes away (the TCP link
 // ends, or an idle check gets no reply), the queued requests fail at once and
@@ -174,7 +177,6 @@ private:
         LockWait lockWait = LockWait::Unbounded;
         // Raised by clear(): outcomes of requests made before it are dropped.
         quint64 epoch = 0;
-        qint64 queuedBytes = 0;
         // Its requests are being refused for the queue bounds; logged once.
         bool overBounds = false;
         // The server's own (addOwnClient).
@@ -186,13 +188,12 @@ private:
         QTimer *deadline;
     };
     struct Attempt;
+    class RequestQueue;
 
     bool stillWanted(const Request &request) const;
     void finishLater(const Request &request, Outcome::Status status);
     void tally(const Request &request, Outcome::Status status);
-    bool withinBounds(Client &client, const QString &text);
-    void enqueue(const Request &request, bool first = false);
-    Request dequeue(int index);
+    bool withinBounds(ClientId id, Client &client, const QString &text);
     void expireLockWaits();
     void pumpLater();
     void pump();
@@ -204,7 +205,6 @@ private:
     void statusChanged(connStatus_t status);
     void goDown(const QString &reason);
     void failQueued();
-    void dropQueued(ClientId client);
     void passLock();
     void grantLater(ClientId client, const std::function<void(bool)> &granted, bool yes);
     void dropWaiters(ClientId client);
@@ -233,8 +233,7 @@ private:
     qint64 lastActive = 0;
     ClientId lastClient = 0;
     QHash<ClientId, Client> clients;
-    QList<Request> queue;
-    qint64 queuedBytes = 0;
+    std::unique_ptr<RequestQueue> queue;
     // Counters::clients is taken from `clients` when asked for.
     Counters counted;
     // A pump() is on its way through the event loop.

@@ -11,6 +11,7 @@ using Outcome = SharedLink::Outcome;
 } // namespace
 
 Q_DECLARE_METATYPE(SharedLink::LockWait)
+Q_DECLARE_METATYPE(SimServer::Fault)
 
 // The shared link in this process, with the simulated instrument behind it.
 class SharedLinkTest : public QObject
@@ -82,6 +83,33 @@ private slots:
                      QStringList({QStringLiteral("r%1.0").arg(c), QStringLiteral("r%1.1").arg(c),
                                   QStringLiteral("r%1.2").arg(c), QStringLiteral("r%1.3").arg(c)}));
         QCOMPARE(sim->receivedLines(), sent);
+    }
+
+    // A client with slow queries queued holds each other client up by one of
+    // them, not by all: the clients take turns.
+    void clientsTakeTurns_data()
+    {
+        QTest::addColumn<SimServer::Fault>("fault");
+        QTest::newRow("queries never answered") << SimServer::Fault::NoReply;
+        QTest::newRow("queries answered late") << SimServer::Fault::DelayReply;
+    }
+
+    void clientsTakeTurns()
+    {
+        QFETCH(SimServer::Fault, fault);
+        ConnectionTimings timings;
+        timings.tcpReplyWaitMs = 300;
+        QVERIFY(startLink(timings));
+        sim->setFault(fault, 200, "syst:sernum?");
+        QString served;
+        const SharedLink::ClientId slow = link->addClient("slow");
+        for (int n = 0; n < 4; ++n)
+            link->submit(slow, "syst:sernum?", [&served](const Outcome &) { served += 's'; });
+        for (const QString name : {"a", "b"})
+            link->submit(link->addClient(name), "*IDN?",
+                         [&served, name](const Outcome &) { served += name; });
+        QTRY_COMPARE_WITH_TIMEOUT(served.size(), 6, 5000);
+        QCOMPARE(served, QString("sabsss"));
     }
 
     // Over USB too, a reply that comes after its read gave up goes to nobody.
