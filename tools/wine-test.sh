@@ -13,14 +13,18 @@ while IFS= read -r variable; do
     settings+="set $variable&& "
 done < <(env | grep '^QT_' || true)
 command="${settings}Z:${program//\//\\} $*"
-# cmd ends with 49 (9009, its "not a command") when it could not start the
-# program at all, which wine has been seen to do once in a while for a
-# program that is there; the program never ran, so it is started once more.
-status=0
-"$wine" cmd /c "$command" || status=$?
-if [ "$status" -eq 49 ]; then
-    echo "wine-test: cmd did not start $program; starting it once more" >&2
+# Wine has been seen, once in a while, to fail to start a program that is
+# there: cmd then ends with 49 (9009, its "not a command"), or says that
+# ShellExecuteEx failed. The program never ran, so it is started once more.
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+run() {
     status=0
-    "$wine" cmd /c "$command" || status=$?
+    "$wine" cmd /c "$command" 2>&1 | tee "$log" || status=${PIPESTATUS[0]}
+}
+run
+if [ "$status" -eq 49 ] || { [ "$status" -ne 0 ] && grep -q "ShellExecuteEx failed" "$log"; }; then
+    echo "wine-test: cmd did not start $program; starting it once more" >&2
+    run
 fi
 exit "$status"
