@@ -46,7 +46,7 @@ SharedLink::RequestQueue::takeIf(const std::function<bool(Request &)> &taken)
             }
             line->bytes -= request.text.size();
             total -= request.text.size();
-            out.append(std::move(request));
+            out.append(request);
         }
         line->requests.swap(kept);
         if (line->requests.empty())
